@@ -1,0 +1,163 @@
+#include "link/commands.h"
+
+#include <climits>
+
+#include "link/device_link.h"
+#include "platform/os/os.h"
+#include "tracklog/flash_image.h"
+
+std::string modelString;
+
+namespace {
+
+bool WriteByte(uint8_t byte) {
+  return WritePort(&byte, 1);
+}
+
+std::string LineText(const uint8_t* buffer) {
+  return reinterpret_cast<const char*>(buffer);
+}
+
+uint8_t ReadByteCommand(uint8_t command, uint8_t address) {
+  uint8_t reply[kReplyBufferSize] = {};
+  WriteByte(command);
+  if (!ReadLine(reply)) return 0;
+  WriteByte(address);
+  // The byte comes raw as the line's first character; a failed read leaves
+  // whatever arrived first in the buffer.
+  ReadLine(reply);
+  return reply[0];
+}
+
+// Leading blanks, one sign, then digits up to the first non-digit, as atoi
+// reads it, but saturating instead of overflowing on a long run of digits.
+int LeadingNumber(const uint8_t* text) {
+  const uint8_t* p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  long long value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    if (value < INT_MAX) value = value * 10 + (*p - '0');
+  }
+  if (value > INT_MAX) value = INT_MAX;
+  return static_cast<int>(negative ? -value : value);
+}
+
+}  // namespace
+
+int Ping() {
+  uint8_t reply[kReplyBufferSize];
+  for (;;) {
+    WriteByte('?');
+    if (!ReadLine(reply)) return 0;
+    if (reply[0] == 'O' && reply[1] == 'K') return 1;
+  }
+}
+
+uint8_t ReadNvByte(uint8_t address) {
+  return ReadByteCommand('y', address);
+}
+
+uint8_t ReadRegisterByte(uint8_t address) {
+  return ReadByteCommand('R', address);
+}
+
+int WriteNvByte(uint8_t address, uint8_t value) {
+  uint8_t reply[kReplyBufferSize];
+  WriteByte('Y');
+  if (!ReadLine(reply)) return 0;
+  const uint8_t bytes[2] = {address, value};
+  WritePort(bytes, 2);
+  return ReadLine(reply);
+}
+
+int GetVersion() {
+  uint8_t reply[kReplyBufferSize];
+  if (!WriteByte('V')) return 999;
+  if (!ReadLine(reply)) return 999;
+  return LeadingNumber(reply);
+}
+
+std::string GetModel() {
+  uint8_t reply[kReplyBufferSize];
+  if (!WriteByte('M')) {
+    modelString = "err0";
+    return modelString;
+  }
+  if (!ReadLine(reply)) return "err";
+  modelString = LineText(reply);
+  return modelString;
+}
+
+int EnterRadioCommandMode() {
+  uint8_t reply[kReplyBufferSize];
+  WriteByte('X');
+  if (!ReadLine(reply)) return 0;
+  DeviceLink.radioCommandMode = 1;
+  return 1;
+}
+
+std::string RadioAtCommand(const std::string& text) {
+  uint8_t reply[kReplyBufferSize];
+  if (!DeviceLink.radioCommandMode) EnterRadioCommandMode();  // goes on even if it failed
+  WriteByte('x');
+  if (!ReadLine(reply)) return "ERR";
+  WritePort(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  WriteByte(0x0D);
+  if (!ReadLine(reply)) return "ERR";
+  return LineText(reply);
+}
+
+std::optional<char> GetMemorySize() {
+  uint8_t reply[kReplyBufferSize];
+  WriteByte('K');
+  if (!ReadLine(reply)) return std::nullopt;
+  return static_cast<char>(reply[0]);
+}
+
+void EraseFlash() {
+  WriteByte('Z');
+}
+
+bool ReadFlashBlock(int address, int32_t block[16]) {
+  const bool wide = LogMemoryGeometry.sizeCode == 1024;
+  uint8_t buffer[18];
+  size_t requestLength;
+  buffer[0] = 'J';
+  if (wide) {
+    buffer[1] = static_cast<uint8_t>(((address >> 16) & 1) << 2);
+    buffer[2] = static_cast<uint8_t>((address >> 8) & 0xFF);
+    buffer[3] = static_cast<uint8_t>(address & 0xFF);
+    requestLength = 4;
+  } else {
+    buffer[1] = static_cast<uint8_t>((address >> 8) & 0xFF);
+    buffer[2] = static_cast<uint8_t>(address & 0xFF);
+    requestLength = 3;
+  }
+  const size_t replyLength = wide ? 18 : 8;
+  const size_t entries = wide ? 16 : 8;
+  WritePort(buffer, 1);
+  // The tracker needs a moment between the command and its address.
+  platform::SleepMs(1);
+  WritePort(buffer + 1, requestLength - 1);
+  const size_t got = ReadPort(buffer, replyLength);
+  // Only bytes that really arrived reach the block: the rest of the buffer
+  // still holds the request.
+  for (size_t i = 0; i < entries && i < got; ++i) block[i] = buffer[i];
+  return got == replyLength;
+}
+
+void WriteFlashByte(int address, uint8_t value) {
+  WriteByte('I');
+  WriteByte(static_cast<uint8_t>((address >> 8) & 0xFF));
+  WriteByte(static_cast<uint8_t>(address & 0xFF));
+  WriteByte(value);
+  uint8_t ack;
+  ReadPort(&ack, 1);
+  ReadPort(&ack, 1);
+}
+
+void StartTransmit() {
+  WriteByte('G');
+}

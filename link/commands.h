@@ -1,0 +1,27 @@
+// The tracker's one-byte command set.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// The last model text the tracker returned (or "err0").
+extern std::string modelString;
+
+int Ping();
+uint8_t ReadNvByte(uint8_t address);
+int WriteNvByte(uint8_t address, uint8_t value);
+uint8_t ReadRegisterByte(uint8_t address);
+int GetVersion();
+std::string GetModel();
+int EnterRadioCommandMode();
+std::string RadioAtCommand(const std::string& text);
+// The first character of the size reply; nullopt when no reply came.
+std::optional<char> GetMemorySize();
+void EraseFlash();
+// Reads one block at address into block (16 entries; the short form fills
+// 0..7). Entries whose bytes did not arrive are left as they were; the result
+// is true only when the whole reply arrived.
+bool ReadFlashBlock(int address, int32_t block[16]);
+void WriteFlashByte(int address, uint8_t value);
+void StartTransmit();

@@ -1,0 +1,92 @@
+#include "link/device_link.h"
+
+#include "platform/ui/message_box.h"
+
+DeviceLinkState DeviceLink;
+
+namespace {
+constexpr uint32_t kTimeoutMs = 5000;
+}
+
+int OpenPort(const std::string& name) {
+  if (DeviceLink.portOpen) {
+    if (name == DeviceLink.portName) return 1;
+    // Another port was chosen: keep no command going to the tracker the user
+    // did not pick.
+    ClosePort();
+  }
+  DeviceLink.portHandle = platform::Serial().Open(name);
+  if (!DeviceLink.portHandle) {
+    platform::ShowMessageBox("Error opening com port");
+    DeviceLink.portOpen = 0;
+    return 0;
+  }
+  DeviceLink.portOpen = 1;
+  DeviceLink.portName = name;
+
+  platform::LineSettings settings;
+  DeviceLink.portHandle->GetState(settings);  // what it reports is only a base to change
+  settings.baudRate = 9600;
+  settings.byteSize = 8;
+  settings.parity = 0;
+  settings.stopBits = 0;
+  if (!DeviceLink.portHandle->SetState(settings)) {
+    platform::ShowMessageBox("Error configuring port");
+    // No command may run with line settings nobody chose.
+    ClosePort();
+    return 0;
+  }
+  DeviceLink.portHandle->RaiseDtr();  // a pseudo-terminal has no DTR; not fatal
+
+  platform::Timeouts timeouts;
+  if (!DeviceLink.portHandle->GetTimeouts(timeouts)) {
+    platform::ShowMessageBox("error getting timeouts");
+    ClosePort();
+    return 0;
+  }
+  timeouts = {kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs};
+  if (!DeviceLink.portHandle->SetTimeouts(timeouts)) {
+    platform::ShowMessageBox("Error setting timeouts");
+    ClosePort();
+    return 0;
+  }
+  return 1;
+}
+
+void ClosePort() {
+  DeviceLink.portHandle.reset();
+  DeviceLink.portOpen = 0;
+}
+
+bool WritePort(const uint8_t* data, size_t n) {
+  if (!DeviceLink.portOpen || !DeviceLink.portHandle) return false;
+  size_t written = 0;
+  return DeviceLink.portHandle->Write(data, n, written) && written == n;
+}
+
+size_t ReadPort(uint8_t* data, size_t n) {
+  if (!DeviceLink.portOpen || !DeviceLink.portHandle) return 0;
+  size_t got = 0;
+  DeviceLink.portHandle->Read(data, n, got);
+  return got;
+}
+
+int ReadLine(uint8_t* buffer) {
+  uint8_t last = 0;
+  uint8_t beforeLast = 0;
+  int count = 0;
+  while (!(last == 0x0D && beforeLast == 0x0A) && count < kReplyBufferSize) {
+    uint8_t byte = 0;
+    if (ReadPort(&byte, 1) != 1) {
+      platform::ShowMessageBox("Serial Port Error: Read returned 0 chars. Closing com port");
+      ClosePort();
+      return 0;
+    }
+    buffer[count++] = byte;
+    beforeLast = last;
+    last = byte;
+  }
+  // Over the LF of a whole line; after a cut line, at position 63.
+  buffer[count - 2] = 0;
+  return 1;
+}

@@ -1,0 +1,34 @@
+// The one serial link between the tool and the tracker.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/serial/serial.h"
+
+struct DeviceLinkState {
+  std::unique_ptr<platform::SerialPort> portHandle;  // null: the invalid handle
+  std::string portName;                              // the name portHandle was opened with
+  int32_t portOpen = 0;
+  int32_t radioCommandMode = 0;
+};
+extern DeviceLinkState DeviceLink;
+
+// A reply line's buffer: 63 characters of text, its NUL and the CR behind it.
+constexpr int kReplyBufferSize = 65;
+
+// Opens and configures the named port at 9600 8N1 with DTR raised; 1 when the
+// link is open, 0 after a failure that has been shown to the user.
+int OpenPort(const std::string& name);
+void ClosePort();
+
+// Reads one reply line (ended by LF CR) into buffer, which holds at least
+// kReplyBufferSize bytes; 1 on success, 0 after a read that got no byte (the
+// user has been told and the link is closed).
+int ReadLine(uint8_t* buffer);
+
+// Raw port access for the commands. A closed link sends and reads nothing.
+bool WritePort(const uint8_t* data, size_t n);
+size_t ReadPort(uint8_t* data, size_t n);

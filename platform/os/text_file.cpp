@@ -1,0 +1,149 @@
+#include "platform/os/text_file.h"
+
+#include <cstdarg>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace platform {
+
+TextOutFile::~TextOutFile() {
+  if (file_ != nullptr) Close();
+}
+
+bool TextOutFile::Open(const std::string& path) {
+  if (file_ != nullptr) return false;
+  // Binary, so the C library on no platform adds or drops a CR behind our back.
+  file_ = std::fopen(path.c_str(), "wb");
+  failed_ = file_ == nullptr;
+  return file_ != nullptr;
+}
+
+bool TextOutFile::Write(const char* text) { return Write(text, std::strlen(text)); }
+
+bool TextOutFile::Write(const char* text, size_t length) {
+  if (file_ == nullptr) {
+    failed_ = true;
+    return false;
+  }
+  bool ok = true;
+  const char* end = text + length;
+  while (text < end) {
+    const void* found = std::memchr(text, '\n', static_cast<size_t>(end - text));
+    const char* lineEnd = found != nullptr ? static_cast<const char*>(found) : end;
+    const size_t run = static_cast<size_t>(lineEnd - text);
+    if (run != 0 && std::fwrite(text, 1, run, file_) != run) ok = false;
+    if (lineEnd == end) break;
+    if (std::fwrite("\r\n", 1, 2, file_) != 2) ok = false;
+    text = lineEnd + 1;
+  }
+  if (!ok) failed_ = true;
+  return ok;
+}
+
+bool TextOutFile::Printf(const char* fmt, ...) {
+  // Every line the tool formats fits here; only an unusually long one costs
+  // an allocation.
+  char local[512];
+  va_list args;
+  va_start(args, fmt);
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(local, sizeof local, fmt, args);
+  va_end(args);
+  if (n < 0) {
+    va_end(again);
+    failed_ = true;
+    return false;
+  }
+  if (static_cast<size_t>(n) < sizeof local) {
+    va_end(again);
+    return Write(local, static_cast<size_t>(n));
+  }
+  std::unique_ptr<char[]> heap(new (std::nothrow) char[static_cast<size_t>(n) + 1]);
+  if (!heap) {
+    va_end(again);
+    failed_ = true;
+    return false;
+  }
+  std::vsnprintf(heap.get(), static_cast<size_t>(n) + 1, fmt, again);
+  va_end(again);
+  return Write(heap.get(), static_cast<size_t>(n));
+}
+
+bool TextOutFile::Close() {
+  if (file_ == nullptr) return false;
+  // fclose reports a failed final flush too, but flushing first keeps the
+  // check explicit where a C library is lax about it.
+  if (std::fflush(file_) != 0) failed_ = true;
+  if (std::ferror(file_) != 0) failed_ = true;
+  if (std::fclose(file_) != 0) failed_ = true;
+  file_ = nullptr;
+  return !failed_;
+}
+
+TextInFile::~TextInFile() { Close(); }
+
+bool TextInFile::Open(const std::string& path) {
+  if (file_ != nullptr) return false;
+  file_ = std::fopen(path.c_str(), "rb");
+  eof_ = false;
+  error_ = false;
+  pos_ = 0;
+  length_ = 0;
+  return file_ != nullptr;
+}
+
+void TextInFile::Close() {
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+}
+
+bool TextInFile::Fill() {
+  if (file_ == nullptr) return false;
+  pos_ = 0;
+  length_ = std::fread(buffer_, 1, sizeof buffer_, file_);
+  if (length_ == 0 && std::ferror(file_) != 0) error_ = true;
+  return length_ != 0;
+}
+
+int TextInFile::PeekByte() {
+  if (pos_ == length_ && !Fill()) return -1;
+  return static_cast<unsigned char>(buffer_[pos_]);
+}
+
+int TextInFile::NextByte() {
+  const int c = PeekByte();
+  if (c < 0) {
+    // A look-ahead behind a CR that met the end does not count as reaching
+    // it; only a read for a character to deliver does, as with fgets.
+    if (!error_) eof_ = true;
+    return -1;
+  }
+  ++pos_;
+  return c;
+}
+
+bool TextInFile::ReadLine(char* buf, int size) {
+  if (size <= 0) return false;
+  int stored = 0;
+  while (stored < size - 1) {
+    int c = NextByte();
+    if (c < 0) break;
+    if (c == '\r' && PeekByte() == '\n') {
+      ++pos_;
+      c = '\n';
+    }
+    buf[stored++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  buf[stored] = '\0';
+  // As with fgets, a read error makes the whole call fail.
+  if (error_) {
+    buf[0] = '\0';
+    return false;
+  }
+  return stored > 0;
+}
+
+}  // namespace platform

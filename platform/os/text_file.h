@@ -1,0 +1,93 @@
+// Text files the way a Windows text stream has them, on every platform: the
+// tool's KML files carry CR LF line ends wherever they are written, and reading
+// one turns CR LF back into a single "\n".
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+#if defined(__MINGW32__)
+// MinGW's C++ runtime formats with its own C99 printf, not msvcrt's.
+#define KW9_PRINTF_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#else
+#define KW9_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif
+
+namespace platform {
+
+// An output text file: every "\n" written goes to disk as CR LF (a CR already
+// in the text stays, as a Windows text stream keeps it). Write failures are
+// sticky: once one fails, Failed() stays true and Close() returns false, so a
+// caller that never looks at single writes still learns of a full disk.
+class TextOutFile {
+ public:
+  TextOutFile() = default;
+  ~TextOutFile();
+  TextOutFile(const TextOutFile&) = delete;
+  TextOutFile& operator=(const TextOutFile&) = delete;
+
+  // Creates the file or replaces an existing one. False when it cannot be
+  // opened (or another file is still open on this object).
+  bool Open(const std::string& path);
+  bool IsOpen() const { return file_ != nullptr; }
+
+  // Formatted write, printf conventions. False when the write failed.
+  bool Printf(const char* fmt, ...) KW9_PRINTF_FORMAT(2, 3);
+  bool Write(const char* text);
+  bool Write(const char* text, size_t length);
+
+  // Flushes and closes. False when that fails or any earlier write failed.
+  // Closing a file that is not open returns false.
+  bool Close();
+
+  // True once any write (or the open) failed; cleared by the next Open.
+  bool Failed() const { return failed_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+  bool failed_ = false;
+};
+
+// An input text file read line by line the way fgets reads a Windows text
+// stream: CR LF arrives as "\n", a lone CR stays, and one read delivers at most
+// size - 1 characters, so a long line comes in several pieces.
+class TextInFile {
+ public:
+  TextInFile() = default;
+  ~TextInFile();
+  TextInFile(const TextInFile&) = delete;
+  TextInFile& operator=(const TextInFile&) = delete;
+
+  bool Open(const std::string& path);
+  bool IsOpen() const { return file_ != nullptr; }
+
+  // Reads up to and including the next "\n", at most size - 1 characters, and
+  // terminates buf. False when nothing was read (end of file or a read error);
+  // buf then holds an empty string. A last line without a line end is
+  // delivered with true, and Eof() is set by that same read.
+  bool ReadLine(char* buf, int size);
+
+  // True once a read reached the end of the file.
+  bool Eof() const { return eof_; }
+  // True once a read failed.
+  bool Error() const { return error_; }
+
+  void Close();
+
+ private:
+  // Next raw byte, or -1 at the end of the data (eof_ or error_ then tell why).
+  int NextByte();
+  // The next raw byte without consuming it, or -1.
+  int PeekByte();
+  bool Fill();
+
+  std::FILE* file_ = nullptr;
+  bool eof_ = false;
+  bool error_ = false;
+  size_t pos_ = 0;
+  size_t length_ = 0;
+  char buffer_[4096];
+};
+
+}  // namespace platform

@@ -1,0 +1,66 @@
+// The serial seam: the few port operations the link needs, in the Win32 sense.
+// One implementation per platform (serial_posix.cpp, serial_win32.cpp); CMake
+// picks the file. Tests install an in-process implementation with UseSerial.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// The line settings the link touches; everything else stays as the system has it.
+struct LineSettings {
+  uint32_t baudRate = 0;
+  uint8_t byteSize = 0;
+  uint8_t parity = 0;    // 0 = none, as NOPARITY
+  uint8_t stopBits = 0;  // 0 = one, as ONESTOPBIT
+};
+
+// The five time-outs, in milliseconds, with their Win32 meaning on every
+// platform: a read of n bytes returns when n bytes arrived, when the gap after
+// a received byte exceeds readInterval, or when readTotalMultiplier * n +
+// readTotalConstant has passed. A time-out is a short count, not an error.
+struct Timeouts {
+  uint32_t readInterval = 0;
+  uint32_t readTotalMultiplier = 0;
+  uint32_t readTotalConstant = 0;
+  uint32_t writeTotalMultiplier = 0;
+  uint32_t writeTotalConstant = 0;
+};
+
+// One open device, held exclusively. Destroying it closes the device.
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+  virtual bool GetState(LineSettings& settings) = 0;
+  virtual bool SetState(const LineSettings& settings) = 0;
+  virtual bool RaiseDtr() = 0;
+  virtual bool GetTimeouts(Timeouts& timeouts) = 0;
+  virtual bool SetTimeouts(const Timeouts& timeouts) = 0;
+  // Reads up to n bytes under the time-outs; got is the count received. Returns
+  // false only when the read itself failed (the device is gone).
+  virtual bool Read(uint8_t* data, size_t n, size_t& got) = 0;
+  // Writes n bytes; false when not all of them could be written.
+  virtual bool Write(const uint8_t* data, size_t n, size_t& written) = 0;
+};
+
+class SerialSystem {
+ public:
+  virtual ~SerialSystem() = default;
+  // Opens the named port exclusively for reading and writing; nullptr is the
+  // invalid handle (no such device, in use, empty name).
+  virtual std::unique_ptr<SerialPort> Open(const std::string& name) = 0;
+  // True when a serial port of this COM name exists ("COM3").
+  virtual bool PortExists(const std::string& name) = 0;
+};
+
+// The platform's own serial ports.
+SerialSystem& NativeSerial();
+
+// The implementation in use: the native one unless a test installed another.
+SerialSystem& Serial();
+void UseSerial(SerialSystem* system);  // nullptr restores the native one
+
+}  // namespace platform

@@ -1,0 +1,130 @@
+// The serial seam on Windows: a thin layer over the Win32 communications calls.
+// The port is opened for synchronous I/O, so ReadFile itself applies the
+// time-out rules the link relies on.
+#include <windows.h>
+
+#include <limits>
+#include <new>
+
+#include "platform/serial/serial.h"
+
+namespace platform {
+
+namespace {
+
+// The tool always passes these sizes; Windows checks them against its own.
+static_assert(sizeof(DCB) == 28, "DCB must be the 28-byte structure");
+constexpr DWORD kCommConfigSize = 52;
+static_assert(sizeof(COMMCONFIG) == kCommConfigSize, "COMMCONFIG must be 52 bytes");
+
+// ReadFile and WriteFile take a DWORD count; the link never asks for more,
+// but a huge size_t must not wrap around to a small request.
+DWORD ClampCount(size_t n) {
+  return n > std::numeric_limits<DWORD>::max() ? std::numeric_limits<DWORD>::max()
+                                               : static_cast<DWORD>(n);
+}
+
+class Win32Port final : public SerialPort {
+ public:
+  explicit Win32Port(HANDLE handle) : handle_(handle) {}
+  ~Win32Port() override { CloseHandle(handle_); }
+  Win32Port(const Win32Port&) = delete;
+  Win32Port& operator=(const Win32Port&) = delete;
+
+  bool GetState(LineSettings& settings) override {
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    if (!GetCommState(handle_, &dcb)) return false;
+    settings.baudRate = dcb.BaudRate;
+    settings.byteSize = dcb.ByteSize;
+    settings.parity = dcb.Parity;
+    settings.stopBits = dcb.StopBits;
+    return true;
+  }
+
+  bool SetState(const LineSettings& settings) override {
+    // Flow control, special characters and the rest stay as the driver
+    // reports them, so start from the current block. Should that fetch fail,
+    // the apply still goes ahead and its own answer decides.
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    if (!GetCommState(handle_, &dcb)) {
+      dcb = DCB{};
+      dcb.DCBlength = sizeof(DCB);
+      dcb.fBinary = TRUE;  // Windows supports nothing else
+    }
+    dcb.BaudRate = settings.baudRate;
+    dcb.ByteSize = settings.byteSize;
+    dcb.Parity = settings.parity;
+    dcb.StopBits = settings.stopBits;
+    return SetCommState(handle_, &dcb) != FALSE;
+  }
+
+  bool RaiseDtr() override { return EscapeCommFunction(handle_, SETDTR) != FALSE; }
+
+  bool GetTimeouts(Timeouts& timeouts) override {
+    COMMTIMEOUTS t{};
+    if (!GetCommTimeouts(handle_, &t)) return false;
+    timeouts.readInterval = t.ReadIntervalTimeout;
+    timeouts.readTotalMultiplier = t.ReadTotalTimeoutMultiplier;
+    timeouts.readTotalConstant = t.ReadTotalTimeoutConstant;
+    timeouts.writeTotalMultiplier = t.WriteTotalTimeoutMultiplier;
+    timeouts.writeTotalConstant = t.WriteTotalTimeoutConstant;
+    return true;
+  }
+
+  bool SetTimeouts(const Timeouts& timeouts) override {
+    COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = timeouts.readInterval;
+    t.ReadTotalTimeoutMultiplier = timeouts.readTotalMultiplier;
+    t.ReadTotalTimeoutConstant = timeouts.readTotalConstant;
+    t.WriteTotalTimeoutMultiplier = timeouts.writeTotalMultiplier;
+    t.WriteTotalTimeoutConstant = timeouts.writeTotalConstant;
+    return SetCommTimeouts(handle_, &t) != FALSE;
+  }
+
+  bool Read(uint8_t* data, size_t n, size_t& got) override {
+    DWORD count = 0;
+    const BOOL ok = ReadFile(handle_, data, ClampCount(n), &count, nullptr);
+    got = count;
+    return ok != FALSE;
+  }
+
+  bool Write(const uint8_t* data, size_t n, size_t& written) override {
+    DWORD count = 0;
+    const BOOL ok = WriteFile(handle_, data, ClampCount(n), &count, nullptr);
+    written = count;
+    return ok != FALSE && written == n;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+class Win32Serial final : public SerialSystem {
+ public:
+  std::unique_ptr<SerialPort> Open(const std::string& name) override {
+    const std::string device = "\\\\.\\" + name;
+    HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    std::unique_ptr<SerialPort> port(new (std::nothrow) Win32Port(handle));
+    if (!port) CloseHandle(handle);
+    return port;
+  }
+
+  bool PortExists(const std::string& name) override {
+    COMMCONFIG config{};
+    DWORD size = kCommConfigSize;  // the call may shrink or grow it: set it every time
+    return GetDefaultCommConfigA(name.c_str(), &config, &size) != FALSE;
+  }
+};
+
+}  // namespace
+
+SerialSystem& NativeSerial() {
+  static Win32Serial system;
+  return system;
+}
+
+}  // namespace platform

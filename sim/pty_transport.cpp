@@ -1,0 +1,208 @@
+#include "sim/pty_transport.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace sim {
+namespace {
+
+int64_t NowMicros() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+bool SetFlags(int fd) {
+  const int fl = fcntl(fd, F_GETFL);
+  return fl >= 0 && fcntl(fd, F_SETFL, fl | O_NONBLOCK) == 0 && fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
+}
+
+void CloseFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+// ptsname hands out a static buffer.
+std::mutex ptsnameMutex;
+
+}  // namespace
+
+PtyTransport::PtyTransport() = default;
+
+PtyTransport::~PtyTransport() {
+  Stop();
+}
+
+bool PtyTransport::Start(Config config) {
+  if (thread_.joinable() || master_ >= 0) return false;
+  master_ = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master_ < 0) return false;
+  bool ok = SetFlags(master_) && grantpt(master_) == 0 && unlockpt(master_) == 0;
+  if (ok) {
+    std::lock_guard lock(ptsnameMutex);
+    const char* name = ptsname(master_);
+    ok = name != nullptr;
+    if (ok) path_ = name;
+  }
+  if (ok) {
+    slave_ = open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios tio{};
+    // Raw both ways: LF CR and every other byte must pass untranslated.
+    ok = slave_ >= 0 && tcgetattr(slave_, &tio) == 0;
+    if (ok) {
+      cfmakeraw(&tio);
+      tio.c_cflag |= CLOCAL | CREAD;
+      cfsetispeed(&tio, B9600);
+      cfsetospeed(&tio, B9600);
+      ok = tcsetattr(slave_, TCSANOW, &tio) == 0;
+    }
+  }
+  int wake[2];
+  if (ok && pipe(wake) == 0) {
+    wakeRead_ = wake[0];
+    wakeWrite_ = wake[1];
+    ok = SetFlags(wakeRead_) && SetFlags(wakeWrite_);
+  } else {
+    ok = false;
+  }
+  if (!ok) {
+    CloseAll();
+    path_.clear();
+    return false;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    tracker_.emplace(std::move(config));
+  }
+  stopping_ = false;
+  dropped_ = false;
+  thread_ = std::thread([this] { Serve(); });
+  return true;
+}
+
+std::string PtyTransport::DevicePath() const {
+  return path_;
+}
+
+void PtyTransport::Stop() {
+  if (thread_.joinable()) {
+    stopping_ = true;
+    Wake();
+    thread_.join();
+  }
+  CloseAll();
+}
+
+void PtyTransport::WithTracker(const std::function<void(Tracker&)>& fn) {
+  {
+    std::lock_guard lock(mutex_);
+    if (tracker_) fn(*tracker_);
+  }
+  Wake();  // fn may have changed what is due
+}
+
+bool PtyTransport::Dropped() const {
+  return dropped_;
+}
+
+void PtyTransport::OnDrop(std::function<void()> handler) {
+  onDrop_ = std::move(handler);
+}
+
+void PtyTransport::Wake() {
+  if (wakeWrite_ < 0) return;
+  const uint8_t b = 1;
+  // A full pipe already holds a wake-up; nothing to do then.
+  while (write(wakeWrite_, &b, 1) < 0 && errno == EINTR) {
+  }
+}
+
+void PtyTransport::CloseAll() {
+  CloseFd(master_);
+  CloseFd(slave_);
+  CloseFd(wakeRead_);
+  CloseFd(wakeWrite_);
+}
+
+void PtyTransport::Serve() {
+  std::vector<uint8_t> pending;  // due, but the client's side is full
+  uint8_t buf[4096];
+  bool lineGone = false;
+  while (!stopping_ && !lineGone) {
+    int64_t next;
+    {
+      std::lock_guard lock(mutex_);
+      const int64_t now = NowMicros();
+      tracker_->Advance(now);
+      size_t n;
+      while ((n = tracker_->Transmit(now, buf, sizeof buf)) > 0) {
+        pending.insert(pending.end(), buf, buf + n);
+      }
+      next = tracker_->NextOutputTime();
+      lineGone = tracker_->LineDropped();
+    }
+
+    // Written even when the line is about to drop: it was on the line first.
+    size_t done = 0;
+    while (done < pending.size()) {
+      const ssize_t w = write(master_, pending.data() + done, pending.size() - done);
+      if (w > 0) {
+        done += static_cast<size_t>(w);
+      } else if (w < 0 && errno == EINTR) {
+        continue;
+      } else {
+        break;  // EAGAIN: wait until the client has read some
+      }
+    }
+    pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(done));
+    if (lineGone) break;
+
+    int timeoutMs = -1;
+    if (next != Tracker::kNever) {
+      // Rounded up: waking early would only loop back here.
+      const int64_t wait = std::max<int64_t>(0, next - NowMicros());
+      timeoutMs = static_cast<int>(std::min<int64_t>((wait + 999) / 1000, 60000));
+    }
+    pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
+                     {wakeRead_, POLLIN, 0}};
+    if (poll(fds, 2, timeoutMs) < 0) {
+      if (errno == EINTR) continue;
+      lineGone = true;
+      break;
+    }
+    if (fds[1].revents & POLLIN) {
+      while (read(wakeRead_, buf, sizeof buf) > 0) {
+      }
+    }
+    if (fds[0].revents & POLLIN) {
+      const ssize_t n = read(master_, buf, sizeof buf);
+      if (n > 0) {
+        std::lock_guard lock(mutex_);
+        tracker_->Receive(buf, static_cast<size_t>(n), NowMicros());
+      } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+        lineGone = true;
+      }
+    } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      // We hold the slave side ourselves, so this is not a client going
+      // away; the pseudo-terminal itself is unusable.
+      lineGone = true;
+    }
+  }
+  if (!lineGone) return;
+  // Closing the master hangs the line up: the client's next poll or read
+  // sees it at once.
+  CloseFd(master_);
+  CloseFd(slave_);
+  dropped_ = true;
+  if (onDrop_) onDrop_();
+}
+
+}  // namespace sim

@@ -1,0 +1,212 @@
+// The track files read back by independent KML readers: gpsbabel, GDAL's
+// ogrinfo and xmllint must all accept what a download writes and see the same
+// points that the log memory holds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "platform/os/text_file.h"
+#include "sim/tracker.h"
+#include "tracklog/flash_image.h"
+#include "tracklog/kml_writer.h"
+
+namespace {
+
+struct Point {
+  double lon;
+  double lat;
+  double alt;
+};
+
+struct ToolRun {
+  std::string output;
+  int status;
+};
+
+ToolRun RunTool(const std::string& command) {
+  ToolRun run{"", -1};
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) run.output.append(buf, n);
+  run.status = pclose(pipe);
+  return run;
+}
+
+// The points the log memory holds, decoded here on their own terms (plain
+// degrees + minutes / 60), not by the writer under test.
+std::vector<Point> PointsInMemory(const std::vector<int>& image, int decodeLimit) {
+  std::vector<Point> points;
+  const bool negativeAltitude = image[0] == 253;
+  for (int o = 0; o < decodeLimit; o += 15) {
+    const int* r = image.data() + o;
+    bool end = false;
+    for (int marker : {0x5A, 0xA5, 0x00}) {
+      end = end || (r[0] == marker && r[1] == marker && r[2] == marker && r[3] == marker);
+    }
+    if (end) break;
+    if (r[0] == 0) continue;
+    auto coordinate = [](const int* b) {
+      const double v = b[0] + (b[1] + b[2] / 100.0 + (b[3] & 0x7F) / 10000.0) / 60.0;
+      return (b[3] & 0x80) != 0 ? -v : v;
+    };
+    const double alt = negativeAltitude ? -(r[9] * 100.0 + r[10])
+                                        : r[8] * 10000.0 + r[9] * 100.0 + r[10];
+    points.push_back({coordinate(r), coordinate(r + 4), alt});
+  }
+  return points;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::string part;
+  std::istringstream in(text);
+  while (std::getline(in, part, separator)) parts.push_back(part);
+  return parts;
+}
+
+// gpsbabel's unicsv: a header line naming the columns, then one line a point.
+std::vector<Point> PointsFromUnicsv(const std::string& csv) {
+  std::vector<Point> points;
+  const std::vector<std::string> lines = Split(csv, '\n');
+  if (lines.empty()) return points;
+  int lat = -1, lon = -1, alt = -1;
+  const std::vector<std::string> header = Split(lines[0], ',');
+  for (int i = 0; i < static_cast<int>(header.size()); ++i) {
+    if (header[i] == "Latitude") lat = i;
+    if (header[i] == "Longitude") lon = i;
+    if (header[i].rfind("Altitude", 0) == 0) alt = i;
+  }
+  if (lat < 0 || lon < 0 || alt < 0) return points;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const std::vector<std::string> f = Split(lines[i], ',');
+    if (static_cast<int>(f.size()) <= std::max({lat, lon, alt})) continue;
+    points.push_back({std::atof(f[lon].c_str()), std::atof(f[lat].c_str()),
+                      std::atof(f[alt].c_str())});
+  }
+  return points;
+}
+
+// ogrinfo prints the track as (MULTI)LINESTRING Z ((x y z,x y z,...)).
+std::vector<Point> PointsFromOgrinfo(const std::string& text) {
+  std::vector<Point> points;
+  const size_t geometry = text.find("LINESTRING");
+  if (geometry == std::string::npos) return points;
+  size_t from = text.find('(', geometry);
+  if (from == std::string::npos) return points;
+  while (from < text.size() && text[from] == '(') ++from;
+  const size_t to = text.find(')', from);
+  if (to == std::string::npos) return points;
+  for (const std::string& tuple : Split(text.substr(from, to - from), ',')) {
+    Point p{};
+    std::istringstream in(tuple);
+    if (in >> p.lon >> p.lat >> p.alt) points.push_back(p);
+  }
+  return points;
+}
+
+std::string SixDecimals(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.6f", v);
+  return buf;
+}
+
+void ExpectSamePoints(const char* reader, const std::vector<Point>& actual,
+                      const std::vector<Point>& expected) {
+  ASSERT_EQ(actual.size(), expected.size()) << reader;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(SixDecimals(actual[i].lon), SixDecimals(expected[i].lon)) << reader << " point " << i;
+    EXPECT_EQ(SixDecimals(actual[i].lat), SixDecimals(expected[i].lat)) << reader << " point " << i;
+    EXPECT_DOUBLE_EQ(actual[i].alt, expected[i].alt) << reader << " point " << i;
+  }
+}
+
+struct TrackCase {
+  int sizeKbit;
+  int decodeLimit;
+  int downloadBytes;
+};
+
+class KmlReaders : public testing::TestWithParam<TrackCase> {
+ protected:
+  void SetUp() override {
+    const TrackCase& c = GetParam();
+    const std::vector<uint8_t> memory = sim::RealisticTrack(c.sizeKbit);
+    ASSERT_FALSE(memory.empty());
+    for (int32_t& v : FlashImage) v = 0;
+    // As the download fills it: the 64-kbit memory answers its upper half
+    // wrapped.
+    for (int k = 0; k < c.downloadBytes; ++k) FlashImage[k] = memory[k % memory.size()];
+    image_.assign(FlashImage, FlashImage + kFlashImageSize);
+    LogMemoryGeometry = {c.sizeKbit, c.decodeLimit};
+
+    std::error_code ec;
+    path_ = (std::filesystem::temp_directory_path(ec) /
+             ("kw9_readers_" + std::to_string(c.sizeKbit) + "_" +
+              std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
+              ".kml"))
+                .string();
+    platform::TextOutFile out;
+    ASSERT_TRUE(out.Open(path_));
+    WriteKmlHeader(out);
+    WriteTrackCoordinates(out);
+    WriteKmlFooter(out);
+    WriteMemoryDump(out);
+    ASSERT_TRUE(out.Close());
+    expected_ = PointsInMemory(image_, c.decodeLimit);
+    // A track the readers could agree on by being empty would prove nothing.
+    ASSERT_GT(expected_.size(), 10u);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove(path_, ec);
+    for (int32_t& v : FlashImage) v = 0;
+    LogMemoryGeometry = {};
+  }
+
+  std::vector<int> image_;
+  std::string path_;
+  std::vector<Point> expected_;
+};
+
+// Catches a file that is not well-formed XML (an unclosed tag, a "--" inside
+// a comment, a stray byte).
+TEST_P(KmlReaders, XmllintFindsItWellFormed) {
+  const ToolRun run = RunTool("xmllint --noout '" + path_ + "' 2>&1");
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output, "");
+}
+
+// Catches coordinates that a reader parses differently: swapped longitude and
+// latitude, lost signs, blanks in tuples, altitudes that do not read as
+// numbers, points merged or dropped.
+TEST_P(KmlReaders, GpsbabelSeesEveryPoint) {
+  const ToolRun run =
+      RunTool("gpsbabel -t -i kml -f '" + path_ + "' -o unicsv -F - 2>/dev/null");
+  ASSERT_EQ(run.status, 0);
+  ExpectSamePoints("gpsbabel", PointsFromUnicsv(run.output), expected_);
+}
+
+TEST_P(KmlReaders, OgrinfoSeesEveryPoint) {
+  const ToolRun run = RunTool("ogrinfo -ro -al '" + path_ + "' 2>/dev/null");
+  ASSERT_EQ(run.status, 0);
+  ExpectSamePoints("ogrinfo", PointsFromOgrinfo(run.output), expected_);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, KmlReaders,
+                         testing::Values(TrackCase{64, 8180, 16384}, TrackCase{128, 16380, 16384},
+                                         TrackCase{1024, 131056, 131072}),
+                         [](const testing::TestParamInfo<TrackCase>& info) {
+                           return "kbit" + std::to_string(info.param.sizeKbit);
+                         });
+
+}  // namespace

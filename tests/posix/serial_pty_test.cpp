@@ -1,0 +1,220 @@
+// The POSIX serial layer under the link, on a real pseudo-terminal: the test
+// holds the master side and plays the tracker's end of the line.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/commands.h"
+#include "link/device_link.h"
+#include "platform/os/os.h"
+#include "tests/support/fake_serial.h"
+#include "tracklog/flash_image.h"
+
+using testing::ElementsAre;
+using testing_support::MessageRecorder;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+class PtyTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ClosePort();
+    DeviceLink = {};
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master_, 0);
+    ASSERT_EQ(grantpt(master_), 0);
+    ASSERT_EQ(unlockpt(master_), 0);
+    path_ = ptsname(master_);
+  }
+  void TearDown() override {
+    ClosePort();
+    if (master_ >= 0) close(master_);
+  }
+
+  // Everything the master side receives within the time given.
+  Bytes Drain(int ms) {
+    Bytes got;
+    pollfd p{master_, POLLIN, 0};
+    while (poll(&p, 1, ms) > 0 && (p.revents & POLLIN)) {
+      uint8_t buf[256];
+      ssize_t n = read(master_, buf, sizeof buf);
+      if (n <= 0) break;
+      got.insert(got.end(), buf, buf + n);
+    }
+    return got;
+  }
+
+  int master_ = -1;
+  std::string path_;
+  MessageRecorder messages;
+};
+
+TEST_F(PtyTest, RawModeLetsEveryByteThroughBothWays) {
+  ASSERT_EQ(OpenPort(path_), 1) << path_;
+  // NUL, LF, CR, XON and XOFF are the bytes a cooked terminal would eat,
+  // translate or act on.
+  const Bytes special = {0x00, 0x0A, 0x0D, 0x11, 0x13, 0x0D, 0x0A, 0x7F, 0x03, 0x1A, 0xFF};
+  ASSERT_EQ(write(master_, special.data(), special.size()), static_cast<ssize_t>(special.size()));
+  Bytes got(special.size());
+  EXPECT_EQ(ReadPort(got.data(), got.size()), special.size());
+  EXPECT_EQ(got, special);
+  EXPECT_TRUE(Drain(50).empty()) << "the terminal echoed what it received";
+
+  ASSERT_TRUE(WritePort(special.data(), special.size()));
+  EXPECT_EQ(Drain(100), special);
+}
+
+TEST_F(PtyTest, ReplyLinesAndCommandsOverThePty) {
+  ASSERT_EQ(OpenPort(path_), 1);
+  std::thread tracker([this] {
+    // Answer "?" with a line whose text holds the bytes a cooked line would change.
+    uint8_t byte = 0;
+    pollfd p{master_, POLLIN, 0};
+    if (poll(&p, 1, 5000) > 0 && read(master_, &byte, 1) == 1 && byte == '?') {
+      const char reply[] = "OK\r\x11\n\r";
+      (void)!write(master_, reply, sizeof reply - 1);
+    }
+  });
+  EXPECT_EQ(Ping(), 1);
+  tracker.join();
+  EXPECT_TRUE(messages.texts.empty());
+}
+
+TEST_F(PtyTest, PortIsHeldExclusively) {
+  ASSERT_EQ(OpenPort(path_), 1);
+  EXPECT_EQ(platform::NativeSerial().Open(path_), nullptr);
+  // Another process is refused too.
+  pid_t child = fork();
+  if (child == 0) _exit(platform::NativeSerial().Open(path_) == nullptr ? 0 : 1);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a second process opened the port";
+
+  // And once it is closed, it opens again.
+  ClosePort();
+  EXPECT_NE(platform::NativeSerial().Open(path_), nullptr);
+}
+
+TEST_F(PtyTest, NamesThatAreNoPortFailToOpen) {
+  for (const char* name : {"", "/dev/null", "/no/such/device", "COM0", "ttyS0", "COM99999999999"}) {
+    SCOPED_TRACE(name);
+    messages.texts.clear();
+    EXPECT_EQ(OpenPort(name), 0);
+    EXPECT_THAT(messages.texts, ElementsAre("Error opening com port"));
+    EXPECT_EQ(DeviceLink.portOpen, 0);
+  }
+  EXPECT_FALSE(platform::NativeSerial().PortExists("COM0"));
+  EXPECT_FALSE(platform::NativeSerial().PortExists("COM64000"));
+  EXPECT_FALSE(platform::NativeSerial().PortExists(path_));  // paths are no COM names
+}
+
+// One real silent read: the Win32 rules give up after 5000 x 1 + 5000 ms.
+TEST_F(PtyTest, SilentTrackerTimesOutAfterTenSeconds) {
+  ASSERT_EQ(OpenPort(path_), 1);
+  uint8_t buffer[kReplyBufferSize];
+  const int64_t start = platform::MonotonicMicros();
+  const int64_t cpuStart = platform::ProcessCpuMicros();
+  EXPECT_EQ(ReadLine(buffer), 0);
+  const double seconds = (platform::MonotonicMicros() - start) / 1e6;
+  const double cpu = (platform::ProcessCpuMicros() - cpuStart) / 1e6;
+  std::printf("silent one-byte read returned after %.3f s, %.4f s CPU\n", seconds, cpu);
+  EXPECT_GE(seconds, 9.99);
+  EXPECT_LT(seconds, 10.5);
+  EXPECT_LT(cpu, 0.1) << "waiting must not burn CPU";
+  EXPECT_THAT(messages.texts,
+              ElementsAre("Serial Port Error: Read returned 0 chars. Closing com port"));
+  EXPECT_EQ(DeviceLink.portOpen, 0);
+}
+
+TEST_F(PtyTest, IntervalTimeoutEndsAShortRead) {
+  ASSERT_EQ(OpenPort(path_), 1);
+  ASSERT_EQ(write(master_, "abcd", 4), 4);
+  uint8_t buffer[10];
+  const int64_t start = platform::MonotonicMicros();
+  EXPECT_EQ(ReadPort(buffer, sizeof buffer), 4u);
+  const double seconds = (platform::MonotonicMicros() - start) / 1e6;
+  // Four bytes, then the 5000 ms gap rule, long before 5000 x 10 + 5000 ms.
+  EXPECT_GE(seconds, 4.99);
+  EXPECT_LT(seconds, 5.5);
+}
+
+TEST_F(PtyTest, VanishedDeviceIsNoticedAtOnce) {
+  ASSERT_EQ(OpenPort(path_), 1);
+  std::thread hangUp([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    close(master_);
+    master_ = -1;
+  });
+  uint8_t buffer[kReplyBufferSize];
+  const int64_t start = platform::MonotonicMicros();
+  EXPECT_EQ(ReadLine(buffer), 0);
+  const double seconds = (platform::MonotonicMicros() - start) / 1e6;
+  hangUp.join();
+  EXPECT_LT(seconds, 2.0) << "waited out the time-out on a device that is gone";
+  EXPECT_EQ(DeviceLink.portOpen, 0);
+  EXPECT_EQ(messages.texts.size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// The tracker needs a pause between "J" and its address bytes; measured on
+// the tracker's side of the line, where it matters.
+TEST_F(PtyTest, BlockReadPausesBeforeTheAddress) {
+  ASSERT_EQ(OpenPort(path_), 1);
+  LogMemoryGeometry.sizeCode = 1024;
+  constexpr int kBlocks = 200;
+  std::vector<int64_t> pauses;
+  std::thread tracker([this, &pauses] {
+    pollfd p{master_, POLLIN, 0};
+    for (int i = 0; i < kBlocks; ++i) {
+      uint8_t request[4];
+      size_t have = 0;
+      int64_t commandAt = 0;
+      while (have < 4 && poll(&p, 1, 5000) > 0) {
+        ssize_t n = read(master_, request + have, 4 - have);
+        if (n <= 0) return;
+        if (have == 0) commandAt = platform::MonotonicMicros();
+        have += static_cast<size_t>(n);
+        if (have == 1) continue;
+        if (have > 1 && pauses.size() == static_cast<size_t>(i)) {
+          pauses.push_back(platform::MonotonicMicros() - commandAt);
+        }
+      }
+      uint8_t reply[18] = {};
+      if (write(master_, reply, sizeof reply) != sizeof reply) return;
+    }
+  });
+  int32_t block[16];
+  int complete = 0;
+  for (int i = 0; i < kBlocks; ++i) complete += ReadFlashBlock(i * 16, block) ? 1 : 0;
+  tracker.join();
+  ASSERT_EQ(pauses.size(), static_cast<size_t>(kBlocks));
+  EXPECT_EQ(complete, kBlocks);
+  int64_t sum = 0;
+  int64_t shortest = INT64_MAX;
+  for (int64_t us : pauses) {
+    sum += us;
+    shortest = std::min(shortest, us);
+  }
+  std::printf("pause between J and the address: mean %.3f ms, shortest %.3f ms over %d blocks\n",
+              sum / 1000.0 / kBlocks, shortest / 1000.0, kBlocks);
+  // Seen from this side the wake-up for "J" may lag, so one pause can look a
+  // little short; an address sent with no pause at all shows as a few us.
+  EXPECT_GE(sum / kBlocks, 1000) << "the address came before the tracker's 1 ms";
+  EXPECT_GE(shortest, 500);
+}
+
+}  // namespace

@@ -1,0 +1,22 @@
+// The KML track file a log download produces: a fixed header, one coordinate
+// line per stored fix (its details in an XML comment), a fixed footer, and a
+// hex dump of the log memory in a trailing comment. The writers do not look at
+// write results; a failed write stays visible in the file's Failed() flag.
+#pragma once
+
+#include "platform/os/text_file.h"
+
+// The 15 lines up to and including "<coordinates>".
+void WriteKmlHeader(platform::TextOutFile& out);
+
+// One line per fix record of FlashImage below LogMemoryGeometry.decodeLimit,
+// up to the first end marker; no line end after the last one. Clears bit 7 of
+// bytes 3 and 7 (the sign flags) of every record it writes, in the image.
+void WriteTrackCoordinates(platform::TextOutFile& out);
+
+// Closes the last coordinate line and the document.
+void WriteKmlFooter(platform::TextOutFile& out);
+
+// LogMemoryGeometry.sizeCode * 128 bytes of FlashImage as "%02X " items, 16 a
+// line, inside "<!-- KLXDATA" ... "-->".
+void WriteMemoryDump(platform::TextOutFile& out);
