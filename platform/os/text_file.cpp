@@ -19,7 +19,9 @@ bool TextOutFile::Open(const std::string& path) {
   return file_ != nullptr;
 }
 
-bool TextOutFile::Write(const char* text) { return Write(text, std::strlen(text)); }
+bool TextOutFile::Write(const char* text) {
+  return Write(text, std::strlen(text));
+}
 
 bool TextOutFile::Write(const char* text, size_t length) {
   if (file_ == nullptr) {
@@ -82,7 +84,9 @@ bool TextOutFile::Close() {
   return !failed_;
 }
 
-TextInFile::~TextInFile() { Close(); }
+TextInFile::~TextInFile() {
+  Close();
+}
 
 bool TextInFile::Open(const std::string& path) {
   if (file_ != nullptr) return false;

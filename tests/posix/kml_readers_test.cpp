@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -59,8 +60,8 @@ std::vector<Point> PointsInMemory(const std::vector<int>& image, int decodeLimit
       const double v = b[0] + (b[1] + b[2] / 100.0 + (b[3] & 0x7F) / 10000.0) / 60.0;
       return (b[3] & 0x80) != 0 ? -v : v;
     };
-    const double alt = negativeAltitude ? -(r[9] * 100.0 + r[10])
-                                        : r[8] * 10000.0 + r[9] * 100.0 + r[10];
+    const double alt =
+        negativeAltitude ? -(r[9] * 100.0 + r[10]) : r[8] * 10000.0 + r[9] * 100.0 + r[10];
     points.push_back({coordinate(r), coordinate(r + 4), alt});
   }
   return points;
@@ -90,8 +91,8 @@ std::vector<Point> PointsFromUnicsv(const std::string& csv) {
   for (size_t i = 1; i < lines.size(); ++i) {
     const std::vector<std::string> f = Split(lines[i], ',');
     if (static_cast<int>(f.size()) <= std::max({lat, lon, alt})) continue;
-    points.push_back({std::atof(f[lon].c_str()), std::atof(f[lat].c_str()),
-                      std::atof(f[alt].c_str())});
+    points.push_back(
+        {std::atof(f[lon].c_str()), std::atof(f[lat].c_str()), std::atof(f[alt].c_str())});
   }
   return points;
 }
@@ -135,6 +136,9 @@ struct TrackCase {
   int decodeLimit;
   int downloadBytes;
 };
+void PrintTo(const TrackCase& c, std::ostream* os) {
+  *os << c.sizeKbit << " kbit";
+}
 
 class KmlReaders : public testing::TestWithParam<TrackCase> {
  protected:
@@ -152,8 +156,7 @@ class KmlReaders : public testing::TestWithParam<TrackCase> {
     std::error_code ec;
     path_ = (std::filesystem::temp_directory_path(ec) /
              ("kw9_readers_" + std::to_string(c.sizeKbit) + "_" +
-              std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
-              ".kml"))
+              std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".kml"))
                 .string();
     platform::TextOutFile out;
     ASSERT_TRUE(out.Open(path_));
@@ -190,8 +193,7 @@ TEST_P(KmlReaders, XmllintFindsItWellFormed) {
 // latitude, lost signs, blanks in tuples, altitudes that do not read as
 // numbers, points merged or dropped.
 TEST_P(KmlReaders, GpsbabelSeesEveryPoint) {
-  const ToolRun run =
-      RunTool("gpsbabel -t -i kml -f '" + path_ + "' -o unicsv -F - 2>/dev/null");
+  const ToolRun run = RunTool("gpsbabel -t -i kml -f '" + path_ + "' -o unicsv -F - 2>/dev/null");
   ASSERT_EQ(run.status, 0);
   ExpectSamePoints("gpsbabel", PointsFromUnicsv(run.output), expected_);
 }

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -121,6 +122,9 @@ struct CoordinateCase {
   int decodeLimit;
   std::string lines;  // what WriteTrackCoordinates writes, "\n" as line end
 };
+void PrintTo(const CoordinateCase& c, std::ostream* os) {
+  *os << c.what;
+}
 
 class CoordinateLines : public KmlWriter, public testing::WithParamInterface<CoordinateCase> {};
 
@@ -170,11 +174,11 @@ INSTANTIATE_TEST_SUITE_P(
                        {{0, {10, 20, 30, 40, 50, 1, 2, 0x83, 0, 9, 5, 6, 7, 8, 9}}, {15, kEnd00}},
                        8180,
                        "10.338400,-50.017005,00905 <!-- 0 sats:6 UTC 07:08:09 -->"},
-        CoordinateCase{"bytes out of range add in",
-                       {{0, {200, 99, 99, 127, 181, 250, 255, 255, 1, 100, 5, 12, 100, 7, 61}},
-                        {15, kEnd00}},
-                       8180,
-                       "201.666712,-185.209378,110005 <!-- 0 sats:12 UTC 100:07:61 -->"},
+        CoordinateCase{
+            "bytes out of range add in",
+            {{0, {200, 99, 99, 127, 181, 250, 255, 255, 1, 100, 5, 12, 100, 7, 61}}, {15, kEnd00}},
+            8180,
+            "201.666712,-185.209378,110005 <!-- 0 sats:12 UTC 100:07:61 -->"},
         CoordinateCase{"skipped record leaves one line end",
                        {{0, kFixAtZero}, {15, kLonZeroA}, {30, kWestFix}, {45, kEndA5}},
                        8180,
@@ -239,6 +243,9 @@ struct MemorySize {
   int decodeLimit;
   int records;  // records examined at most
 };
+void PrintTo(const MemorySize& m, std::ostream* os) {
+  *os << m.sizeCode << " kbit";
+}
 
 class FullMemory : public KmlWriter, public testing::WithParamInterface<MemorySize> {};
 
@@ -275,6 +282,9 @@ struct EndCase {
   std::vector<int> first4;
   int isEnd;
 };
+void PrintTo(const EndCase& c, std::ostream* os) {
+  for (int b : c.first4) *os << b << ' ';
+}
 
 class EndOfLog : public KmlWriter, public testing::WithParamInterface<EndCase> {};
 
@@ -301,6 +311,9 @@ struct DumpCase {
   int sizeCode;
   int lines;
 };
+void PrintTo(const DumpCase& c, std::ostream* os) {
+  *os << c.sizeCode << " kbit";
+}
 
 class MemoryDump : public KmlWriter, public testing::WithParamInterface<DumpCase> {};
 
@@ -387,6 +400,9 @@ struct GoldenCase {
   int downloadBytes;  // what the download reads: the 64-kbit memory wraps
   const char* file;
 };
+void PrintTo(const GoldenCase& c, std::ostream* os) {
+  *os << c.file;
+}
 
 class GoldenKml : public KmlWriter, public testing::WithParamInterface<GoldenCase> {};
 
@@ -425,10 +441,10 @@ TEST_P(GoldenKml, MatchesByteForByte) {
   const size_t lineStart = golden.rfind('\n', at == 0 ? 0 : at - 1);
   const size_t from = lineStart == std::string::npos ? 0 : lineStart + 1;
   const size_t line = static_cast<size_t>(std::count(golden.begin(), golden.begin() + from, '\n'));
-  FAIL() << c.file << " differs at byte " << at << ", line " << line + 1 << "\n  golden: "
-         << golden.substr(from, golden.find('\n', from) - from) << "\n  actual: "
-         << actual.substr(from, actual.find('\n', from) - from) << "\n  sizes " << golden.size()
-         << " / " << actual.size();
+  FAIL() << c.file << " differs at byte " << at << ", line " << line + 1
+         << "\n  golden: " << golden.substr(from, golden.find('\n', from) - from)
+         << "\n  actual: " << actual.substr(from, actual.find('\n', from) - from) << "\n  sizes "
+         << golden.size() << " / " << actual.size();
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, GoldenKml,

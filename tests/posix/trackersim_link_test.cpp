@@ -1,0 +1,86 @@
+// The tool's link against the trackersim program over a real pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "link/commands.h"
+#include "link/device_link.h"
+#include "platform/os/os.h"
+#include "sim/tracker.h"
+#include "tests/support/fake_serial.h"
+#include "tests/support/trackersim_process.h"
+#include "tracklog/flash_image.h"
+
+using testing_support::MessageRecorder;
+using testing_support::TrackersimProcess;
+
+namespace {
+
+class TrackersimLink : public testing::Test {
+ protected:
+  void SetUp() override {
+    ClosePort();
+    DeviceLink = {};
+    modelString.clear();
+    LogMemoryGeometry = {};
+  }
+  void TearDown() override { ClosePort(); }
+  MessageRecorder messages;
+};
+
+// Every block of the largest memory, in the order a download reads them,
+// must come back exactly as the tracker holds it.
+TEST_F(TrackersimLink, ServesAWhole1024KbitBlockSequence) {
+  TrackersimProcess sim({"--size", "1024"});
+  ASSERT_TRUE(sim.Running());
+  ASSERT_EQ(OpenPort(sim.Device()), 1);
+  EXPECT_EQ(Ping(), 1);
+  EXPECT_EQ(GetMemorySize(), '2');
+  LogMemoryGeometry.sizeCode = 1024;
+  const std::vector<uint8_t> expected = sim::RealisticTrack(1024);
+  int32_t block[16];
+  int complete = 0;
+  int mismatched = 0;
+  for (int address = 0; address < 131072; address += 16) {
+    complete += ReadFlashBlock(address, block) ? 1 : 0;
+    for (int i = 0; i < 16; ++i) mismatched += block[i] != expected[address + i] ? 1 : 0;
+  }
+  EXPECT_EQ(complete, 8192);
+  EXPECT_EQ(mismatched, 0);
+  EXPECT_TRUE(messages.texts.empty());
+}
+
+TEST_F(TrackersimLink, ShortFormAndTheIdentityCommands) {
+  TrackersimProcess sim({"--size", "128", "--model", "NXVLDQ", "--version", "31"});
+  ASSERT_TRUE(sim.Running());
+  ASSERT_EQ(OpenPort(sim.Device()), 1);
+  EXPECT_EQ(GetModel(), "NXVLDQ");
+  EXPECT_EQ(GetVersion(), 31);
+  EXPECT_EQ(GetMemorySize(), '1');
+  LogMemoryGeometry.sizeCode = 128;
+  const std::vector<uint8_t> expected = sim::RealisticTrack(128);
+  int32_t block[16];
+  std::fill(std::begin(block), std::end(block), -1);
+  ASSERT_TRUE(ReadFlashBlock(16376, block));
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(block[i], expected[16376 + i]);
+  EXPECT_EQ(block[8], -1);
+}
+
+// The line dropping mid-download is seen at once, not after a time-out.
+TEST_F(TrackersimLink, DroppedLineEndsTheReadAtOnce) {
+  TrackersimProcess sim({"--size", "1024", "--drop-after", "J:3"});
+  ASSERT_TRUE(sim.Running());
+  ASSERT_EQ(OpenPort(sim.Device()), 1);
+  LogMemoryGeometry.sizeCode = 1024;
+  int32_t block[16];
+  EXPECT_TRUE(ReadFlashBlock(0, block));
+  EXPECT_TRUE(ReadFlashBlock(16, block));
+  const int64_t start = platform::MonotonicMicros();
+  EXPECT_FALSE(ReadFlashBlock(32, block));
+  EXPECT_LT(platform::MonotonicMicros() - start, 2'000'000);
+  uint8_t line[kReplyBufferSize];
+  EXPECT_EQ(ReadLine(line), 0);
+  EXPECT_EQ(DeviceLink.portOpen, 0);
+}
+
+}  // namespace

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The Win32 serial layer against the simulated tracker, through Wine's COM1.
+#   com1_test.sh WINE TEST_EXE
+# KW9_TRACKERSIM names the Linux build's trackersim (./run test sets it);
+# without it the test is skipped (exit 77). WINEPREFIX as for the other Wine
+# tests. The prefix's com1 link is pointed at trackersim's pseudo-terminal for
+# the run and put back as it was afterwards.
+set -u
+wine=$1
+exe=$2
+
+if [ -z "${KW9_TRACKERSIM:-}" ]; then
+  echo "SKIPPED: KW9_TRACKERSIM is not set; point it at the Linux build's trackersim" \
+    "(build/default/tools/trackersim), as ./run test does"
+  exit 77
+fi
+
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+
+[ -x "$KW9_TRACKERSIM" ] || fail "KW9_TRACKERSIM=$KW9_TRACKERSIM is not an executable"
+prefix=${WINEPREFIX:-$HOME/.wine}
+link=$prefix/dosdevices/com1
+work=$(mktemp -d) || fail "no temporary directory"
+sim_pid=
+old_target=
+linked=0
+
+cleanup() {
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2>/dev/null
+    wait "$sim_pid" 2>/dev/null
+  fi
+  if [ "$linked" = 1 ]; then
+    rm -f "$link"
+    [ -n "$old_target" ] && ln -s "$old_target" "$link"
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Wine's serial driver points com1 at /dev/ttyS0 whenever a Wine session
+# starts. So bring the session up first, and keep it up for a while after each
+# program (a wineserver already running, as under ./run, is kept as it is).
+# System processes inherit standard output: keep them off ours.
+wineserver -p10 </dev/null >/dev/null 2>&1
+"$wine" "$exe" --gtest_list_tests </dev/null >/dev/null 2>&1 ||
+  fail "$exe does not start under $wine"
+
+# Every byte value, so that a line which eats XON/XOFF or turns CR into LF is
+# seen; then the same backwards. The rest of the log memory reads 0xFF.
+image=$work/image.bin
+for i in $(seq 0 255) $(seq 255 -1 0); do printf '%b' "\\0$(printf %03o "$i")"; done >"$image"
+[ "$(stat -c %s "$image")" = 512 ] || fail "could not write the log image"
+
+"$KW9_TRACKERSIM" --size 1024 --image "$image" >"$work/sim.out" 2>"$work/sim.err" &
+sim_pid=$!
+pty=
+for _ in $(seq 100); do
+  pty=$(head -n 1 "$work/sim.out" 2>/dev/null)
+  [ -n "$pty" ] && break
+  kill -0 "$sim_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -z "$pty" ] || [ ! -c "$pty" ]; then
+  fail "trackersim printed no device: $(cat "$work/sim.err")"
+fi
+
+mkdir -p "$prefix/dosdevices" || fail "no $prefix/dosdevices"
+old_target=$(readlink "$link" 2>/dev/null)
+linked=1
+rm -f "$link"
+ln -s "$pty" "$link" || fail "cannot link $link"
+echo "COM1 -> $pty (trackersim $sim_pid)"
+
+KW9_COM1_IMAGE="Z:$image" "$wine" "$exe" --gtest_filter='Com1.*' </dev/null
+status=$?
+
+[ "$(readlink "$link")" = "$pty" ] ||
+  fail "something pointed com1 elsewhere during the run: $(readlink "$link")"
+kill -0 "$sim_pid" 2>/dev/null || fail "trackersim ended during the run: $(cat "$work/sim.err")"
+[ "$status" = 0 ] || fail "the COM1 exchange failed (exit $status)"
+echo "PASSED"
