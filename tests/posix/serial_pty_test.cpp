@@ -29,8 +29,7 @@ namespace {
 class PtyTest : public testing::Test {
  protected:
   void SetUp() override {
-    ClosePort();
-    DeviceLink = {};
+    testing_support::ResetLinkState();
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master_, 0);
     ASSERT_EQ(grantpt(master_), 0);
@@ -38,7 +37,7 @@ class PtyTest : public testing::Test {
     path_ = ptsname(master_);
   }
   void TearDown() override {
-    ClosePort();
+    testing_support::ResetLinkState();
     if (master_ >= 0) close(master_);
   }
 

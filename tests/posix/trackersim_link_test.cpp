@@ -18,13 +18,8 @@ namespace {
 
 class TrackersimLink : public testing::Test {
  protected:
-  void SetUp() override {
-    ClosePort();
-    DeviceLink = {};
-    modelString.clear();
-    LogMemoryGeometry = {};
-  }
-  void TearDown() override { ClosePort(); }
+  void SetUp() override { testing_support::ResetLinkState(); }
+  void TearDown() override { testing_support::ResetLinkState(); }
   MessageRecorder messages;
 };
 

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#include "link/commands.h"
+#include "link/device_link.h"
+#include "tracklog/flash_image.h"
+
 namespace testing_support {
 
 std::vector<uint8_t> FakeDevice::Written() const {
@@ -118,6 +122,13 @@ std::unique_ptr<platform::SerialPort> FakeSerial::Open(const std::string& name) 
 
 bool FakeSerial::PortExists(const std::string& name) {
   return devices_.count(name) != 0;
+}
+
+void ResetLinkState() {
+  ClosePort();
+  DeviceLink = {};
+  modelString.clear();
+  LogMemoryGeometry = {};
 }
 
 MessageRecorder::MessageRecorder() {

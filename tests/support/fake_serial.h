@@ -58,6 +58,9 @@ class FakeSerial final : public platform::SerialSystem {
   std::map<std::string, std::unique_ptr<FakeDevice>> devices_;
 };
 
+// Puts the link's process-wide state back to program start, closing the port.
+void ResetLinkState();
+
 // Records every message box in order, answering each at once.
 class MessageRecorder {
  public:

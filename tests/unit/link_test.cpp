@@ -33,13 +33,8 @@ sim::Config Silent() {
 
 class LinkTest : public testing::Test {
  protected:
-  void SetUp() override {
-    ClosePort();
-    DeviceLink = {};
-    modelString.clear();
-    LogMemoryGeometry = {};
-  }
-  void TearDown() override { ClosePort(); }
+  void SetUp() override { testing_support::ResetLinkState(); }
+  void TearDown() override { testing_support::ResetLinkState(); }
 
   // Opens COM1 on a tracker with this configuration; records start after the open.
   FakeDevice& Open(sim::Config config = {}) {
@@ -173,7 +168,7 @@ TEST_F(LinkTest, ReadLineFraming) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    SetUp();
+    testing_support::ResetLinkState();
     messages.texts.clear();
     FakeDevice& device = Open(Silent());
     device.Inject(c.line);
@@ -270,7 +265,7 @@ TEST_F(LinkTest, GetVersionReadsTheLeadingNumber) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply);
-    SetUp();
+    testing_support::ResetLinkState();
     FakeDevice& device = Open(Silent());
     device.Inject(c.reply);
     EXPECT_EQ(GetVersion(), c.version);
@@ -330,7 +325,7 @@ TEST_F(LinkTest, MemorySizeCodes) {
   const std::pair<int, char> cases[] = {{64, '0'}, {128, '1'}, {1024, '2'}};
   for (auto [size, code] : cases) {
     SCOPED_TRACE(size);
-    SetUp();
+    testing_support::ResetLinkState();
     sim::Config config;
     config.sizeKbit = size;
     FakeDevice& device = Open(config);
@@ -338,7 +333,7 @@ TEST_F(LinkTest, MemorySizeCodes) {
     EXPECT_EQ(device.writes, (std::vector<Bytes>{B("K")}));
     ClosePort();
   }
-  SetUp();
+  testing_support::ResetLinkState();
   Open(Silent());
   EXPECT_EQ(GetMemorySize(), std::nullopt);
 }
@@ -357,7 +352,7 @@ TEST_F(LinkTest, ReadFlashBlockFramings) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.address);
-    SetUp();
+    testing_support::ResetLinkState();
     sim::Config config;
     config.sizeKbit = c.sizeKbit;
     FakeDevice& device = Open(config);
