@@ -33,7 +33,7 @@ constexpr const char* kRadioNames[] = {"SL", "SH", "HP", "ID", "MK", "DT", "RO",
 constexpr int kRadioCount = 9;
 // SL and SH are the halves of the radio's own serial number.
 constexpr int kFirstWritableRadio = 2;
-constexpr const char* kRadioDefaults[] = {"4052D1F3", "13A200", "3", "7FFF", "FFFF",
+constexpr const char* kRadioDefaults[] = {"5B7E19A3", "0042C1", "3", "7FFF", "FFFF",
                                           "FFFF",     "3",      "0", "A"};
 
 int RadioIndex(const std::string& name) {

@@ -49,6 +49,13 @@ struct Config {
   std::vector<uint8_t> image;
 };
 
+// What the firmware answers, where the host does not care about the content:
+// acknowledgement and confirmation lines are "OK"; "I" answers the two bytes
+// "OK"; a 1024-kbit block is followed by a line end (its two extra bytes);
+// the erase answer is a '.' every 50 ms of erase time, then the line end; an
+// AT command outside command mode, an unknown one, or a value for SL or SH
+// answers "ERROR". Bytes that are no command are ignored. After "G" the next
+// byte stops the transmitter and is then served as usual.
 class Tracker {
  public:
   explicit Tracker(Config config);

@@ -317,6 +317,9 @@ class PosixSerialSystem final : public SerialSystem {
       return nullptr;
     }
     ioctl(fd, TIOCEXCL);
+    // A fresh open starts with empty buffers, as on Windows: nothing left over
+    // from the last program may pass for a reply.
+    tcflush(fd, TCIOFLUSH);
     return std::make_unique<PosixSerialPort>(fd);
   }
 
