@@ -123,6 +123,9 @@ class PosixSerialPort final : public SerialPort {
  public:
   explicit PosixSerialPort(int fd) : fd_(fd) {}
   ~PosixSerialPort() override {
+    // A pseudo-terminal keeps TIOCEXCL past the last close, which would lock
+    // every later open by an ordinary user out of it.
+    ioctl(fd_, TIOCNXCL);
     flock(fd_, LOCK_UN);
     close(fd_);
   }
@@ -205,12 +208,14 @@ class PosixSerialPort final : public SerialPort {
     got = 0;
     if (gone_) return false;
     if (n == 0) return true;
-    const bool totalLimit = timeouts_.readTotalMultiplier != 0 || timeouts_.readTotalConstant != 0;
-    const int64_t total =
-        static_cast<int64_t>(timeouts_.readTotalMultiplier) * static_cast<int64_t>(n) +
-        timeouts_.readTotalConstant;
-    const int64_t totalDeadline = totalLimit ? MonotonicMicros() + total * 1000 : INT64_MAX;
-    const int64_t interval = static_cast<int64_t>(timeouts_.readInterval) * 1000;
+    const Timeouts& t = timeouts_;
+    const bool totalLimit = t.readTotalMultiplier != 0 || t.readTotalConstant != 0;
+    // Win32: an interval of MAXDWORD with no total time-out returns at once
+    // with whatever has arrived.
+    const bool immediate = t.readInterval == kMaxDword && !totalLimit;
+    const int64_t totalDeadline =
+        totalLimit ? Deadline(t.readTotalMultiplier, n, t.readTotalConstant) : kForever;
+    const int64_t interval = static_cast<int64_t>(t.readInterval) * 1000;
     int64_t lastByte = 0;
     for (;;) {
       ssize_t k = read(fd_, data + got, n - got);
@@ -221,11 +226,11 @@ class PosixSerialPort final : public SerialPort {
       } else if (k == 0 || (errno != EAGAIN && errno != EINTR)) {
         return Gone();  // hung up, or the other end of a pseudo-terminal closed (EIO)
       }
+      if (immediate) return true;
       const int64_t now = MonotonicMicros();
       int64_t deadline = totalDeadline;
       if (got > 0 && interval != 0) deadline = std::min(deadline, lastByte + interval);
       if (now >= deadline) return true;
-      if (!totalLimit && interval == 0 && got > 0) return true;
       const int64_t wait = deadline - now;
       if (got > 0) {
         // The line cannot deliver the rest faster than its baud rate: sleep
@@ -237,23 +242,20 @@ class PosixSerialPort final : public SerialPort {
           continue;
         }
       }
-      pollfd p{fd_, POLLIN, 0};
-      timespec ts{static_cast<time_t>(wait / 1000000), static_cast<long>(wait % 1000000) * 1000};
-      int r = ppoll(&p, 1, &ts, nullptr);
-      if (r < 0 && errno != EINTR) return Gone();
-      if (r > 0 && (p.revents & POLLIN) == 0) return Gone();  // POLLHUP or POLLERR alone
+      if (!WaitFor(POLLIN, wait)) return Gone();
     }
   }
 
+  // Like a synchronous WriteFile, this returns once the bytes have left, so
+  // a pause after it is a pause on the line, and a line that cannot send
+  // (flow control holding it) fails at the write time-out.
   bool Write(const uint8_t* data, size_t n, size_t& written) override {
     written = 0;
     if (gone_) return false;
+    const Timeouts& t = timeouts_;
+    const bool limit = t.writeTotalMultiplier != 0 || t.writeTotalConstant != 0;
     const int64_t deadline =
-        MonotonicMicros() +
-        (static_cast<int64_t>(timeouts_.writeTotalMultiplier) * static_cast<int64_t>(n) +
-         timeouts_.writeTotalConstant) *
-            1000;
-    const bool limit = timeouts_.writeTotalMultiplier != 0 || timeouts_.writeTotalConstant != 0;
+        limit ? Deadline(t.writeTotalMultiplier, n, t.writeTotalConstant) : kForever;
     while (written < n) {
       ssize_t k = write(fd_, data + written, n - written);
       if (k > 0) {
@@ -263,18 +265,41 @@ class PosixSerialPort final : public SerialPort {
       if (k < 0 && errno == EINTR) continue;
       if (k < 0 && errno != EAGAIN) return Gone();
       const int64_t now = MonotonicMicros();
-      if (limit && now >= deadline) return false;
-      int64_t wait = limit ? deadline - now : 1000000;
-      pollfd p{fd_, POLLOUT, 0};
-      timespec ts{static_cast<time_t>(wait / 1000000), static_cast<long>(wait % 1000000) * 1000};
-      int r = ppoll(&p, 1, &ts, nullptr);
-      if (r < 0 && errno != EINTR) return Gone();
-      if (r > 0 && (p.revents & (POLLHUP | POLLERR))) return Gone();
+      if (now >= deadline) return false;
+      if (!WaitFor(POLLOUT, deadline - now)) return Gone();
     }
-    return true;
+    for (;;) {
+      int queued = 0;
+      // A pseudo-terminal has no transmitter and reports nothing queued.
+      if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return true;
+      const int64_t now = MonotonicMicros();
+      if (now >= deadline) return false;
+      const int64_t lineTime = std::max<int64_t>(queued * byteMicros_, 1000);
+      SleepMs(
+          static_cast<unsigned>(std::max<int64_t>(std::min(lineTime, deadline - now) / 1000, 1)));
+    }
   }
 
  private:
+  static constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
+  static constexpr int64_t kForever = INT64_MAX;
+
+  // now + multiplier * n + constant milliseconds, in microseconds, saturated
+  // far below overflow (a few centuries out is forever enough).
+  static int64_t Deadline(uint32_t multiplier, size_t n, uint32_t constant) {
+    const double ms = static_cast<double>(multiplier) * static_cast<double>(n) + constant;
+    return MonotonicMicros() + static_cast<int64_t>(std::min(ms, 1e13) * 1000.0);
+  }
+
+  // Waits up to wait microseconds for events; false when the device is gone.
+  bool WaitFor(short events, int64_t wait) {
+    pollfd p{fd_, events, 0};
+    timespec ts{static_cast<time_t>(wait / 1000000), static_cast<long>(wait % 1000000) * 1000};
+    int r = ppoll(&p, 1, &ts, nullptr);
+    if (r < 0) return errno == EINTR;
+    return r == 0 || (p.revents & events) != 0;  // POLLHUP or POLLERR alone: gone
+  }
+
   bool Gone() {
     gone_ = true;
     return false;

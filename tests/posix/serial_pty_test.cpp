@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -119,6 +120,53 @@ TEST_F(PtyTest, PortIsHeldExclusively) {
   // And once it is closed, it opens again.
   ClosePort();
   EXPECT_NE(platform::NativeSerial().Open(path_), nullptr);
+}
+
+// Root passes the exclusive flag by; an ordinary user must still be able to
+// open the port again once the tool closed it (Read, then Write).
+TEST_F(PtyTest, OrdinaryUserReopensAfterClose) {
+  pid_t child = fork();
+  if (child == 0) {
+    if (geteuid() == 0) {
+      if (chmod(path_.c_str(), 0666) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    }
+    const int first = OpenPort(path_);
+    ClosePort();
+    const int second = OpenPort(path_);
+    _exit(first == 1 && second == 1 ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0)
+      << (WEXITSTATUS(status) == 2 ? "could not drop privileges" : "the second open failed");
+}
+
+// The two special time-out settings of the Win32 rules.
+TEST_F(PtyTest, SpecialTimeoutSettings) {
+  auto port = platform::NativeSerial().Open(path_);
+  ASSERT_TRUE(port);
+  uint8_t buffer[4];
+  size_t got = 0;
+
+  // Interval MAXDWORD and no totals: return at once with what is there.
+  ASSERT_TRUE(port->SetTimeouts({0xFFFFFFFFu, 0, 0, 0, 0}));
+  int64_t start = platform::MonotonicMicros();
+  EXPECT_TRUE(port->Read(buffer, 4, got));
+  EXPECT_EQ(got, 0u);
+  EXPECT_LT(platform::MonotonicMicros() - start, 100'000);
+
+  // All zero: no time-out at all, the read waits for every byte.
+  ASSERT_TRUE(port->SetTimeouts({0, 0, 0, 0, 0}));
+  std::thread tracker([this] {
+    (void)!write(master_, "ab", 2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    (void)!write(master_, "cd", 2);
+  });
+  EXPECT_TRUE(port->Read(buffer, 4, got));
+  tracker.join();
+  EXPECT_EQ(got, 4u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "abcd");
 }
 
 TEST_F(PtyTest, NamesThatAreNoPortFailToOpen) {

@@ -1,6 +1,7 @@
 #include "tests/support/fake_serial.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "link/commands.h"
 #include "link/device_link.h"
@@ -109,6 +110,8 @@ FakeSerial::~FakeSerial() {
 
 FakeDevice& FakeSerial::AddPort(const std::string& name, sim::Config config) {
   auto& slot = devices_[name];
+  // Replacing a device the link holds open would leave the port dangling.
+  if (slot && slot->open) std::abort();
   slot = std::make_unique<FakeDevice>(std::move(config));
   return *slot;
 }
