@@ -178,8 +178,8 @@ struct Tracker::Impl {
     SendLineEnd(t);
   }
 
-  void Raw(const std::vector<uint8_t>& bytes, int64_t t) {
-    for (uint8_t b : bytes) Send(b, t);
+  void Raw(const uint8_t* bytes, size_t n, int64_t t) {
+    for (size_t i = 0; i < n; ++i) Send(bytes[i], t);
   }
 
   bool Fires(const Trigger& trigger, uint8_t c) const {
@@ -228,7 +228,8 @@ struct Tracker::Impl {
         } else {
           const size_t address = (static_cast<size_t>(args[0]) << 8) | args[1];
           log[address % MemorySize()] = args[2];
-          Raw({'O', 'K'}, t);
+          const uint8_t ack[2] = {'O', 'K'};
+          Raw(ack, 2, t);
         }
         return;
       }
@@ -318,17 +319,18 @@ struct Tracker::Impl {
     size_t address = wide ? ((static_cast<size_t>(args[0] >> 2) & 1) << 16) |
                                 (static_cast<size_t>(args[1]) << 8) | args[2]
                           : (static_cast<size_t>(args[0]) << 8) | args[1];
-    std::vector<uint8_t> reply;
-    for (size_t i = 0; i < (wide ? 16u : 8u); ++i) {
-      reply.push_back(log[(address + i) % MemorySize()]);
-    }
+    // No allocation per block: the benchmark runs thousands of them.
+    uint8_t reply[18];
+    const size_t data = wide ? 16 : 8;
+    for (size_t i = 0; i < data; ++i) reply[i] = log[(address + i) % MemorySize()];
+    size_t length = data;
     // The wide block ends like a line; the short one is bare.
     if (wide) {
-      reply.push_back(config.faults.crlf ? '\r' : '\n');
-      reply.push_back(config.faults.crlf ? '\n' : '\r');
+      reply[length++] = config.faults.crlf ? '\r' : '\n';
+      reply[length++] = config.faults.crlf ? '\n' : '\r';
     }
-    if (shortBlocks) reply.resize(reply.size() / 2);
-    Raw(reply, t);
+    if (shortBlocks) length /= 2;
+    Raw(reply, length, t);
   }
 
   void Erase(int64_t t) {
