@@ -100,7 +100,9 @@ int EnterRadioCommandMode() {
 
 std::string RadioAtCommand(const std::string& text) {
   uint8_t reply[kReplyBufferSize];
-  if (!DeviceLink.radioCommandMode) EnterRadioCommandMode();  // goes on even if it failed
+  // A failed mode entry has closed the link; going on would only show the
+  // user the read error a second time.
+  if (!DeviceLink.radioCommandMode && !EnterRadioCommandMode()) return "ERR";
   WriteByte('x');
   if (!ReadLine(reply)) return "ERR";
   WritePort(reinterpret_cast<const uint8_t*>(text.data()), text.size());

@@ -1,7 +1,11 @@
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
+#include <iterator>
 
 #include "platform/os/os.h"
 
@@ -24,6 +28,37 @@ int64_t ProcessCpuMicros() {
   getrusage(RUSAGE_SELF, &usage);
   return (static_cast<int64_t>(usage.ru_utime.tv_sec) + usage.ru_stime.tv_sec) * 1000000 +
          usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+}
+
+bool RaiseThreadPriority() {
+  // Linux gives each thread its own nice value; two steps up mirrors
+  // Windows' "highest", which is two above normal.
+  const id_t thread = static_cast<id_t>(syscall(SYS_gettid));
+  errno = 0;
+  const int nice = getpriority(PRIO_PROCESS, thread);
+  if (errno != 0) return false;
+  return setpriority(PRIO_PROCESS, thread, nice - 2) == 0;
+}
+
+std::string NativeCommandLine() {
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  std::string line(std::istreambuf_iterator<char>(in), {});
+  while (!line.empty() && line.back() == '\0') line.pop_back();
+  for (char& c : line) {
+    if (c == '\0') c = ' ';
+  }
+  return line;
+}
+
+std::string ExecutableBaseName() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return "kw9";
+  const std::string full(path, static_cast<size_t>(n));
+  std::string base = full.substr(full.rfind('/') + 1);
+  const size_t dot = base.rfind('.');
+  if (dot != std::string::npos && dot > 0) base.erase(dot);
+  return base;
 }
 
 }  // namespace platform

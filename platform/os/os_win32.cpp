@@ -89,4 +89,24 @@ int64_t ProcessCpuMicros() {
   return FiletimeMicros(kernel) + FiletimeMicros(user);
 }
 
+bool RaiseThreadPriority() {
+  return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST) != 0;
+}
+
+std::string NativeCommandLine() {
+  return GetCommandLineA();
+}
+
+std::string ExecutableBaseName() {
+  char path[MAX_PATH + 1] = {};
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return "kw9";
+  std::string base(path, n);
+  const size_t slash = base.find_last_of("\\/:");
+  if (slash != std::string::npos) base.erase(0, slash + 1);
+  const size_t dot = base.rfind('.');
+  if (dot != std::string::npos && dot > 0) base.erase(dot);
+  return base;
+}
+
 }  // namespace platform

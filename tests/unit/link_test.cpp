@@ -316,9 +316,10 @@ TEST_F(LinkTest, RadioAtCommandOnASilentTracker) {
   FakeDevice& device = Open(Silent());
   EXPECT_EQ(RadioAtCommand("ATSL"), "ERR");
   EXPECT_EQ(DeviceLink.radioCommandMode, 0);
-  // Entering the mode failed and closed the link; the command still tried.
+  // Entering the mode failed and closed the link: nothing more is sent and
+  // the user hears of it once.
   EXPECT_EQ(device.writes, (std::vector<Bytes>{B("X")}));
-  EXPECT_EQ(EnterRadioCommandMode(), 0);
+  EXPECT_THAT(messages.texts, ElementsAre(kReadError));
 }
 
 TEST_F(LinkTest, MemorySizeCodes) {

@@ -1,0 +1,150 @@
+#include "app/tracker_dlg.h"
+
+#include <cctype>
+#include <string_view>
+
+#include "app/resources.h"
+#include "platform/os/os.h"
+#include "link/device_link.h"
+#include "platform/serial/serial.h"
+#include "tracklog/log_download.h"
+
+uint8_t calibrationMode = 0;
+
+const std::array<int, 17> kCalibrationControls = {
+    1009, 1017, 1019, 1028, 1018, 1029, 1030, 1025,  // edits
+    1002,                                            // Update
+    1042, 1043, 1044, 1045, 1046, 1052, 1053, 1054,  // their labels
+};
+
+namespace {
+
+const MessageMapEntry kMessageMap[] = {
+    OnSysCommandEntry(&CTrackerDlg::OnSysCommand),
+    OnPaintEntry(&CTrackerDlg::OnPaint),
+    OnQueryDragIconEntry(&CTrackerDlg::OnQueryDragIcon),
+    OnCommandEntry(BN_CLICKED, 1000, &CTrackerDlg::OnRead),
+    OnCommandEntry(CBN_DROPDOWN, 1013, &CTrackerDlg::OnDropdownComPort),
+    OnCommandEntry(BN_CLICKED, 1002, &CTrackerDlg::OnUpdate),
+    OnCommandEntry(BN_CLICKED, 1001, &CTrackerDlg::OnWrite),
+};
+
+bool IsBlank(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+}  // namespace
+
+// The switch counts only as the second word; quotes mean nothing, so a
+// program path with a blank in it pushes the switch out of place.
+bool HasCalibrationSwitch(std::string_view commandLine) {
+  std::string_view words[2];
+  size_t i = 0;
+  for (std::string_view& word : words) {
+    while (i < commandLine.size() && IsBlank(commandLine[i])) ++i;
+    const size_t start = i;
+    while (i < commandLine.size() && !IsBlank(commandLine[i])) ++i;
+    word = commandLine.substr(start, i - start);
+  }
+  return words[1] == "-tamsk";
+}
+
+CTrackerDlg::CTrackerDlg() : CDialog(FindDialogTemplate(IDD_TRACKER_DIALOG)) {
+  appIcon = ui::CurrentBackend().LoadIcon(IDR_MAINFRAME);
+}
+
+std::span<const MessageMapEntry> CTrackerDlg::GetMessageMap() const {
+  return kMessageMap;
+}
+
+bool CTrackerDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+  ui::Window* window = GetWindow();
+  if (window->HasSystemMenu()) {
+    const std::string about = LoadResourceString(IDS_ABOUTBOX);
+    if (!about.empty()) {
+      window->AppendSystemMenuSeparator();
+      window->AppendSystemMenuItem(IDM_ABOUTBOX, about);
+    }
+  }
+  window->SetIcon(true, appIcon);
+  window->SetIcon(false, appIcon);
+  statusText = "Ready";
+  for (int id : kCalibrationControls) ShowControl(id, false);
+  if (HasCalibrationSwitch(platform::CommandLine())) {
+    calibrationMode = 1;
+    AfxMessageBox("Calibration Mode Enabled\n");
+  }
+  if (calibrationMode) {
+    for (int id : kCalibrationControls) ShowControl(id, true);
+  }
+  return true;
+}
+
+void CTrackerDlg::OnSysCommand(unsigned commandId, intptr_t lParam) {
+  if ((commandId & 0xFFF0) == IDM_ABOUTBOX) {
+    CAboutDlg about;
+    about.DoModal();
+    return;
+  }
+  GetWindow()->DefaultSysCommand(commandId, lParam);
+}
+
+void CTrackerDlg::OnPaint() {
+  ui::Window* window = GetWindow();
+  if (!window->IsIconic()) return;  // the default painting
+  int cx = 0, cy = 0, width = 0, height = 0;
+  ui::CurrentBackend().SystemIconSize(cx, cy);
+  window->ClientSize(width, height);
+  window->DrawIcon((width - cx + 1) / 2, (height - cy + 1) / 2, appIcon);
+}
+
+ui::Icon CTrackerDlg::OnQueryDragIcon() {
+  return appIcon;
+}
+
+void CTrackerDlg::OnDropdownComPort() {
+  ui::Window* window = GetWindow();
+  for (int i = window->ComboCount(1013) - 1; i >= 0; --i) window->ComboDelete(1013, i);
+  for (int n = 1; n <= 63; ++n) {
+    const std::string name = "COM" + std::to_string(n);
+    if (platform::Serial().PortExists(name)) window->ComboAdd(1013, name);
+  }
+}
+
+void CTrackerDlg::SetProgressRange(int minimum, int maximum) {
+  progressBar.SetRange(minimum, maximum);
+}
+
+void CTrackerDlg::SetProgressStep(int step) {
+  progressBar.SetStep(step);
+}
+
+void CTrackerDlg::SetProgressPosition(int position) {
+  progressBar.SetPos(position);
+}
+
+void CTrackerDlg::StepProgress() {
+  progressBar.StepIt();
+}
+
+std::array<int*, 8> CTrackerDlg::OptionFlagMembers() {
+  return {&wrapMemory,    &lowVoltageShutdown, &enableDataLogging, &storeHms,
+          &gSwitchEnable, &metersToFeet,       &enableNmea,        &enableTxSentence};
+}
+
+bool CTrackerDlg::RefuseWhileBusy() {
+  if (!workerBusy) return false;
+  AfxMessageBox("Please wait until the previous operation completes");
+  return true;
+}
+
+CAboutDlg::CAboutDlg() : CDialog(FindDialogTemplate(IDD_ABOUTBOX)) {}
+
+bool CTrackerApp::InitInstance() {
+  CTrackerDlg dialog;
+  ui::SetMainWindow(&dialog);
+  dialog.DoModal();
+  ui::SetMainWindow(nullptr);
+  return false;
+}

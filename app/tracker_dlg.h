@@ -1,0 +1,100 @@
+// The main window: every control of the tool, the values it shows, and the
+// handlers of its buttons.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <array>
+
+#include "platform/ui/framework.h"
+
+// 1 once the calibration switch was on the command line; nothing clears it.
+extern uint8_t calibrationMode;
+
+class CTrackerDlg : public CDialog {
+ public:
+  CTrackerDlg();
+
+  // The values shown, in the order of the exchange (see data_exchange.h).
+  CProgressCtrl progressBar;
+  std::string portName;
+  std::string modelLabel = "Model:";
+  std::string versionLabel = "Version:";
+  std::string batteryLabel = "vBattery";
+  std::string hopChannelLabel = "Hopping Channel:";
+  std::string radioSerialLabel = "Serial No:";
+  std::string vendorIdLabel = "Vendor ID";
+  std::string addressMaskLabel = "Address Mask";
+  std::string percentLabel;
+  std::string radioHP;
+  std::string radioID;
+  uint32_t serialNumber = 0;
+  uint32_t storeInterval = 1;
+  uint32_t transmitInterval = 1;
+  std::string statusText = "Ready";
+  int lowVoltageShutdown = 0;
+  std::string shutdownVoltage;
+  int gSwitchEnable = 0;
+  int wrapMemory = 0;
+  int enableDataLogging = 0;
+  int metersToFeet = 0;
+  int storeHms = 0;
+  int enableNmea = 0;
+  int enableTxSentence = 0;
+  uint32_t transmitSlot = 0;
+  std::string programVersionLabel = "Version 020 8/09/2013";
+  std::string serialNumberLabel = "serial #";
+  std::string destinationLabel = "Dest:";
+  std::string radioRO;
+  std::string radioRN;
+  std::string radioRR;
+  std::string radioMK;
+  std::string radioDT;
+  ui::Icon appIcon = 0;
+
+  void DoDataExchange(CDataExchange* pDX) override;
+  bool OnInitDialog() override;
+
+  // Handlers.
+  void OnSysCommand(unsigned commandId, intptr_t lParam);
+  void OnPaint();
+  ui::Icon OnQueryDragIcon();
+  void OnRead();
+  void OnDropdownComPort();
+  void OnUpdate();
+  void OnWrite();
+
+  // The progress bar operations; callable from a worker thread.
+  void SetProgressRange(int minimum, int maximum);
+  void SetProgressStep(int step);
+  void SetProgressPosition(int position);
+  void StepProgress();
+
+  // The eight option flag members in bit order.
+  std::array<int*, 8> OptionFlagMembers();
+
+ protected:
+  std::span<const MessageMapEntry> GetMessageMap() const override;
+
+ private:
+  // True (and the user told) while a download or erase worker owns the link.
+  bool RefuseWhileBusy();
+};
+
+class CAboutDlg : public CDialog {
+ public:
+  CAboutDlg();
+};
+
+class CTrackerApp : public CWinApp {
+ public:
+  bool InitInstance() override;
+};
+
+// The controls only calibration mode shows.
+extern const std::array<int, 17> kCalibrationControls;
+
+// True when the second word of the command line is the calibration switch.
+bool HasCalibrationSwitch(std::string_view commandLine);

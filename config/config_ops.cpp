@@ -1,0 +1,201 @@
+// Read, Write and Update: the main window's exchanges with the tracker's
+// settings. Each stops at the first reply that does not come: the link has
+// then closed and the user has been told once, and going on would only show
+// values that were never read or send commands into a closed port.
+#include <cstdio>
+
+#include "app/tracker_dlg.h"
+#include "config/settings.h"
+#include "link/commands.h"
+#include "link/device_link.h"
+
+namespace {
+
+bool LinkLost() {
+  return DeviceLink.portOpen == 0;
+}
+
+struct RadioEdit {
+  RadioParameter parameter;
+  std::string CTrackerDlg::*member;
+  int control;
+};
+
+// Update's order.
+constexpr RadioEdit kRadioEdits[] = {
+    {kID, &CTrackerDlg::radioID, 1018}, {kHP, &CTrackerDlg::radioHP, 1017},
+    {kMK, &CTrackerDlg::radioMK, 1019}, {kDT, &CTrackerDlg::radioDT, 1028},
+    {kRO, &CTrackerDlg::radioRO, 1025}, {kRN, &CTrackerDlg::radioRN, 1029},
+    {kRR, &CTrackerDlg::radioRR, 1030},
+};
+
+// The edit member Read fills from each query, in Read's order; SL and SH
+// have none.
+std::string* EditFor(CTrackerDlg& dialog, RadioParameter parameter) {
+  for (const RadioEdit& e : kRadioEdits) {
+    if (e.parameter == parameter) return &(dialog.*e.member);
+  }
+  return nullptr;
+}
+
+// "AT" and the edit's text in a command of at most 79 characters.
+constexpr size_t kMaxRadioValue = 75;
+
+bool WriteBytes(uint8_t address, const char* bytes, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    WriteNvByte(static_cast<uint8_t>(address + i), static_cast<uint8_t>(bytes[i]));
+    if (LinkLost()) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void CTrackerDlg::OnRead() {
+  if (RefuseWhileBusy()) return;
+  UpdateData(true);  // a field's check message does not stop a Read
+  UpdateData(false);
+  if (!OpenPort(portName)) return;
+  configRead = true;
+
+  const std::string model = GetModel();
+  if (model == "err" || LinkLost()) return;
+  modelLabel = "Model: " + model;
+
+  const int version = GetVersion();
+  if (version == 999 || LinkLost()) return;
+  versionLabel = FormatText("Version %d", version);
+
+  const uint8_t batteryHigh = ReadRegisterByte(kRegisterBatteryHigh);
+  if (LinkLost()) return;
+  const uint8_t batteryLow = ReadRegisterByte(kRegisterBatteryLow);
+  if (LinkLost()) return;
+  batteryLabel = FormatText("battery: %4.2f",
+                            voltsFromCount(static_cast<uint16_t>(batteryHigh * 256 + batteryLow)));
+
+  for (int p = 0; p < kRadioParameterCount; ++p) {
+    const std::string reply = RadioAtCommand(std::string("AT") + kRadioParameterNames[p]);
+    RadioParameterCache[p] = reply;
+    if (reply == "ERR" || LinkLost()) return;
+    if (std::string* edit = EditFor(*this, static_cast<RadioParameter>(p))) *edit = reply;
+  }
+  destinationLabel = "Dest: " + RadioParameterCache[kDT];
+  RadioAtCommand("ATCN");
+  if (LinkLost()) return;
+  DeviceLink.radioCommandMode = 0;
+  hopChannelLabel = "Hop Chan " + RadioParameterCache[kHP];
+  vendorIdLabel = "Vendor ID " + RadioParameterCache[kID];
+  radioSerialLabel = "Serial Number " + RadioParameterCache[kSH] + RadioParameterCache[kSL];
+  addressMaskLabel = "Address Mask: " + RadioParameterCache[kMK];
+
+  uint8_t memory[4];
+  const uint8_t addresses[] = {kNvSerialHigh, kNvSerialLow, kNvTransmitInterval, kNvStoreInterval};
+  for (size_t i = 0; i < 4; ++i) {
+    memory[i] = ReadNvByte(addresses[i]);
+    if (LinkLost()) return;
+  }
+  serialNumber = memory[0] * 256u + memory[1];
+  serialNumberLabel = FormatText("Serial #: %d", static_cast<int>(serialNumber));
+  const std::array<char, 4> expectedDigits = serialDigits(serialNumber);
+  transmitInterval = memory[2];
+  storeInterval = memory[3];
+  transmitSlot = ReadNvByte(kNvTransmitSlot);
+  if (LinkLost()) return;
+
+  const uint8_t shutdownLow = ReadNvByte(kNvShutdownLow);
+  if (LinkLost()) return;
+  const uint8_t shutdownHigh = ReadNvByte(kNvShutdownHigh);
+  if (LinkLost()) return;
+  shutdownVoltage =
+      FormatText("%4.2f", voltsFromCount(static_cast<uint16_t>(shutdownHigh * 256 + shutdownLow)));
+
+  const uint8_t flags = ReadNvByte(kNvOptionFlags);
+  if (LinkLost()) return;
+  unpackOptionFlags(flags, OptionFlagMembers());
+
+  bool idIntact = true;
+  for (size_t i = 0; i < kIdString.size(); ++i) {  // all eight, even after a mismatch
+    const uint8_t b = ReadNvByte(static_cast<uint8_t>(kNvIdString + i));
+    if (LinkLost()) return;
+    if (b != static_cast<uint8_t>(kIdString[i])) idIntact = false;
+  }
+  if (!idIntact) {
+    AfxMessageBox("Non-volatile memory corruption detected.  Attempting recovery of ID string");
+    if (!WriteBytes(kNvIdString, kIdString.data(), kIdString.size())) return;
+  }
+
+  bool digitsAgree = true;
+  for (size_t i = 0; i < expectedDigits.size(); ++i) {
+    const uint8_t b = ReadNvByte(static_cast<uint8_t>(kNvSerialDigits + i));
+    if (LinkLost()) return;
+    if (b != static_cast<uint8_t>(expectedDigits[i])) digitsAgree = false;
+  }
+  if (!digitsAgree) {
+    AfxMessageBox(
+        "IDs do not match, you should invoke this program with the -tamsk switch and recheck all "
+        "programming parameters");
+  }
+
+  statusText = "Read Complete";
+  UpdateData(false);
+  ClosePort();
+}
+
+void CTrackerDlg::OnWrite() {
+  if (RefuseWhileBusy()) return;
+  // A rejected field must not reach the tracker, nor stale values for the
+  // fields after it.
+  if (!UpdateData(true)) return;
+  if (!configRead) {
+    AfxMessageBox("Please issue a read command before attempting a write");
+    return;
+  }
+  if (!OpenPort(portName)) return;
+  const int count = countFromVoltsText(shutdownVoltage);
+  const uint8_t bytes[][2] = {
+      {kNvTransmitInterval, static_cast<uint8_t>(transmitInterval)},
+      {kNvStoreInterval, static_cast<uint8_t>(storeInterval)},
+      {kNvTransmitSlot, static_cast<uint8_t>(transmitSlot)},
+      {kNvShutdownHigh, static_cast<uint8_t>((count >> 8) & 3)},
+      {kNvShutdownLow, static_cast<uint8_t>(count & 0xFF)},
+      {kNvOptionFlags, packOptionFlags(OptionFlagMembers())},
+  };
+  for (const auto& b : bytes) {
+    WriteNvByte(b[0], b[1]);
+    if (LinkLost()) return;
+  }
+  statusText = "Write Complete";
+  UpdateData(false);
+}
+
+void CTrackerDlg::OnUpdate() {
+  if (RefuseWhileBusy()) return;
+  if (!UpdateData(true)) return;
+  for (const RadioEdit& e : kRadioEdits) {
+    if ((this->*e.member).size() > kMaxRadioValue) {
+      ReportFieldError(e.control, "Please enter no more than 75 characters.", true);
+      return;
+    }
+  }
+  if (!OpenPort(portName)) return;
+  for (const RadioEdit& e : kRadioEdits) {
+    const std::string& value = this->*e.member;
+    if (value == RadioParameterCache[e.parameter]) continue;
+    RadioAtCommand(std::string("AT") + kRadioParameterNames[e.parameter] + value);
+    if (LinkLost()) return;
+  }
+  if (DeviceLink.radioCommandMode) {
+    AfxMessageBox("Committing Data\n");
+    RadioAtCommand("ATWR");
+    if (LinkLost()) return;
+    RadioAtCommand("ATCN");
+    if (LinkLost()) return;
+    DeviceLink.radioCommandMode = 0;
+  }
+  const char serial[2] = {static_cast<char>((serialNumber >> 8) & 0xFF),
+                          static_cast<char>(serialNumber & 0xFF)};
+  if (!WriteBytes(kNvSerialHigh, serial, 2)) return;
+  if (!WriteBytes(kNvIdString, kIdString.data(), kIdString.size())) return;
+  const std::array<char, 4> digits = serialDigits(serialNumber);
+  WriteBytes(kNvSerialDigits, digits.data(), digits.size());
+}

@@ -1,0 +1,471 @@
+#include "platform/ui/scripted/scripted_backend.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+
+namespace ui {
+
+namespace {
+
+int CompareNoCase(const std::string& a, const std::string& b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const int ca = std::tolower(static_cast<unsigned char>(a[i]));
+    const int cb = std::tolower(static_cast<unsigned char>(b[i]));
+    if (ca != cb) return ca < cb ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+  return text.size() >= prefix.size() && CompareNoCase(text.substr(0, prefix.size()), prefix) == 0;
+}
+
+// The native bar clamps to the range, the lower end first, so an inverted
+// range ends up at its upper end.
+int Coerced(const ProgressState& p, int position) {
+  if (position < p.lower) position = p.lower;
+  if (position > p.upper) position = p.upper;
+  return position;
+}
+
+// Past either end the native bar starts over from the other, carrying the
+// overshoot round: 0..50 stepped by 1 from 50 gives 1; 0..100 by 30 from 90
+// gives 20.
+int Stepped(const ProgressState& p) {
+  const int span = p.upper - p.lower;
+  const int next = p.position + p.step;
+  if (span <= 0) return Coerced(p, next);
+  if (next > p.upper) return p.lower + (next - p.lower) % span;
+  if (next < p.lower) return p.upper - (p.lower - next) % span;
+  return next;
+}
+
+bool IsPush(ControlKind kind) {
+  return kind == ControlKind::kPush || kind == ControlKind::kDefaultPush;
+}
+
+bool TakesTab(ControlKind kind) {
+  return IsPush(kind) || kind == ControlKind::kCheck || kind == ControlKind::kEdit ||
+         kind == ControlKind::kCombo;
+}
+
+bool HasEditText(ControlKind kind) {
+  return kind == ControlKind::kEdit || kind == ControlKind::kCombo;
+}
+
+}  // namespace
+
+// --- ScriptedWindow ----------------------------------------------------------
+
+ScriptedWindow::ScriptedWindow(ScriptedBackend& backend, CDialog& dialog)
+    : backend_(backend), dialog_(dialog) {
+  for (const ControlTemplate& t : dialog.Template().controls) {
+    Control c;
+    c.id = t.id;
+    c.kind = t.kind;
+    c.text = t.text != nullptr ? t.text : "";
+    c.visible = (t.flags & kHidden) == 0;
+    // Controls whose template text is not a text of theirs.
+    if (t.kind == ControlKind::kProgress || t.kind == ControlKind::kIcon) c.text.clear();
+    controls_.push_back(std::move(c));
+  }
+  if (HasSystemMenu()) {
+    sysMenu_ = {{0xF010, "&Move"}, {SC_CLOSE, "&Close\tAlt+F4"}};
+  }
+}
+
+int ScriptedWindow::TemplateId() const {
+  return dialog_.Template().id;
+}
+
+ScriptedWindow::Control* ScriptedWindow::Find(int id) {
+  for (Control& c : controls_) {
+    if (c.id == id) return &c;
+  }
+  return nullptr;
+}
+
+const ScriptedWindow::Control* ScriptedWindow::Find(int id) const {
+  return const_cast<ScriptedWindow*>(this)->Find(id);
+}
+
+std::string ScriptedWindow::Text(int id) const {
+  const Control* c = Find(id);
+  return c != nullptr ? c->text : std::string();
+}
+
+int ScriptedWindow::Check(int id) const {
+  const Control* c = Find(id);
+  return c != nullptr ? c->check : 0;
+}
+
+bool ScriptedWindow::Visible(int id) const {
+  const Control* c = Find(id);
+  return c != nullptr && c->visible;
+}
+
+std::pair<int, int> ScriptedWindow::Selection(int id) const {
+  const Control* c = Find(id);
+  return c != nullptr ? std::make_pair(c->selStart, c->selEnd) : std::make_pair(0, 0);
+}
+
+int ScriptedWindow::Limit(int id) const {
+  const Control* c = Find(id);
+  return c != nullptr ? c->limit : 0;
+}
+
+std::vector<std::string> ScriptedWindow::Items(int id) const {
+  const Control* c = Find(id);
+  return c != nullptr ? c->items : std::vector<std::string>();
+}
+
+int ScriptedWindow::CurrentSelection(int id) const {
+  const Control* c = Find(id);
+  return c != nullptr ? c->current : -1;
+}
+
+ProgressState ScriptedWindow::Progress(int id) const {
+  const Control* c = Find(id);
+  return c != nullptr ? c->progress : ProgressState{};
+}
+
+bool ScriptedWindow::Type(int id, const std::string& text) {
+  Control* c = Find(id);
+  if (c == nullptr || !c->visible || !HasEditText(c->kind)) return false;
+  focus_ = id;
+  c->text = text.substr(0, static_cast<size_t>(std::max(c->limit, 0)));
+  c->selStart = c->selEnd = static_cast<int>(c->text.size());  // the caret after the text
+  return true;
+}
+
+bool ScriptedWindow::Click(int id) {
+  Control* c = Find(id);
+  if (c == nullptr || !c->visible || ended_) return false;
+  if (!IsPush(c->kind) && c->kind != ControlKind::kCheck) return false;
+  focus_ = id;
+  if (c->kind == ControlKind::kCheck) c->check = c->check == 1 ? 0 : 1;
+  dialog_.OnCommand(id, BN_CLICKED);
+  return true;
+}
+
+bool ScriptedWindow::DropDown(int id) {
+  Control* c = Find(id);
+  if (c == nullptr || !c->visible || c->kind != ControlKind::kCombo) return false;
+  focus_ = id;
+  dialog_.OnCommand(id, CBN_DROPDOWN);
+  return true;
+}
+
+bool ScriptedWindow::Pick(int id, int index) {
+  Control* c = Find(id);
+  if (c == nullptr || !c->visible || c->kind != ControlKind::kCombo) return false;
+  if (index < 0 || index >= static_cast<int>(c->items.size())) return false;
+  c->current = index;
+  c->text = c->items[static_cast<size_t>(index)];
+  return true;
+}
+
+void ScriptedWindow::PressEnter() {
+  const Control* focused = Find(focus_);
+  if (focused != nullptr && IsPush(focused->kind)) {
+    Click(focus_);
+    return;
+  }
+  for (const Control& c : controls_) {
+    if (c.kind == ControlKind::kDefaultPush && c.visible) {
+      Click(c.id);
+      return;
+    }
+  }
+  dialog_.OnCommand(IDOK, BN_CLICKED);
+}
+
+void ScriptedWindow::PressEscape() {
+  dialog_.OnCommand(IDCANCEL, BN_CLICKED);
+}
+
+void ScriptedWindow::CloseBox() {
+  SystemCommand(SC_CLOSE);
+}
+
+void ScriptedWindow::SystemCommand(unsigned commandId) {
+  dialog_.OnSysCommandMessage(commandId, 0);
+}
+
+void ScriptedWindow::PaintNow() {
+  dialog_.OnPaintMessage();
+}
+
+Icon ScriptedWindow::QueryDragIcon() {
+  return dialog_.OnQueryDragIconMessage();
+}
+
+std::string ScriptedWindow::GetText(int id) {
+  return Text(id);
+}
+
+void ScriptedWindow::SetText(int id, const std::string& text) {
+  Control* c = Find(id);
+  if (c == nullptr) return;
+  c->text = text;  // the text limit binds the user only
+  c->selStart = c->selEnd = 0;
+}
+
+int ScriptedWindow::GetCheck(int id) {
+  return Check(id);
+}
+
+void ScriptedWindow::SetCheck(int id, int state) {
+  Control* c = Find(id);
+  if (c == nullptr || c->kind != ControlKind::kCheck) return;
+  // A two-state box has no third state to show.
+  c->check = state == 0 ? 0 : 1;
+}
+
+void ScriptedWindow::Show(int id, bool show) {
+  Control* c = Find(id);
+  if (c != nullptr) c->visible = show;
+}
+
+bool ScriptedWindow::IsVisible(int id) {
+  return Visible(id);
+}
+
+void ScriptedWindow::SetFocus(int id) {
+  if (Find(id) != nullptr) focus_ = id;
+}
+
+void ScriptedWindow::SelectAllText(int id) {
+  Control* c = Find(id);
+  if (c == nullptr || !HasEditText(c->kind)) return;
+  c->selStart = 0;
+  c->selEnd = static_cast<int>(c->text.size());
+}
+
+void ScriptedWindow::LimitText(int id, int limit) {
+  Control* c = Find(id);
+  if (c == nullptr || !HasEditText(c->kind)) return;
+  c->limit = limit == 0 ? 0x7FFFFFFE : limit;
+}
+
+int ScriptedWindow::ComboCount(int id) {
+  const Control* c = Find(id);
+  return c != nullptr ? static_cast<int>(c->items.size()) : 0;
+}
+
+void ScriptedWindow::ComboDelete(int id, int index) {
+  Control* c = Find(id);
+  if (c == nullptr || index < 0 || index >= static_cast<int>(c->items.size())) return;
+  c->items.erase(c->items.begin() + index);
+  if (c->current == index) {
+    c->current = -1;
+  } else if (c->current > index) {
+    --c->current;
+  }
+}
+
+int ScriptedWindow::ComboAdd(int id, const std::string& text) {
+  Control* c = Find(id);
+  if (c == nullptr) return -1;
+  // The sorted list ignores case and puts a new item before those that
+  // compare equal to it.
+  auto at = std::lower_bound(c->items.begin(), c->items.end(), text,
+                             [](const std::string& a, const std::string& b) {
+                               return CompareNoCase(a, b) < 0;
+                             });
+  const int index = static_cast<int>(at - c->items.begin());
+  c->items.insert(at, text);
+  if (c->current >= index) ++c->current;
+  return index;
+}
+
+int ScriptedWindow::ComboSelectString(int id, const std::string& prefix) {
+  Control* c = Find(id);
+  // An empty text selects nothing, as on the native combo.
+  if (c == nullptr || prefix.empty()) return -1;
+  for (size_t i = 0; i < c->items.size(); ++i) {
+    if (StartsWithNoCase(c->items[i], prefix)) {
+      c->current = static_cast<int>(i);
+      c->text = c->items[i];
+      return c->current;
+    }
+  }
+  return -1;
+}
+
+intptr_t ScriptedWindow::SendProgress(int id, unsigned message, uintptr_t wParam,
+                                      intptr_t lParam) {
+  intptr_t result = 0;
+  backend_.RunOnUiThread([&] {
+    Control* c = Find(id);
+    if (c != nullptr && c->kind == ControlKind::kProgress) {
+      result = HandleProgress(*c, message, wParam, lParam);
+    }
+  });
+  return result;
+}
+
+intptr_t ScriptedWindow::HandleProgress(Control& c, unsigned message, uintptr_t wParam,
+                                        intptr_t lParam) {
+  ProgressState& p = c.progress;
+  switch (message) {
+    case kPbmSetRange: {
+      const intptr_t old = (static_cast<intptr_t>(p.upper & 0xFFFF) << 16) | (p.lower & 0xFFFF);
+      p.lower = static_cast<int>(lParam & 0xFFFF);
+      p.upper = static_cast<int>((lParam >> 16) & 0xFFFF);
+      p.position = Coerced(p, p.position);
+      return old;
+    }
+    case kPbmSetPos: {
+      const int old = p.position;
+      p.position = Coerced(p, static_cast<int>(wParam));
+      return old;
+    }
+    case kPbmSetStep: {
+      const int old = p.step;
+      p.step = static_cast<int>(wParam);
+      return old;
+    }
+    case kPbmStepIt: {
+      const int old = p.position;
+      p.position = Stepped(p);
+      return old;
+    }
+    case kPbmGetPos:
+      return p.position;
+    default:
+      return 0;
+  }
+}
+
+bool ScriptedWindow::HasSystemMenu() {
+  return (dialog_.Template().style & kStyleSysMenu) != 0;
+}
+
+void ScriptedWindow::AppendSystemMenuSeparator() {
+  sysMenu_.emplace_back(0, "");
+}
+
+void ScriptedWindow::AppendSystemMenuItem(unsigned commandId, const std::string& text) {
+  sysMenu_.emplace_back(commandId, text);
+}
+
+void ScriptedWindow::SetIcon(bool big, Icon icon) {
+  (big ? bigIcon_ : smallIcon_) = icon;
+}
+
+void ScriptedWindow::ClientSize(int& width, int& height) {
+  // MS Sans Serif 8 at 96 dpi: base units of 6 by 13 pixels.
+  width = dialog_.Template().w * 6 / 4;
+  height = dialog_.Template().h * 13 / 8;
+}
+
+void ScriptedWindow::DrawIcon(int x, int y, Icon icon) {
+  paints_.push_back({x, y, icon});
+}
+
+void ScriptedWindow::DefaultSysCommand(unsigned commandId, intptr_t) {
+  // Close becomes the Cancel command, as a dialog's WM_CLOSE does.
+  if ((commandId & 0xFFF0) == SC_CLOSE) dialog_.OnCommand(IDCANCEL, BN_CLICKED);
+}
+
+void ScriptedWindow::End(int result) {
+  ended_ = true;
+  result_ = result;
+}
+
+void ScriptedWindow::FocusFirstTabStop() {
+  for (const Control& c : controls_) {
+    if (c.visible && TakesTab(c.kind)) {
+      focus_ = c.id;
+      return;
+    }
+  }
+}
+
+// --- ScriptedBackend -------------------------------------------------------
+
+ScriptedBackend::ScriptedBackend() : uiThread_(std::this_thread::get_id()) {}
+
+ScriptedBackend::~ScriptedBackend() = default;
+
+std::vector<MessageRecord> ScriptedBackend::Messages() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return messages_;
+}
+
+std::vector<std::string> ScriptedBackend::MessageTexts() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> texts;
+  for (const MessageRecord& m : messages_) texts.push_back(m.text);
+  return texts;
+}
+
+int ScriptedBackend::RunModal(CDialog& dialog, CDialog*) {
+  ScriptedWindow window(*this, dialog);
+  open_.push_back(&window);
+  dialogsRun_.push_back(dialog.Template().id);
+  dialog.Attach(&window);
+  if (dialog.OnInitDialog()) window.FocusFirstTabStop();
+  auto script = scripts_.find(dialog.Template().id);
+  if (script != scripts_.end() && !window.Ended()) script->second(window);
+  if (!window.Ended()) window.CloseBox();
+  if (!window.Ended()) window.End(IDCANCEL);
+  Pump();  // nothing handed over may wait on a window that is gone
+  dialog.Detach();
+  open_.pop_back();
+  return window.Result();
+}
+
+void ScriptedBackend::MessageBox(CDialog* owner, const std::string& text,
+                                 const std::string& caption) {
+  MessageRecord record{text, caption, owner != nullptr ? owner->Template().id : 0};
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    messages_.push_back(record);
+  }
+  if (onMessage_) onMessage_(record);
+}
+
+void ScriptedBackend::RunOnUiThread(const std::function<void()>& task) {
+  if (std::this_thread::get_id() == uiThread_) {
+    task();
+    return;
+  }
+  Task t{&task};
+  std::unique_lock<std::mutex> lock(mutex_);
+  tasks_.push_back(&t);
+  wake_.notify_all();
+  wake_.wait(lock, [&] { return t.done; });
+}
+
+void ScriptedBackend::Pump() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!tasks_.empty()) {
+    Task* t = tasks_.front();
+    tasks_.pop_front();
+    lock.unlock();
+    (*t->run)();
+    lock.lock();
+    t->done = true;
+    wake_.notify_all();
+  }
+}
+
+bool ScriptedBackend::WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    Pump();
+    if (done()) return true;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    // Woken by a task; the short wait also rechecks done() for changes that
+    // come without one.
+    wake_.wait_for(lock, std::chrono::milliseconds(5), [&] { return !tasks_.empty(); });
+  }
+}
+
+}  // namespace ui

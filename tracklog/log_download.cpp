@@ -1,0 +1,3 @@
+#include "tracklog/log_download.h"
+
+std::atomic<int> workerBusy{0};
