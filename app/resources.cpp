@@ -101,8 +101,7 @@ constexpr ui::DialogTemplate kDialogs[] = {
     {IDD_ABOUTBOX, "About kw9", 235, 55, "MS Sans Serif", 8, kDialogStyle, 0, kAboutControls},
     {IDD_TRACKER_DIALOG, "kw9", 284, 256, "MS Sans Serif", 8, kDialogStyle | ui::kStyleVisible,
      ui::kExStyleAppWindow, kMainControls},
-    {IDD_CLEAR_FLASH, "Dialog", 169, 93, "MS Sans Serif", 8, kDialogStyle, 0,
-     kClearFlashControls},
+    {IDD_CLEAR_FLASH, "Dialog", 169, 93, "MS Sans Serif", 8, kDialogStyle, 0, kClearFlashControls},
 };
 
 struct StringResource {

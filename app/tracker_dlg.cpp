@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "app/resources.h"
-#include "platform/os/os.h"
 #include "link/device_link.h"
+#include "platform/os/os.h"
 #include "platform/serial/serial.h"
 #include "tracklog/log_download.h"
 
@@ -50,7 +50,7 @@ bool HasCalibrationSwitch(std::string_view commandLine) {
 }
 
 CTrackerDlg::CTrackerDlg() : CDialog(FindDialogTemplate(IDD_TRACKER_DIALOG)) {
-  appIcon = ui::CurrentBackend().LoadIcon(IDR_MAINFRAME);
+  appIcon = ui::CurrentBackend().LoadAppIcon(IDR_MAINFRAME);
 }
 
 std::span<const MessageMapEntry> CTrackerDlg::GetMessageMap() const {
@@ -96,7 +96,7 @@ void CTrackerDlg::OnPaint() {
   int cx = 0, cy = 0, width = 0, height = 0;
   ui::CurrentBackend().SystemIconSize(cx, cy);
   window->ClientSize(width, height);
-  window->DrawIcon((width - cx + 1) / 2, (height - cy + 1) / 2, appIcon);
+  window->PaintIcon((width - cx + 1) / 2, (height - cy + 1) / 2, appIcon);
 }
 
 ui::Icon CTrackerDlg::OnQueryDragIcon() {

@@ -2,11 +2,11 @@
 // handlers of its buttons.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
-#include <array>
 
 #include "platform/ui/framework.h"
 

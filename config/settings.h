@@ -8,7 +8,7 @@
 
 // Settings memory addresses.
 enum NvAddress : uint8_t {
-  kNvIdString = 0,  // 8 bytes
+  kNvIdString = 0,      // 8 bytes
   kNvSerialDigits = 8,  // 4 bytes
   kNvOptionFlags = 16,
   kNvShutdownHigh = 17,

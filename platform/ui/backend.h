@@ -38,7 +38,7 @@ class Window {
   virtual void Show(int id, bool show) = 0;
   virtual bool IsVisible(int id) = 0;
   virtual void SetFocus(int id) = 0;
-  virtual void SelectAllText(int id) = 0;  // EM_SETSEL 0, -1; nothing on a non-edit
+  virtual void SelectAllText(int id) = 0;         // EM_SETSEL 0, -1; nothing on a non-edit
   virtual void LimitText(int id, int limit) = 0;  // EM_LIMITTEXT; nothing on a non-edit
 
   // The combo box's list.
@@ -61,7 +61,7 @@ class Window {
   // Painting while minimised (the only painting the tool does itself).
   virtual bool IsIconic() = 0;
   virtual void ClientSize(int& width, int& height) = 0;
-  virtual void DrawIcon(int x, int y, Icon icon) = 0;
+  virtual void PaintIcon(int x, int y, Icon icon) = 0;
   // The default handling of a system command (move, close, ...).
   virtual void DefaultSysCommand(unsigned commandId, intptr_t lParam) = 0;
 
@@ -80,9 +80,9 @@ class Backend {
 
   // A modal message box: one OK button, the exclamation icon, caption as
   // given, owned by owner (may be null). May be called from any thread.
-  virtual void MessageBox(CDialog* owner, const std::string& text, const std::string& caption) = 0;
+  virtual void ShowMessage(CDialog* owner, const std::string& text, const std::string& caption) = 0;
 
-  virtual Icon LoadIcon(int resourceId) = 0;
+  virtual Icon LoadAppIcon(int resourceId) = 0;
   virtual void SystemIconSize(int& cx, int& cy) = 0;  // SM_CXICON, SM_CYICON
 
   // Runs task on the user-interface thread and returns when it has run.

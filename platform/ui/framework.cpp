@@ -351,5 +351,5 @@ int AfxWinMain() {
 }
 
 void AfxMessageBox(const std::string& text) {
-  ui::CurrentBackend().MessageBox(ui::MainWindow(), text, platform::ExecutableBaseName());
+  ui::CurrentBackend().ShowMessage(ui::MainWindow(), text, platform::ExecutableBaseName());
 }

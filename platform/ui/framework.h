@@ -17,12 +17,19 @@
 class CDialog;
 class CDataExchange;
 
-// Command ids and notification codes with their Win32 values.
+// Command ids and notification codes with their Win32 values; where the
+// Windows headers came first, theirs stand.
+#ifndef IDOK
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
+#endif
+#ifndef BN_CLICKED
 constexpr unsigned BN_CLICKED = 0;
 constexpr unsigned CBN_DROPDOWN = 7;
+#endif
+#ifndef SC_CLOSE
 constexpr unsigned SC_CLOSE = 0xF060;
+#endif
 
 // ---------------------------------------------------------------------------
 // Message maps: which handler an event goes to, in the order given.
@@ -31,11 +38,11 @@ enum class Message { kCommand, kSysCommand, kPaint, kQueryDragIcon };
 
 struct MessageMapEntry {
   Message message;
-  unsigned code;  // notification code of a kCommand entry
-  int id;         // control id of a kCommand entry
-  void (CDialog::*handler)() = nullptr;                          // kCommand, kPaint
-  void (CDialog::*sysCommand)(unsigned, intptr_t) = nullptr;     // kSysCommand
-  ui::Icon (CDialog::*queryIcon)() = nullptr;                    // kQueryDragIcon
+  unsigned code;                         // notification code of a kCommand entry
+  int id;                                // control id of a kCommand entry
+  void (CDialog::*handler)() = nullptr;  // kCommand, kPaint
+  void (CDialog::*sysCommand)(unsigned, intptr_t) = nullptr;  // kSysCommand
+  ui::Icon (CDialog::*queryIcon)() = nullptr;                 // kQueryDragIcon
 };
 
 template <class D>
@@ -53,7 +60,11 @@ constexpr MessageMapEntry OnPaintEntry(void (D::*handler)()) {
 }
 template <class D>
 constexpr MessageMapEntry OnQueryDragIconEntry(ui::Icon (D::*handler)()) {
-  return {Message::kQueryDragIcon, 0, 0, nullptr, nullptr,
+  return {Message::kQueryDragIcon,
+          0,
+          0,
+          nullptr,
+          nullptr,
           static_cast<ui::Icon (CDialog::*)()>(handler)};
 }
 

@@ -272,10 +272,9 @@ int ScriptedWindow::ComboAdd(int id, const std::string& text) {
   if (c == nullptr) return -1;
   // The sorted list ignores case and puts a new item before those that
   // compare equal to it.
-  auto at = std::lower_bound(c->items.begin(), c->items.end(), text,
-                             [](const std::string& a, const std::string& b) {
-                               return CompareNoCase(a, b) < 0;
-                             });
+  auto at = std::lower_bound(
+      c->items.begin(), c->items.end(), text,
+      [](const std::string& a, const std::string& b) { return CompareNoCase(a, b) < 0; });
   const int index = static_cast<int>(at - c->items.begin());
   c->items.insert(at, text);
   if (c->current >= index) ++c->current;
@@ -296,8 +295,7 @@ int ScriptedWindow::ComboSelectString(int id, const std::string& prefix) {
   return -1;
 }
 
-intptr_t ScriptedWindow::SendProgress(int id, unsigned message, uintptr_t wParam,
-                                      intptr_t lParam) {
+intptr_t ScriptedWindow::SendProgress(int id, unsigned message, uintptr_t wParam, intptr_t lParam) {
   intptr_t result = 0;
   backend_.RunOnUiThread([&] {
     Control* c = Find(id);
@@ -363,7 +361,7 @@ void ScriptedWindow::ClientSize(int& width, int& height) {
   height = dialog_.Template().h * 13 / 8;
 }
 
-void ScriptedWindow::DrawIcon(int x, int y, Icon icon) {
+void ScriptedWindow::PaintIcon(int x, int y, Icon icon) {
   paints_.push_back({x, y, icon});
 }
 
@@ -420,8 +418,8 @@ int ScriptedBackend::RunModal(CDialog& dialog, CDialog*) {
   return window.Result();
 }
 
-void ScriptedBackend::MessageBox(CDialog* owner, const std::string& text,
-                                 const std::string& caption) {
+void ScriptedBackend::ShowMessage(CDialog* owner, const std::string& text,
+                                  const std::string& caption) {
   MessageRecord record{text, caption, owner != nullptr ? owner->Template().id : 0};
   {
     std::lock_guard<std::mutex> lock(mutex_);

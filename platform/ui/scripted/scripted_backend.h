@@ -95,7 +95,7 @@ class ScriptedWindow final : public Window {
   void SetIcon(bool big, Icon icon) override;
   bool IsIconic() override { return iconic_; }
   void ClientSize(int& width, int& height) override;
-  void DrawIcon(int x, int y, Icon icon) override;
+  void PaintIcon(int x, int y, Icon icon) override;
   void DefaultSysCommand(unsigned commandId, intptr_t lParam) override;
   void End(int result) override;
 
@@ -160,8 +160,8 @@ class ScriptedBackend final : public Backend {
 
   // Backend.
   int RunModal(CDialog& dialog, CDialog* owner) override;
-  void MessageBox(CDialog* owner, const std::string& text, const std::string& caption) override;
-  Icon LoadIcon(int resourceId) override { return resourceId; }
+  void ShowMessage(CDialog* owner, const std::string& text, const std::string& caption) override;
+  Icon LoadAppIcon(int resourceId) override { return resourceId; }
   void SystemIconSize(int& cx, int& cy) override { cx = cy = 32; }
   void RunOnUiThread(const std::function<void()>& task) override;
 

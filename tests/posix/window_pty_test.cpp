@@ -1,0 +1,190 @@
+// The main window and kw9cli against the trackersim program over a real
+// pseudo-terminal, the way a user meets them.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/dialog_harness.h"
+#include "tests/support/fake_serial.h"
+#include "tests/support/trackersim_process.h"
+
+using testing::HasSubstr;
+using testing_support::DialogHarness;
+using testing_support::TrackersimProcess;
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// What a user does in calibration mode: read, change settings, write, update.
+void Session(ui::ScriptedWindow& w, const std::string& port) {
+  w.Type(1013, port);
+  w.Click(1000);
+  w.Type(1024, "42");
+  w.Type(1034, "3.51");
+  w.Click(1022);
+  w.Click(1001);
+  w.Type(1017, "5");
+  w.Type(1009, "12345");
+  w.Click(1002);
+  w.Click(1000);
+}
+
+// The bytes that reach the tracker over a real pseudo-terminal are exactly
+// those the in-process port records for the same clicks: the fake port hides
+// nothing of the real line (write boundaries apart, which the fake checks).
+TEST(WindowOverPty, SessionSendsTheSameBytesAsOverTheFakePort) {
+  std::vector<uint8_t> fakeBytes;
+  {
+    testing_support::FakeSerial serial;
+    testing_support::FakeDevice& device = serial.AddPort("COM1");
+    DialogHarness harness("kw9 -tamsk");
+    harness.Run([](ui::ScriptedWindow& w) { Session(w, "COM1"); });
+    fakeBytes = device.Written();
+  }
+  const std::string transcript = testing::TempDir() + "window_session.bin";
+  std::vector<std::string> messages;
+  {
+    TrackersimProcess sim({"--transcript", transcript});
+    ASSERT_TRUE(sim.Running());
+    DialogHarness harness("kw9 -tamsk");
+    CTrackerDlg& dlg = harness.Run([&](ui::ScriptedWindow& w) { Session(w, sim.Device()); });
+    messages = harness.Messages();
+    EXPECT_EQ(dlg.storeInterval, 42u);
+    EXPECT_EQ(dlg.shutdownVoltage, "3.51");  // stores 544, which reads back the same
+    EXPECT_EQ(dlg.enableNmea, 1);
+    EXPECT_EQ(dlg.serialNumber, 12345u);
+    EXPECT_EQ(dlg.hopChannelLabel, "Hop Chan 5");
+    EXPECT_EQ(dlg.statusText, "Read Complete");
+    EXPECT_EQ(sim.Stop(), 0);
+  }
+  EXPECT_THAT(messages, testing::ElementsAre("Calibration Mode Enabled\n", "Committing Data\n"));
+  const std::string real = Slurp(transcript);
+  EXPECT_EQ(std::vector<uint8_t>(real.begin(), real.end()), fakeBytes);
+}
+
+struct CliRun {
+  int status;
+  std::string out, err;
+};
+
+CliRun Kw9cli(const std::string& arguments) {
+  const std::string out = testing::TempDir() + "kw9cli.out";
+  const std::string err = testing::TempDir() + "kw9cli.err";
+  const std::string command =
+      std::string(KW9_KW9CLI) + " " + arguments + " >" + out + " 2>" + err + " </dev/null";
+  const int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
+}
+
+// A script or a support engineer reads the exit status and the two streams:
+// each case states what it must find there.
+TEST(Kw9cliProcess, CommandsAgainstTrackersim) {
+  TrackersimProcess sim({});
+  ASSERT_TRUE(sim.Running());
+  const std::string port = " --port " + sim.Device();
+  struct Case {
+    std::string arguments;
+    int status;
+    std::vector<std::string> out;  // lines that must appear
+    std::string err;               // exact
+  };
+  const Case cases[] = {
+      {"read" + port,
+       0,
+       {"portName=" + sim.Device(), "modelLabel=Model: KLX-TX3", "statusText=Read Complete",
+        "storeInterval=10", "radioDT=FFFF"},
+       ""},
+      {"write" + port + " --store-interval 42 --enable-nmea 1 --wrap-memory 0",
+       0,
+       {"statusText=Write Complete"},
+       ""},
+      {"read" + port, 0, {"storeInterval=42", "enableNmea=1", "wrapMemory=0"}, ""},
+      {"update" + port + " --serial-number 4321 --radio-id 1234",
+       0,
+       {"serialNumber=4321", "radioID=1234"},
+       "kw9: Calibration Mode Enabled\\n\nkw9: Committing Data\\n\n"},
+      // The identity written by Update reads back whole: no digit mismatch.
+      {"read" + port, 0, {"serialNumberLabel=Serial #: 4321", "vendorIdLabel=Vendor ID 1234"}, ""},
+      {"write" + port + " --store-interval 0",
+       1,
+       {"storeInterval=0", "statusText=Read Complete"},
+       "kw9: Please enter an integer between 1 and 255.\n"},
+      {"read --port /dev/kw9-no-such-port",
+       1,
+       {"statusText=Ready"},
+       "kw9: Error opening com port\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const CliRun run = Kw9cli(c.arguments);
+    EXPECT_EQ(run.status, c.status);
+    for (const std::string& line : c.out) EXPECT_THAT(run.out, HasSubstr(line + "\n"));
+    EXPECT_EQ(run.err, c.err);
+  }
+  // One line per value of the window, nothing else.
+  const CliRun read = Kw9cli("read" + port);
+  EXPECT_EQ(std::count(read.out.begin(), read.out.end(), '\n'), 33);
+}
+
+TEST(Kw9cliProcess, UsageErrorsExitWithTwoAndTouchNothing) {
+  TrackersimProcess sim({});
+  ASSERT_TRUE(sim.Running());
+  const std::string port = " --port " + sim.Device();
+  const std::string usages[] = {
+      "",
+      "frobnicate" + port,
+      "read",
+      "read" + port + " --store-interval 5",
+      "write" + port + " --enable-nmea 2",
+      "write" + port + " --store-interval",
+      "write" + port + " --bogus 1",
+      // Hidden in normal mode: a user could not type there either.
+      "write" + port + " --serial-number 5",
+      "write" + port + " --radio-hp 5",
+  };
+  for (const std::string& arguments : usages) {
+    SCOPED_TRACE(arguments);
+    const CliRun run = Kw9cli(arguments);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_THAT(run.err, HasSubstr("kw9cli: "));
+  }
+  const CliRun help = Kw9cli("--help");
+  EXPECT_EQ(help.status, 0);
+  for (const char* word :
+       {"ports", "read", "write", "update", "--shutdown-voltage", "--radio-rr", "Exit status"}) {
+    EXPECT_THAT(help.out, HasSubstr(word));
+  }
+  // Nothing of the usage errors reached the tracker: a Write would have.
+  const CliRun read = Kw9cli("read" + port);
+  EXPECT_THAT(read.out, HasSubstr("storeInterval=10\n"));
+  EXPECT_THAT(read.out, HasSubstr("serialNumber=2417\n"));
+}
+
+// A tracker that stops answering: one read error, then nothing more, and a
+// failing exit status (the real 10-second reply time-out runs out here).
+TEST(Kw9cliProcess, SilentTrackerFailsOnceAndExitsWithOne) {
+  TrackersimProcess sim({"--silent-after", "y:3"});
+  ASSERT_TRUE(sim.Running());
+  const CliRun run = Kw9cli("read --port " + sim.Device());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "kw9: Serial Port Error: Read returned 0 chars. Closing com port\n");
+  // The members hold what came before the silence; the rest was never read.
+  EXPECT_THAT(run.out, HasSubstr("modelLabel=Model: KLX-TX3\n"));
+  EXPECT_THAT(run.out, HasSubstr("serialNumberLabel=serial #\n"));
+  EXPECT_THAT(run.out, HasSubstr("statusText=Ready\n"));
+}
+
+}  // namespace
