@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -53,7 +54,8 @@ TEST(WindowOverPty, SessionSendsTheSameBytesAsOverTheFakePort) {
     harness.Run([](ui::ScriptedWindow& w) { Session(w, "COM1"); });
     fakeBytes = device.Written();
   }
-  const std::string transcript = testing::TempDir() + "window_session.bin";
+  const std::string transcript =
+      testing::TempDir() + "window_session." + std::to_string(getpid()) + ".bin";
   std::vector<std::string> messages;
   {
     TrackersimProcess sim({"--transcript", transcript});
@@ -80,8 +82,10 @@ struct CliRun {
 };
 
 CliRun Kw9cli(const std::string& arguments) {
-  const std::string out = testing::TempDir() + "kw9cli.out";
-  const std::string err = testing::TempDir() + "kw9cli.err";
+  // ctest runs the tests of this file side by side, as separate processes.
+  const std::string stem = testing::TempDir() + "kw9cli." + std::to_string(getpid());
+  const std::string out = stem + ".out";
+  const std::string err = stem + ".err";
   const std::string command =
       std::string(KW9_KW9CLI) + " " + arguments + " >" + out + " 2>" + err + " </dev/null";
   const int raw = std::system(command.c_str());
