@@ -23,6 +23,10 @@ int OpenPort(const std::string& name) {
   }
   DeviceLink.portOpen = 1;
   DeviceLink.portName = name;
+  // Command mode is a state of the radio behind a link that is no longer
+  // there: the tracker on a freshly opened port (or one that fell silent
+  // meanwhile) must be put into it again, or every AT query reads "ERROR".
+  DeviceLink.radioCommandMode = 0;
 
   platform::LineSettings settings;
   DeviceLink.portHandle->GetState(settings);  // what it reports is only a base to change

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The Win32 serial layer against the simulated tracker, through Wine's COM1.
-#   com1_test.sh WINE TEST_EXE
+# The Win32 serial layer against the simulated tracker, through Wine's COM1,
+# and kw9cli.exe reading and writing that tracker the way a user would.
+#   com1_test.sh WINE TEST_EXE KW9CLI_EXE
 # KW9_TRACKERSIM names the Linux build's trackersim (./run test sets it);
 # without it the test is skipped (exit 77). WINEPREFIX as for the other Wine
 # tests. The prefix's com1 link is pointed at trackersim's pseudo-terminal for
@@ -8,6 +9,7 @@
 set -u
 wine=$1
 exe=$2
+cli=$3
 
 if [ -z "${KW9_TRACKERSIM:-}" ]; then
   echo "SKIPPED: KW9_TRACKERSIM is not set; point it at the Linux build's trackersim" \
@@ -82,4 +84,26 @@ status=$?
   fail "something pointed com1 elsewhere during the run: $(readlink "$link")"
 kill -0 "$sim_pid" 2>/dev/null || fail "trackersim ended during the run: $(cat "$work/sim.err")"
 [ "$status" = 0 ] || fail "the COM1 exchange failed (exit $status)"
+
+# kw9cli.exe: Read, a Write of one field, and a Read that sees it.
+cli_run() {  # expected-status arguments...
+  local want=$1
+  shift
+  "$wine" "$cli" "$@" </dev/null >"$work/cli.out" 2>"$work/cli.err"
+  local got=$?
+  tr -d '\r' <"$work/cli.out" >"$work/cli.txt"
+  [ "$got" = "$want" ] || fail "kw9cli $* exited $got, not $want: $(cat "$work/cli.err")"
+}
+expect_line() {
+  grep -qxF "$1" "$work/cli.txt" || fail "kw9cli printed no line $1: $(cat "$work/cli.txt")"
+}
+cli_run 0 read --port COM1
+expect_line "modelLabel=Model: KLX-TX3"
+expect_line "statusText=Read Complete"
+cli_run 0 write --port COM1 --store-interval 33 --enable-nmea 1
+expect_line "statusText=Write Complete"
+cli_run 0 read --port COM1
+expect_line "storeInterval=33"
+expect_line "enableNmea=1"
+cli_run 2 write --port COM1 --serial-number 5
 echo "PASSED"

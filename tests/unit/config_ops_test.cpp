@@ -1,0 +1,590 @@
+// Read, Write and Update through the main window against the simulated
+// tracker: the commands in their order, what the window shows afterwards, and
+// how each exchange stops when a reply does not come or a field is refused.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "config/settings.h"
+#include "link/device_link.h"
+#include "tests/support/dialog_harness.h"
+#include "tests/support/fake_serial.h"
+
+using testing::ElementsAre;
+using testing_support::DialogHarness;
+using testing_support::FakeDevice;
+using testing_support::FakeSerial;
+using Ops = std::vector<std::string>;
+
+namespace {
+
+constexpr int kReadButton = 1000, kWriteButton = 1001, kUpdateButton = 1002, kPortCombo = 1013;
+constexpr int kStoreEdit = 1024, kTransmitEdit = 1027, kSlotEdit = 1047, kShutdownEdit = 1034,
+              kSerialEdit = 1009;
+constexpr int kHpEdit = 1017, kIdEdit = 1018, kMkEdit = 1019, kDtEdit = 1028, kRoEdit = 1025,
+              kRnEdit = 1029, kRrEdit = 1030;
+// The option check boxes in the order of their bits; the fourth and fifth are
+// never shown.
+constexpr int kFlagChecks[8] = {1020, 1035, 1036, 1038, 1021, 1037, 1022, 1023};
+constexpr int kModelLabel = 1007, kVersionLabel = 1006, kBatteryLabel = 1008, kHopLabel = 1011,
+              kRadioSerialLabel = 1010, kVendorLabel = 1012, kMaskLabel = 1014, kSerialLabel = 1050,
+              kDestLabel = 1051, kStatus = 1026;
+
+const char kReadError[] = "Serial Port Error: Read returned 0 chars. Closing com port";
+const char kRepairNotice[] =
+    "Non-volatile memory corruption detected.  Attempting recovery of ID string";
+const char kMismatchNotice[] =
+    "IDs do not match, you should invoke this program with the -tamsk switch and recheck all "
+    "programming parameters";
+const char kCommitting[] = "Committing Data\n";
+
+const Ops kReadOps = {"M",    "V",    "R70",  "R71",  "X",    "ATSL", "ATSH", "ATHP", "ATID",
+                      "ATMK", "ATDT", "ATRO", "ATRN", "ATRR", "ATCN", "y128", "y129", "y32",
+                      "y33",  "y34",  "y18",  "y17",  "y16",  "y0",   "y1",   "y2",   "y3",
+                      "y4",   "y5",   "y6",   "y7",   "y8",   "y9",   "y10",  "y11"};
+constexpr size_t kFirstDigitRead = 31;  // "y8" in kReadOps
+
+// The host's bytes as commands: "M", "R70", "ATSL" (the text sent after 'x'),
+// "y128", "Y32=10". A command whose acknowledgement never came stands bare.
+Ops Decode(const std::vector<uint8_t>& b) {
+  Ops ops;
+  for (size_t i = 0; i < b.size();) {
+    std::string op(1, static_cast<char>(b[i++]));
+    if ((op == "y" || op == "R") && i < b.size()) {
+      op += std::to_string(b[i++]);
+    } else if (op == "Y" && i + 1 < b.size()) {
+      op += std::to_string(b[i]) + "=" + std::to_string(b[i + 1]);
+      i += 2;
+    } else if (op == "x" && i < b.size()) {
+      op.clear();
+      while (i < b.size() && b[i] != '\r') op += static_cast<char>(b[i++]);
+      ++i;
+    }
+    ops.push_back(op);
+  }
+  return ops;
+}
+
+Ops Join(std::initializer_list<Ops> parts) {
+  Ops all;
+  for (const Ops& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+Ops Slice(const Ops& ops, size_t from, size_t to) {
+  return Ops(ops.begin() + static_cast<long>(from), ops.begin() + static_cast<long>(to));
+}
+
+// The settings writes that put bytes at address on.
+Ops Stores(int address, const std::string& bytes) {
+  Ops ops;
+  for (unsigned char c : bytes)
+    ops.push_back("Y" + std::to_string(address++) + "=" + std::to_string(c));
+  return ops;
+}
+
+// What goes out when the reply to full[done] never comes: the commands before
+// it, then only its command byte.
+Ops CutAt(const Ops& full, size_t done) {
+  Ops ops = Slice(full, 0, done);
+  ops.push_back(full[done].rfind("AT", 0) == 0 ? "x" : full[done].substr(0, 1));
+  return ops;
+}
+
+// Update's settings writes for serial 2417.
+const Ops kUpdateStores = Join({{"Y128=9", "Y129=113"}, Stores(0, "KLXTX,ID"), Stores(8, "2417")});
+
+// What the user does; a control that cannot take it fails the test at once.
+const auto Press = [](ui::ScriptedWindow& w, int id) { ASSERT_TRUE(w.Click(id)) << id; };
+const auto Enter = [](ui::ScriptedWindow& w, int id, const std::string& text) {
+  ASSERT_TRUE(w.Type(id, text)) << id;
+};
+const auto Read = [](ui::ScriptedWindow& w) {
+  Enter(w, kPortCombo, "COM1");
+  Press(w, kReadButton);
+};
+
+class ConfigOpsTest : public testing::Test {
+ protected:
+  // A new tracker on COM1, falling silent as told, and the tool back at start.
+  FakeDevice& Fresh(sim::Trigger silent = {}, const char* commandLine = "kw9") {
+    harness.reset();  // closes the port, so the device may be replaced
+    sim::Config config;
+    config.faults.silent = silent;
+    FakeDevice& device = serial.AddPort("COM1", config);
+    device.tracker.SetRadioParameter("SL", "4052D1F3");
+    device.tracker.SetRadioParameter("SH", "13A200");
+    harness.emplace(commandLine);
+    return device;
+  }
+  FakeDevice& FreshCalibrating(sim::Trigger silent = {}) { return Fresh(silent, "kw9 -tamsk"); }
+  void Run(const std::function<void(ui::ScriptedWindow&)>& script) { harness->Run(script); }
+
+  // Messages so far, without the calibration notice at start.
+  Ops Messages() const {
+    Ops texts = harness->Messages();
+    if (!texts.empty() && texts.front() == "Calibration Mode Enabled\n") texts.erase(texts.begin());
+    return texts;
+  }
+  Ops MessagesSince(size_t n) const { return Slice(Messages(), n, Messages().size()); }
+
+  FakeSerial serial;
+  std::optional<DialogHarness> harness;
+};
+
+// --- Read -------------------------------------------------------------------
+
+// Catches a command missing or out of order, SH and SL swapped, a reply put in
+// the wrong label or edit, and a Read that leaves the port or radio mode on.
+TEST_F(ConfigOpsTest, ReadQueriesInOrderAndShowsEveryReply) {
+  FakeDevice& device = Fresh();
+  device.tracker.SetRadioParameter("DT", "1234");  // unlike MK
+  device.tracker.SetRadioParameter("RO", "4");     // unlike HP
+  // clang-format off
+  const std::pair<int, const char*> shown[] = {
+      {kModelLabel, "Model: KLX-TX3"}, {kVersionLabel, "Version 20"},
+      {kBatteryLabel, "battery: 4.02"}, {kHopLabel, "Hop Chan 3"},
+      {kRadioSerialLabel, "Serial Number 13A2004052D1F3"}, {kVendorLabel, "Vendor ID 7FFF"},
+      {kMaskLabel, "Address Mask: FFFF"}, {kDestLabel, "Dest: 1234"},
+      {kSerialLabel, "Serial #: 2417"}, {kSerialEdit, "2417"}, {kStoreEdit, "10"},
+      {kTransmitEdit, "10"}, {kSlotEdit, "0"}, {kShutdownEdit, "3.30"}, {kStatus, "Read Complete"},
+      {kHpEdit, "3"}, {kIdEdit, "7FFF"}, {kMkEdit, "FFFF"}, {kDtEdit, "1234"}, {kRoEdit, "4"},
+      {kRnEdit, "0"}, {kRrEdit, "A"}};
+  // clang-format on
+  Run([&](ui::ScriptedWindow& w) {
+    Read(w);
+    for (auto [control, text] : shown) EXPECT_EQ(w.Text(control), text) << control;
+    for (int bit = 0; bit < 8; ++bit)
+      EXPECT_EQ(w.Check(kFlagChecks[bit]), (0x07 >> bit) & 1) << bit;
+  });
+  EXPECT_EQ(Decode(device.Written()), kReadOps);
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(DeviceLink.portOpen, 0);
+  EXPECT_EQ(DeviceLink.radioCommandMode, 0);
+  EXPECT_FALSE(device.tracker.RadioCommandMode());
+  EXPECT_TRUE(configRead);
+  EXPECT_THAT(RadioParameterCache,
+              ElementsAre("4052D1F3", "13A200", "3", "7FFF", "FFFF", "1234", "4", "0", "A"));
+}
+
+// Catches a repair that is not made or not complete, a check that stops at the
+// first bad byte, serial digits compared without their leading zeros, and a
+// byte order or scaling fault that only shows at the extremes.
+TEST_F(ConfigOpsTest, ReadRepairsTheIdStringAndComparesTheSerialDigits) {
+  using Shown = std::vector<std::pair<int, const char*>>;
+  struct Case {
+    const char* what;
+    std::function<void(std::array<uint8_t, 256>&)> setUp;
+    Ops messages;  // on the first Read
+    Ops again;     // on a second one
+    Shown shown;
+    int flags = 0x07;
+  };
+  const auto serial = [](uint16_t n, const char* digits) {
+    return [n, digits](std::array<uint8_t, 256>& m) {
+      m[128] = static_cast<uint8_t>(n >> 8);
+      m[129] = static_cast<uint8_t>(n & 0xFF);
+      std::copy(digits, digits + 4, m.begin() + 8);
+    };
+  };
+  const Case cases[] = {
+      {"one damaged ID byte", [](auto& m) { m[3] = 'Q'; }, {kRepairNotice}, {}, {}},
+      {"last ID byte damaged", [](auto& m) { m[7] = 'd'; }, {kRepairNotice}, {}, {}},
+      // The slot of 255 it shows is refused by the next Read, which goes on.
+      {"blank memory",
+       [](auto& m) { m.fill(0xFF); },
+       {kRepairNotice, kMismatchNotice},
+       {"Please enter an integer between 0 and 60.", kMismatchNotice},
+       {{kSerialLabel, "Serial #: 65535"},
+        {kShutdownEdit, "422.39"},
+        {kStoreEdit, "255"},
+        {kTransmitEdit, "255"},
+        {kSlotEdit, "255"}},
+       0xFF},
+      {"five-digit serial", serial(12345, "1234"), {}, {}, {{kSerialLabel, "Serial #: 12345"}}},
+      {"serial below 1000", serial(7, "0007"), {}, {}, {{kSerialLabel, "Serial #: 7"}}},
+      {"last digit disagrees", serial(2417, "2416"), {kMismatchNotice}, {kMismatchNotice}, {}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeDevice& device = Fresh();
+    c.setUp(device.tracker.SettingsMemory());
+    const bool repaired = !c.messages.empty() && c.messages.front() == kRepairNotice;
+    Run([&](ui::ScriptedWindow& w) {
+      Read(w);
+      EXPECT_EQ(Messages(), c.messages);
+      for (auto [control, text] : c.shown) EXPECT_EQ(w.Text(control), text) << control;
+      for (int bit = 0; bit < 8; ++bit) {
+        EXPECT_EQ(w.Check(kFlagChecks[bit]), (c.flags >> bit) & 1) << bit;
+      }
+      const Ops ops = Decode(device.Written());
+      if (repaired) {
+        EXPECT_EQ(ops, Join({Slice(kReadOps, 0, kFirstDigitRead), Stores(0, "KLXTX,ID"),
+                             Slice(kReadOps, kFirstDigitRead, kReadOps.size())}));
+      } else {
+        EXPECT_EQ(ops, kReadOps);
+      }
+      const size_t before = Messages().size();
+      Read(w);
+      EXPECT_EQ(MessagesSince(before), c.again);
+      EXPECT_EQ(w.Text(kStatus), "Read Complete");
+    });
+    EXPECT_EQ(std::string(device.tracker.SettingsMemory().begin(),
+                          device.tracker.SettingsMemory().begin() + 8),
+              "KLXTX,ID");
+  }
+}
+
+// Catches a Read that goes on after a reply did not come: more commands into
+// the closed port, a second message, a repair or mismatch notice made from a
+// failed byte, or a window showing values that were never read.
+TEST_F(ConfigOpsTest, ReadStopsAtTheFirstMissingReply) {
+  struct Case {
+    const char* what;
+    sim::Trigger silent;
+    size_t done;  // commands of kReadOps answered before it
+  };
+  const Case cases[] = {
+      {"silent from the start", {0, 1}, 0},  {"version", {'V', 1}, 1},
+      {"second battery byte", {'R', 2}, 3},  {"entering radio mode", {'X', 1}, 4},
+      {"third radio query", {'x', 3}, 7},    {"leaving radio mode", {'x', 10}, 14},
+      {"fifth settings byte", {'y', 5}, 19}, {"first ID byte", {'y', 9}, 23},
+      {"last serial digit", {'y', 20}, 34}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeDevice& device = Fresh(c.silent);
+    Run([&](ui::ScriptedWindow& w) {
+      Read(w);
+      const std::pair<int, const char*> unchanged[] = {{kModelLabel, "Model:"},
+                                                       {kHopLabel, "Hopping Channel:"},
+                                                       {kStoreEdit, "1"},
+                                                       {kSerialLabel, "serial #"},
+                                                       {kStatus, "Ready"}};
+      for (auto [control, text] : unchanged) EXPECT_EQ(w.Text(control), text) << control;
+    });
+    EXPECT_THAT(Messages(), ElementsAre(kReadError));
+    EXPECT_EQ(Decode(device.Written()), CutAt(kReadOps, c.done));
+    EXPECT_TRUE(configRead);
+    EXPECT_EQ(DeviceLink.portOpen, 0);
+  }
+}
+
+// Catches an "ERR" reply taken for a value: the Read must end there, quietly,
+// with the cache holding it and nothing after it queried or shown.
+TEST_F(ConfigOpsTest, RadioErrReplyEndsTheReadSilently) {
+  FakeDevice& device = Fresh();
+  Run([&](ui::ScriptedWindow& w) {
+    Read(w);
+    device.tracker.SetRadioParameter("RO", "ERR");
+    device.tracker.SetRadioParameter("RN", "5");
+    device.tracker.SetRadioParameter("HP", "7");
+    device.tracker.BatteryCount() = 700;
+    device.writes.clear();
+    Read(w);
+    EXPECT_EQ(w.Text(kHopLabel), "Hop Chan 3");
+    EXPECT_EQ(w.Text(kBatteryLabel), "battery: 4.02");
+    EXPECT_EQ(w.Text(kRoEdit), "3");
+  });
+  EXPECT_EQ(Decode(device.Written()), Slice(kReadOps, 0, 12));  // up to ATRO, the mode still on
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(RadioParameterCache[kRO], "ERR");
+  EXPECT_EQ(RadioParameterCache[kRN], "0");
+  EXPECT_EQ(RadioParameterCache[kRR], "A");
+  EXPECT_EQ(DeviceLink.radioCommandMode, 1);
+  EXPECT_EQ(DeviceLink.portOpen, 1);
+}
+
+// A tracker that falls silent while its radio is in command mode closes the
+// link; the next Read, here on another tracker, must put that radio into
+// command mode again, or every query reads "ERROR" and the window shows it as
+// a complete Read.
+TEST_F(ConfigOpsTest, ReadAfterALostLinkEntersRadioCommandModeAgain) {
+  Fresh({'x', 3});
+  FakeDevice& other = serial.AddPort("COM2");
+  Run([&](ui::ScriptedWindow& w) {
+    Read(w);
+    Enter(w, kPortCombo, "COM2");
+    Press(w, kReadButton);
+  });
+  EXPECT_THAT(Messages(), ElementsAre(kReadError));
+  EXPECT_EQ(Decode(other.Written()), kReadOps);
+  EXPECT_EQ(harness->dialog().hopChannelLabel, "Hop Chan 3");
+  EXPECT_EQ(harness->dialog().statusText, "Read Complete");
+}
+
+// A port that takes no bytes: the model's "err0" must never reach the window,
+// and the next Read, once writes go through, must work on the port left open.
+TEST_F(ConfigOpsTest, ReadOnAPortThatRefusesWritesShowsNothing) {
+  FakeDevice& device = Fresh();
+  device.failWrites = true;
+  Run([&](ui::ScriptedWindow& w) {
+    Read(w);
+    EXPECT_EQ(w.Text(kModelLabel), "Model:");
+    EXPECT_EQ(w.Text(kStatus), "Ready");
+    EXPECT_TRUE(device.writes.empty());
+    device.failWrites = false;
+    Read(w);
+    EXPECT_EQ(w.Text(kModelLabel), "Model: KLX-TX3");
+    EXPECT_EQ(w.Text(kStatus), "Read Complete");
+  });
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(device.opens, 1);
+  EXPECT_EQ(Decode(device.Written()), kReadOps);
+}
+
+// --- Write ------------------------------------------------------------------
+
+// Catches a Write that would put the window's start-up values into a tracker.
+TEST_F(ConfigOpsTest, WriteBeforeAnyReadIsRefused) {
+  FakeDevice& device = Fresh();
+  Run([&](ui::ScriptedWindow& w) {
+    Enter(w, kPortCombo, "COM1");
+    Press(w, kWriteButton);
+  });
+  EXPECT_THAT(Messages(), ElementsAre("Please issue a read command before attempting a write"));
+  EXPECT_TRUE(device.writes.empty());
+  EXPECT_EQ(device.opens, 0);
+}
+
+// Catches a wrong address or order, a shutdown count split or clamped wrongly,
+// flag bits out of place, and a Write that closes the port or skips a byte.
+TEST_F(ConfigOpsTest, WriteStoresSixBytesInOrder) {
+  struct Case {
+    const char* what;
+    int held, wanted;  // the flags before the Read and as the user leaves them
+    const char* shutdown;
+    int high, low;       // stored at 17 and 18
+    const char* reread;  // the shutdown voltage a later Read shows
+  };
+  const Case cases[] = {
+      {"as read", 0x07, 0x07, "3.5", 2, 31, "3.50"},
+      {"only NMEA", 0x07, 0x40, "3.5", 2, 31, "3.50"},
+      {"feet and sentence", 0x00, 0xA0, "3.5", 2, 31, "3.50"},
+      {"every flag, the hidden two as read", 0x18, 0xFF, "3.5", 2, 31, "3.50"},
+      {"just over the top", 0x07, 0x07, "6.6", 3, 255, "6.59"},
+      {"far over the top", 0x07, 0x07, "7.0", 3, 255, "6.59"},
+      {"negative", 0x07, 0x07, "-1", 0, 0, "0.00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeDevice& device = Fresh();
+    device.tracker.SettingsMemory()[16] = static_cast<uint8_t>(c.held);
+    const Ops expected = Join({{"Y32=30", "Y33=20", "Y34=5"},
+                               Stores(17, {static_cast<char>(c.high), static_cast<char>(c.low)}),
+                               Stores(16, {static_cast<char>(c.wanted)})});
+    Run([&](ui::ScriptedWindow& w) {
+      Read(w);
+      Enter(w, kStoreEdit, "20");
+      Enter(w, kTransmitEdit, "30");
+      Enter(w, kSlotEdit, "5");
+      Enter(w, kShutdownEdit, c.shutdown);
+      for (int bit = 0; bit < 8; ++bit) {
+        if (w.Check(kFlagChecks[bit]) != ((c.wanted >> bit) & 1)) Press(w, kFlagChecks[bit]);
+      }
+      device.writes.clear();
+      Press(w, kWriteButton);
+      EXPECT_EQ(Decode(device.Written()), expected);
+      EXPECT_EQ(w.Text(kStatus), "Write Complete");
+      EXPECT_EQ(DeviceLink.portOpen, 1);
+      Read(w);
+      EXPECT_EQ(w.Text(kShutdownEdit), c.reread);
+      EXPECT_EQ(w.Text(kStoreEdit), "20");
+    });
+    EXPECT_TRUE(Messages().empty());
+  }
+}
+
+// Catches a refused field that still lets the Write open the port or send.
+TEST_F(ConfigOpsTest, WriteWithARefusedFieldSendsNothing) {
+  struct Case {
+    int control;
+    const char* text;
+    const char* message;
+  };
+  const Case cases[] = {{kStoreEdit, "0", "Please enter an integer between 1 and 255."},
+                        {kStoreEdit, "abc", "Please enter a positive integer."},
+                        {kTransmitEdit, "256", "Please enter an integer between 1 and 255."},
+                        {kSlotEdit, "61", "Please enter an integer between 0 and 60."}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    FakeDevice& device = Fresh();
+    Run([&](ui::ScriptedWindow& w) {
+      Read(w);
+      device.writes.clear();
+      Enter(w, c.control, c.text);
+      Press(w, kWriteButton);
+      EXPECT_EQ(w.Focus(), c.control);
+      EXPECT_EQ(w.Text(kStatus), "Read Complete");
+    });
+    EXPECT_THAT(Messages(), ElementsAre(c.message));
+    EXPECT_TRUE(device.writes.empty());
+    EXPECT_EQ(device.opens, 1);  // the Read's
+  }
+}
+
+// Catches a Write that goes on after a reply did not come, and one refused
+// after a Read that failed: that Read had the port open, all a Write needs.
+TEST_F(ConfigOpsTest, WriteStopsAtTheFirstMissingReply) {
+  const Ops full = {"Y32=10", "Y33=10", "Y34=0", "Y17=2", "Y18=31", "Y16=7"};
+  struct Case {
+    sim::Trigger silent;
+    size_t done;     // writes answered
+    size_t reading;  // read errors in all, the failed Read's included
+  };
+  const Case cases[] = {{{0, 1}, 0, 2}, {{'Y', 1}, 0, 1}, {{'Y', 3}, 2, 1}, {{'Y', 6}, 5, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.silent.count);
+    FakeDevice& device = Fresh(c.silent);
+    Run([&](ui::ScriptedWindow& w) {
+      Read(w);
+      Enter(w, kShutdownEdit, "3.5");
+      device.writes.clear();
+      Press(w, kWriteButton);
+      EXPECT_NE(w.Text(kStatus), "Write Complete");
+    });
+    EXPECT_EQ(Messages(), Ops(c.reading, kReadError));
+    EXPECT_EQ(Decode(device.Written()), CutAt(full, c.done));
+  }
+}
+
+// --- Update -----------------------------------------------------------------
+
+// Catches a radio value sent though unchanged (or not sent though changed),
+// edits sent out of order, a commit skipped or made without a change, the
+// cache overwritten by Update, and settings bytes out of order.
+TEST_F(ConfigOpsTest, UpdateSendsChangedRadioValuesThenTheSerialAndId) {
+  const std::string longest(75, '9');
+  struct Case {
+    const char* what;
+    std::vector<std::pair<int, std::string>> edits;  // typed after the Read
+    Ops radio;
+    std::vector<std::pair<std::string, std::string>> committed;
+  };
+  const Case cases[] = {
+      {"nothing changed", {}, {}, {{"HP", "3"}}},
+      {"hop channel", {{kHpEdit, "5"}}, {"X", "ATHP5", "ATWR", "ATCN"}, {{"HP", "5"}}},
+      {"hop channel emptied", {{kHpEdit, ""}}, {"X", "ATHP", "ATWR", "ATCN"}, {{"HP", "3"}}},
+      {"three edits",
+       {{kRrEdit, "B"}, {kHpEdit, "6"}, {kIdEdit, "1234"}},
+       {"X", "ATID1234", "ATHP6", "ATRRB", "ATWR", "ATCN"},
+       {{"HP", "6"}, {"ID", "1234"}, {"RR", "B"}, {"MK", "FFFF"}}},
+      // The longest value the length check lets through makes a 79-character
+      // command and must reach the tracker whole.
+      {"longest value",
+       {{kRrEdit, longest}},
+       {"X", "ATRR" + longest, "ATWR", "ATCN"},
+       {{"RR", longest}}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeDevice& device = FreshCalibrating();
+    Run([&](ui::ScriptedWindow& w) {
+      Read(w);
+      const auto cacheAfterRead = RadioParameterCache;
+      for (const auto& [control, text] : c.edits) Enter(w, control, text);
+      for (int round = 0; round < 2; ++round) {  // the second without a Read between
+        SCOPED_TRACE(round);
+        device.writes.clear();
+        const size_t before = Messages().size();
+        Press(w, kUpdateButton);
+        EXPECT_EQ(Decode(device.Written()), Join({c.radio, kUpdateStores}));
+        EXPECT_EQ(MessagesSince(before), c.radio.empty() ? Ops{} : Ops{kCommitting});
+        EXPECT_EQ(DeviceLink.radioCommandMode, 0);
+      }
+      for (const auto& [control, text] : c.edits) EXPECT_EQ(w.Text(control), text) << control;
+      EXPECT_EQ(RadioParameterCache, cacheAfterRead);
+    });
+    for (auto [name, value] : c.committed) {
+      EXPECT_EQ(device.tracker.RadioParameter(name), value) << name;
+      EXPECT_EQ(device.tracker.PendingRadioParameter(name), "") << name;
+    }
+    EXPECT_FALSE(device.tracker.RadioCommandMode());
+  }
+}
+
+// Catches Update skipping non-empty edits against the empty cache, or writing
+// a serial number other than the window's; the Read after it must agree.
+TEST_F(ConfigOpsTest, UpdateBeforeAnyReadSendsWhatTheWindowHolds) {
+  FakeDevice& device = FreshCalibrating();
+  Run([&](ui::ScriptedWindow& w) {
+    Enter(w, kPortCombo, "COM1");
+    Enter(w, kHpEdit, "4");
+    Enter(w, kDtEdit, "1");
+    Enter(w, kSerialEdit, "12345");
+    Press(w, kUpdateButton);
+    EXPECT_EQ(Decode(device.Written()),
+              Join({{"X", "ATHP4", "ATDT1", "ATWR", "ATCN", "Y128=48", "Y129=57"},
+                    Stores(0, "KLXTX,ID"),
+                    Stores(8, "1234")}));
+    Press(w, kReadButton);
+    EXPECT_EQ(w.Text(kSerialLabel), "Serial #: 12345");
+    EXPECT_EQ(w.Text(kDestLabel), "Dest: 1");
+  });
+  EXPECT_THAT(Messages(), ElementsAre(kCommitting));
+  EXPECT_EQ(device.tracker.RadioParameter("HP"), "4");
+}
+
+// Catches a refused field or an over-long radio value that still opens the
+// port or sends, and a refusal that does not put the user on the field.
+TEST_F(ConfigOpsTest, UpdateWithARefusedFieldSendsNothing) {
+  struct Case {
+    int control;
+    std::string text;
+    const char* message;
+  };
+  std::vector<Case> cases = {
+      {kSerialEdit, "70000", "Please enter an integer between 0 and 65535."}};
+  for (int control : {kHpEdit, kIdEdit, kMkEdit, kDtEdit, kRoEdit, kRnEdit, kRrEdit}) {
+    cases.push_back({control, std::string(76, '7'), "Please enter no more than 75 characters."});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.control);
+    FakeDevice& device = FreshCalibrating();
+    Run([&](ui::ScriptedWindow& w) {
+      Enter(w, kPortCombo, "COM1");
+      Enter(w, c.control, c.text);
+      Press(w, kUpdateButton);
+      EXPECT_EQ(w.Focus(), c.control);
+      EXPECT_EQ(w.Selection(c.control), std::make_pair(0, static_cast<int>(c.text.size())));
+    });
+    EXPECT_THAT(Messages(), ElementsAre(c.message));
+    EXPECT_TRUE(device.writes.empty());
+    EXPECT_EQ(device.opens, 0);
+  }
+}
+
+// Catches an Update that goes on after a reply did not come.
+TEST_F(ConfigOpsTest, UpdateStopsAtTheFirstMissingReply) {
+  const Ops full = Join({{"X", "ATHP5", "ATWR", "ATCN", "Y128=0", "Y129=0"},
+                         Stores(0, "KLXTX,ID"),
+                         Stores(8, "0000")});
+  struct Case {
+    sim::Trigger silent;
+    size_t done;
+  };
+  const Case cases[] = {{{'X', 1}, 0}, {{'x', 1}, 1}, {{'x', 2}, 2},   {{'x', 3}, 3},
+                        {{'Y', 1}, 4}, {{'Y', 3}, 6}, {{'Y', 11}, 14}, {{'Y', 14}, 17}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.done);
+    FakeDevice& device = FreshCalibrating(c.silent);
+    Run([&](ui::ScriptedWindow& w) {
+      Enter(w, kPortCombo, "COM1");
+      Enter(w, kHpEdit, "5");
+      Press(w, kUpdateButton);
+    });
+    EXPECT_EQ(Decode(device.Written()), CutAt(full, c.done));
+    const Ops messages = Messages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back(), kReadError);
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), kReadError), 1);
+    EXPECT_EQ(device.tracker.RadioParameter("HP"), c.done > 2 ? "5" : "3");
+  }
+}
+
+}  // namespace
