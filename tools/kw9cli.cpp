@@ -1,6 +1,7 @@
 // kw9cli: the main window without a screen. It runs the very same dialog on
 // the scripted backend, types into its fields what the options say, presses
 // the button a user would press, and reports what the window then holds.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -156,7 +157,7 @@ int main(int argc, char** argv) {
   ui::ScriptedBackend backend;
   ui::UseBackend(&backend);
   platform::SetCommandLine(request.calibration ? "kw9cli -tamsk" : "kw9cli");
-  bool otherMessage = false;
+  std::atomic<bool> otherMessage{false};  // a worker may show a message too
   backend.OnMessage([&](const ui::MessageRecord& m) {
     std::fprintf(stderr, "kw9: %s\n", Escaped(m.text).c_str());
     std::fflush(stderr);
