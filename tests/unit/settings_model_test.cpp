@@ -108,11 +108,6 @@ TEST(SettingsModel, SerialDigitsAreTheFirstFourOfThePaddedNumber) {
   }
 }
 
-// A terminator or a changed byte makes every intact tracker look blank.
-TEST(SettingsModel, IdStringIsEightBytesWithoutTerminator) {
-  EXPECT_EQ(std::string(kIdString.begin(), kIdString.end()), "KLXTX,ID");
-}
-
 // A result that does not fit the first buffer cut short or lost.
 TEST(SettingsModel, FormatTextReturnsLongResultsWhole) {
   for (const size_t length : {255u, 256u, 257u, 1000u}) {

@@ -97,6 +97,12 @@ std::string ScriptedWindow::Text(int id) const {
   return c != nullptr ? c->text : std::string();
 }
 
+std::vector<std::string> ScriptedWindow::Texts() const {
+  std::vector<std::string> texts;
+  for (const Control& c : controls_) texts.push_back(c.text);
+  return texts;
+}
+
 int ScriptedWindow::Check(int id) const {
   const Control* c = Find(id);
   return c != nullptr ? c->check : 0;

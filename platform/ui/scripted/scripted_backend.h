@@ -41,6 +41,7 @@ class ScriptedWindow final : public Window {
   int TemplateId() const;
   bool Exists(int id) const { return Find(id) != nullptr; }
   std::string Text(int id) const;
+  std::vector<std::string> Texts() const;  // every control's, in tab order (labels of id -1 too)
   int Check(int id) const;
   bool Visible(int id) const;
   int Focus() const { return focus_; }
