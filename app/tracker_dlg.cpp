@@ -92,7 +92,10 @@ void CTrackerDlg::OnSysCommand(unsigned commandId, intptr_t lParam) {
 
 void CTrackerDlg::OnPaint() {
   ui::Window* window = GetWindow();
-  if (!window->IsIconic()) return;  // the default painting
+  if (!window->IsIconic()) {
+    window->DefaultPaint();
+    return;
+  }
   int cx = 0, cy = 0, width = 0, height = 0;
   ui::CurrentBackend().SystemIconSize(cx, cy);
   window->ClientSize(width, height);

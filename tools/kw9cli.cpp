@@ -42,8 +42,11 @@ constexpr const char* kUsage =
     "/dev/pts/3). On Linux COMn is the n-th existing port: real ttyS ports first,\n"
     "then ttyUSB, then ttyACM, each by number.\n"
     "\n"
+    "write and update stop after Read when the Read does not complete.\n"
+    "\n"
     "Standard output: after the operation, one member=value line for each value\n"
-    "of the window, in the window's exchange order (ports: one name per line).\n"
+    "of the window, in the window's exchange order, with values escaped as on\n"
+    "standard error so that each stays on its line (ports: one name per line).\n"
     "Standard error: every message box in order, one line each, \"kw9: \" and its\n"
     "text with backslash, CR, LF and TAB written as \\\\, \\r, \\n and \\t.\n"
     "\n"
@@ -151,7 +154,9 @@ int main(int argc, char** argv) {
   if ((command == "ports" || command == "read") && !request.fields.empty()) {
     return Usage(command + " takes no field options");
   }
-  if (command == "ports" && request.calibration) return Usage("ports takes no --calibration");
+  if (command == "ports" && (request.calibration || !request.port.empty())) {
+    return Usage("ports takes no options");
+  }
   if (command == "update") request.calibration = true;
 
   ui::ScriptedBackend backend;

@@ -55,10 +55,8 @@ std::string ExecutableBaseName() {
   const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
   if (n <= 0) return "kw9";
   const std::string full(path, static_cast<size_t>(n));
-  std::string base = full.substr(full.rfind('/') + 1);
-  const size_t dot = base.rfind('.');
-  if (dot != std::string::npos && dot > 0) base.erase(dot);
-  return base;
+  // Linux programs carry no extension: a dot is part of the name ("kw9-1.2").
+  return full.substr(full.rfind('/') + 1);
 }
 
 }  // namespace platform

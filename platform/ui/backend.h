@@ -58,10 +58,14 @@ class Window {
   virtual void AppendSystemMenuItem(unsigned commandId, const std::string& text) = 0;
   virtual void SetIcon(bool big, Icon icon) = 0;
 
-  // Painting while minimised (the only painting the tool does itself).
+  // Painting while minimised (the only painting the tool does itself):
+  // PaintIcon begins painting, erases the icon's background, draws the icon
+  // at x, y of the client area and ends painting. DefaultPaint is the
+  // dialog's own painting.
   virtual bool IsIconic() = 0;
   virtual void ClientSize(int& width, int& height) = 0;
   virtual void PaintIcon(int x, int y, Icon icon) = 0;
+  virtual void DefaultPaint() = 0;
   // The default handling of a system command (move, close, ...).
   virtual void DefaultSysCommand(unsigned commandId, intptr_t lParam) = 0;
 

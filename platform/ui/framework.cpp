@@ -64,7 +64,13 @@ WorkerThread& WorkerThread::operator=(WorkerThread&& other) {
 }
 
 void WorkerThread::Join() {
-  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+  if (!thread_.joinable()) return;
+  // A worker that ends its own handle cannot wait for itself.
+  if (thread_.get_id() == std::this_thread::get_id()) {
+    thread_.detach();
+  } else {
+    thread_.join();
+  }
 }
 
 WorkerThread BeginThread(void (*proc)(void*), void* param, ThreadPriority priority) {
@@ -90,8 +96,9 @@ void CProgressCtrl::Detach() {
 }
 
 intptr_t CProgressCtrl::Send(unsigned message, uintptr_t wParam, intptr_t lParam) {
-  if (window_ == nullptr) return 0;
-  return window_->SendProgress(id_, message, wParam, lParam);
+  ui::Window* window = window_.load();
+  if (window == nullptr) return 0;
+  return window->SendProgress(id_, message, wParam, lParam);
 }
 
 intptr_t CProgressCtrl::SetRange(int lower, int upper) {
@@ -305,6 +312,7 @@ void CDialog::OnPaintMessage() {
       return;
     }
   }
+  window_->DefaultPaint();
 }
 
 ui::Icon CDialog::OnQueryDragIconMessage() {

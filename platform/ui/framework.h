@@ -5,6 +5,7 @@
 // (backend.h) the program installed.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -77,7 +78,7 @@ class CProgressCtrl {
  public:
   void Attach(ui::Window* window, int id);
   void Detach();
-  bool IsAttached() const { return window_ != nullptr; }
+  bool IsAttached() const { return window_.load() != nullptr; }
   int Id() const { return id_; }
 
   intptr_t SetRange(int lower, int upper);  // both ends 0..65535
@@ -88,7 +89,8 @@ class CProgressCtrl {
 
  private:
   intptr_t Send(unsigned message, uintptr_t wParam, intptr_t lParam);
-  ui::Window* window_ = nullptr;
+  // A worker reads it while the window may be closing.
+  std::atomic<ui::Window*> window_{nullptr};
   int id_ = 0;
 };
 

@@ -150,6 +150,7 @@ TEST(Kw9cliProcess, UsageErrorsExitWithTwoAndTouchNothing) {
       "",
       "frobnicate" + port,
       "read",
+      "ports" + port,
       "read" + port + " --store-interval 5",
       "write" + port + " --enable-nmea 2",
       "write" + port + " --store-interval",

@@ -134,8 +134,8 @@ TEST(TrackerDlg, SystemMenuRunsTheAboutBox) {
   }
 }
 
-// Catches a wrong or missing icon, and painting when not minimised or off
-// centre when minimised.
+// Catches a wrong or missing icon, the icon painted when not minimised, no
+// painting at all then, and the icon off centre when minimised.
 TEST(TrackerDlg, IconsAndMinimisedPainting) {
   DialogHarness harness;
   harness.Run([](ScriptedWindow& w) {
@@ -146,8 +146,10 @@ TEST(TrackerDlg, IconsAndMinimisedPainting) {
     EXPECT_EQ(w.QueryDragIcon(), icon);
     w.PaintNow();
     EXPECT_THAT(w.Paints(), IsEmpty());
+    EXPECT_EQ(w.DefaultPaints(), 1);  // a window left unpainted is asked to paint forever
     w.SetIconic(true);
     w.PaintNow();
+    EXPECT_EQ(w.DefaultPaints(), 1);
     ASSERT_EQ(w.Paints().size(), 1u);
     EXPECT_EQ(w.Paints()[0].x, (284 * 6 / 4 - 32 + 1) / 2);
     EXPECT_EQ(w.Paints()[0].y, (256 * 13 / 8 - 32 + 1) / 2);

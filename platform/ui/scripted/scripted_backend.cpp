@@ -289,7 +289,7 @@ int ScriptedWindow::ComboAdd(int id, const std::string& text) {
 
 int ScriptedWindow::ComboSelectString(int id, const std::string& prefix) {
   Control* c = Find(id);
-  // An empty text selects nothing, as on the native combo.
+  // The native combo answers an empty text with CB_ERR: it selects nothing.
   if (c == nullptr || prefix.empty()) return -1;
   for (size_t i = 0; i < c->items.size(); ++i) {
     if (StartsWithNoCase(c->items[i], prefix)) {

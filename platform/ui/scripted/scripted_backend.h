@@ -97,6 +97,8 @@ class ScriptedWindow final : public Window {
   bool IsIconic() override { return iconic_; }
   void ClientSize(int& width, int& height) override;
   void PaintIcon(int x, int y, Icon icon) override;
+  void DefaultPaint() override { ++defaultPaints_; }
+  int DefaultPaints() const { return defaultPaints_; }
   void DefaultSysCommand(unsigned commandId, intptr_t lParam) override;
   void End(int result) override;
 
@@ -127,6 +129,7 @@ class ScriptedWindow final : public Window {
   Icon bigIcon_ = 0, smallIcon_ = 0;
   bool iconic_ = false;
   std::vector<Paint> paints_;
+  int defaultPaints_ = 0;
   bool ended_ = false;
   int result_ = 0;
 };
