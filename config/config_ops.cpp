@@ -41,6 +41,18 @@ std::string* EditFor(CTrackerDlg& dialog, RadioParameter parameter) {
 // "AT" and the edit's text in a command of at most 79 characters.
 constexpr size_t kMaxRadioValue = 75;
 
+// One byte of the settings memory or of the registers; false once the link
+// is lost.
+bool ReadNv(uint8_t address, uint8_t& value) {
+  value = ReadNvByte(address);
+  return !LinkLost();
+}
+
+bool ReadRegister(uint8_t address, uint8_t& value) {
+  value = ReadRegisterByte(address);
+  return !LinkLost();
+}
+
 bool WriteBytes(uint8_t address, const char* bytes, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     WriteNvByte(static_cast<uint8_t>(address + i), static_cast<uint8_t>(bytes[i]));
@@ -66,10 +78,9 @@ void CTrackerDlg::OnRead() {
   if (version == 999 || LinkLost()) return;
   versionLabel = FormatText("Version %d", version);
 
-  const uint8_t batteryHigh = ReadRegisterByte(kRegisterBatteryHigh);
-  if (LinkLost()) return;
-  const uint8_t batteryLow = ReadRegisterByte(kRegisterBatteryLow);
-  if (LinkLost()) return;
+  uint8_t batteryHigh = 0, batteryLow = 0;
+  if (!ReadRegister(kRegisterBatteryHigh, batteryHigh)) return;
+  if (!ReadRegister(kRegisterBatteryLow, batteryLow)) return;
   batteryLabel = FormatText("battery: %4.2f",
                             voltsFromCount(static_cast<uint16_t>(batteryHigh * 256 + batteryLow)));
 
@@ -88,36 +99,28 @@ void CTrackerDlg::OnRead() {
   radioSerialLabel = "Serial Number " + RadioParameterCache[kSH] + RadioParameterCache[kSL];
   addressMaskLabel = "Address Mask: " + RadioParameterCache[kMK];
 
-  uint8_t memory[4];
-  const uint8_t addresses[] = {kNvSerialHigh, kNvSerialLow, kNvTransmitInterval, kNvStoreInterval};
-  for (size_t i = 0; i < 4; ++i) {
-    memory[i] = ReadNvByte(addresses[i]);
-    if (LinkLost()) return;
-  }
-  serialNumber = memory[0] * 256u + memory[1];
+  uint8_t high = 0, low = 0, value = 0;
+  if (!ReadNv(kNvSerialHigh, high) || !ReadNv(kNvSerialLow, low)) return;
+  serialNumber = high * 256u + low;
   serialNumberLabel = FormatText("Serial #: %d", static_cast<int>(serialNumber));
   const std::array<char, 4> expectedDigits = serialDigits(serialNumber);
-  transmitInterval = memory[2];
-  storeInterval = memory[3];
-  transmitSlot = ReadNvByte(kNvTransmitSlot);
-  if (LinkLost()) return;
+  if (!ReadNv(kNvTransmitInterval, value)) return;
+  transmitInterval = value;
+  if (!ReadNv(kNvStoreInterval, value)) return;
+  storeInterval = value;
+  if (!ReadNv(kNvTransmitSlot, value)) return;
+  transmitSlot = value;
 
-  const uint8_t shutdownLow = ReadNvByte(kNvShutdownLow);
-  if (LinkLost()) return;
-  const uint8_t shutdownHigh = ReadNvByte(kNvShutdownHigh);
-  if (LinkLost()) return;
-  shutdownVoltage =
-      FormatText("%4.2f", voltsFromCount(static_cast<uint16_t>(shutdownHigh * 256 + shutdownLow)));
+  if (!ReadNv(kNvShutdownLow, low) || !ReadNv(kNvShutdownHigh, high)) return;
+  shutdownVoltage = FormatText("%4.2f", voltsFromCount(static_cast<uint16_t>(high * 256 + low)));
 
-  const uint8_t flags = ReadNvByte(kNvOptionFlags);
-  if (LinkLost()) return;
-  unpackOptionFlags(flags, OptionFlagMembers());
+  if (!ReadNv(kNvOptionFlags, value)) return;
+  unpackOptionFlags(value, OptionFlagMembers());
 
   bool idIntact = true;
   for (size_t i = 0; i < kIdString.size(); ++i) {  // all eight, even after a mismatch
-    const uint8_t b = ReadNvByte(static_cast<uint8_t>(kNvIdString + i));
-    if (LinkLost()) return;
-    if (b != static_cast<uint8_t>(kIdString[i])) idIntact = false;
+    if (!ReadNv(static_cast<uint8_t>(kNvIdString + i), value)) return;
+    if (value != static_cast<uint8_t>(kIdString[i])) idIntact = false;
   }
   if (!idIntact) {
     AfxMessageBox("Non-volatile memory corruption detected.  Attempting recovery of ID string");
@@ -126,9 +129,8 @@ void CTrackerDlg::OnRead() {
 
   bool digitsAgree = true;
   for (size_t i = 0; i < expectedDigits.size(); ++i) {
-    const uint8_t b = ReadNvByte(static_cast<uint8_t>(kNvSerialDigits + i));
-    if (LinkLost()) return;
-    if (b != static_cast<uint8_t>(expectedDigits[i])) digitsAgree = false;
+    if (!ReadNv(static_cast<uint8_t>(kNvSerialDigits + i), value)) return;
+    if (value != static_cast<uint8_t>(expectedDigits[i])) digitsAgree = false;
   }
   if (!digitsAgree) {
     AfxMessageBox(

@@ -266,10 +266,6 @@ void CDialog::ShowControl(int id, bool show) {
   window_->Show(id, show);
 }
 
-void CDialog::GotoDlgCtrl(int id) {
-  window_->SetFocus(id);
-}
-
 void CDialog::ReportFieldError(int id, const std::string& message, bool selectText) {
   AfxMessageBox(message);
   window_->SetFocus(id);

@@ -79,7 +79,6 @@ class CProgressCtrl {
   void Attach(ui::Window* window, int id);
   void Detach();
   bool IsAttached() const { return window_.load() != nullptr; }
-  int Id() const { return id_; }
 
   intptr_t SetRange(int lower, int upper);  // both ends 0..65535
   int SetStep(int step);
@@ -155,7 +154,6 @@ class CDialog {
   std::string GetDlgItemText(int id);
   void SetDlgItemText(int id, const std::string& text);
   void ShowControl(int id, bool show);
-  void GotoDlgCtrl(int id);
   // The failure step of the exchange for one control: message box, focus, and
   // for an edit its whole text selected.
   void ReportFieldError(int id, const std::string& message, bool selectText);

@@ -186,9 +186,11 @@ TEST(Kw9cliProcess, SilentTrackerFailsOnceAndExitsWithOne) {
   const CliRun run = Kw9cli("read --port " + sim.Device());
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "kw9: Serial Port Error: Read returned 0 chars. Closing com port\n");
-  // The members hold what came before the silence; the rest was never read.
+  // The members hold what came before the silence (the serial number is the
+  // second memory read); the rest was never read.
   EXPECT_THAT(run.out, HasSubstr("modelLabel=Model: KLX-TX3\n"));
-  EXPECT_THAT(run.out, HasSubstr("serialNumberLabel=serial #\n"));
+  EXPECT_THAT(run.out, HasSubstr("serialNumberLabel=Serial #: 2417\n"));
+  EXPECT_THAT(run.out, HasSubstr("transmitInterval=1\n"));
   EXPECT_THAT(run.out, HasSubstr("statusText=Ready\n"));
 }
 

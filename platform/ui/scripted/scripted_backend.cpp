@@ -77,10 +77,6 @@ ScriptedWindow::ScriptedWindow(ScriptedBackend& backend, CDialog& dialog)
   }
 }
 
-int ScriptedWindow::TemplateId() const {
-  return dialog_.Template().id;
-}
-
 ScriptedWindow::Control* ScriptedWindow::Find(int id) {
   for (Control& c : controls_) {
     if (c.id == id) return &c;
@@ -410,7 +406,6 @@ std::vector<std::string> ScriptedBackend::MessageTexts() const {
 
 int ScriptedBackend::RunModal(CDialog& dialog, CDialog*) {
   ScriptedWindow window(*this, dialog);
-  open_.push_back(&window);
   dialogsRun_.push_back(dialog.Template().id);
   dialog.Attach(&window);
   if (dialog.OnInitDialog()) window.FocusFirstTabStop();
@@ -420,7 +415,6 @@ int ScriptedBackend::RunModal(CDialog& dialog, CDialog*) {
   if (!window.Ended()) window.End(IDCANCEL);
   Pump();  // nothing handed over may wait on a window that is gone
   dialog.Detach();
-  open_.pop_back();
   return window.Result();
 }
 

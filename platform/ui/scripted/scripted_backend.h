@@ -38,7 +38,6 @@ class ScriptedWindow final : public Window {
 
   // --- What the user sees.
   CDialog& Dialog() { return dialog_; }
-  int TemplateId() const;
   bool Exists(int id) const { return Find(id) != nullptr; }
   std::string Text(int id) const;
   std::vector<std::string> Texts() const;  // every control's, in tab order (labels of id -1 too)
@@ -154,7 +153,6 @@ class ScriptedBackend final : public Backend {
   std::vector<MessageRecord> Messages() const;
   std::vector<std::string> MessageTexts() const;
   const std::vector<int>& DialogsRun() const { return dialogsRun_; }
-  ScriptedWindow* Top() { return open_.empty() ? nullptr : open_.back(); }
 
   // The modal loop's work while a script waits: runs what other threads handed
   // to the user-interface thread.
@@ -177,7 +175,6 @@ class ScriptedBackend final : public Backend {
 
   std::thread::id uiThread_;
   std::map<int, Script> scripts_;
-  std::vector<ScriptedWindow*> open_;
   std::vector<int> dialogsRun_;
   std::function<void(const MessageRecord&)> onMessage_;
 
