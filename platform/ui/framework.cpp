@@ -355,5 +355,7 @@ int AfxWinMain() {
 }
 
 void AfxMessageBox(const std::string& text) {
-  ui::CurrentBackend().ShowMessage(ui::MainWindow(), text, platform::ExecutableBaseName());
+  // The program's name does not change while it runs: look it up once.
+  static const std::string caption = platform::ExecutableBaseName();
+  ui::CurrentBackend().ShowMessage(ui::MainWindow(), text, caption);
 }
