@@ -25,8 +25,13 @@ const MessageMapEntry kMessageMap[] = {
     OnQueryDragIconEntry(&CTrackerDlg::OnQueryDragIcon),
     OnCommandEntry(BN_CLICKED, 1000, &CTrackerDlg::OnRead),
     OnCommandEntry(CBN_DROPDOWN, 1013, &CTrackerDlg::OnDropdownComPort),
+    OnCommandEntry(BN_CLICKED, 1003, &CTrackerDlg::OnReadFlash),
     OnCommandEntry(BN_CLICKED, 1002, &CTrackerDlg::OnUpdate),
     OnCommandEntry(BN_CLICKED, 1001, &CTrackerDlg::OnWrite),
+    OnCommandEntry(BN_CLICKED, 1039, &CTrackerDlg::OnGo),
+    OnCommandEntry(BN_CLICKED, 1004, &CTrackerDlg::OnClearFlash),
+    OnCommandEntry(BN_CLICKED, 1049, &CTrackerDlg::OnFlashTest),
+    OnCommandEntry(BN_CLICKED, 1055, &CTrackerDlg::OnFixKml),
 };
 
 bool IsBlank(char c) {
@@ -140,6 +145,25 @@ bool CTrackerDlg::RefuseWhileBusy() {
   if (!workerBusy) return false;
   AfxMessageBox("Please wait until the previous operation completes");
   return true;
+}
+
+void CTrackerDlg::StartWorker(int (*proc)(void*)) {
+  // Set here, not only by the worker: a second click before the new thread
+  // runs must already find the link taken.
+  workerBusy = 1;
+  worker_ = ui::BeginThread(proc, new WorkerParameter{this}, ui::ThreadPriority::kHighest);
+}
+
+void CTrackerDlg::HandOverText(std::string CTrackerDlg::*member, const std::string& text) {
+  ui::CurrentBackend().RunOnUiThread([&] { this->*member = text; });
+}
+
+void CTrackerDlg::OnDestroy() {
+  closing_ = true;
+  // The worker may be waiting on this thread for a progress step or a text
+  // handover, so keep serving those until it has ended.
+  ui::CurrentBackend().PumpUntil([this] { return worker_.Finished(); });
+  worker_.Join();
 }
 
 CAboutDlg::CAboutDlg() : CDialog(FindDialogTemplate(IDD_ABOUTBOX)) {}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -56,6 +57,8 @@ class CTrackerDlg : public CDialog {
 
   void DoDataExchange(CDataExchange* pDX) override;
   bool OnInitDialog() override;
+  // Stops a running worker and waits for it: it must not outlive the window.
+  void OnDestroy() override;
 
   // Handlers.
   void OnSysCommand(unsigned commandId, intptr_t lParam);
@@ -63,8 +66,13 @@ class CTrackerDlg : public CDialog {
   ui::Icon OnQueryDragIcon();
   void OnRead();
   void OnDropdownComPort();
+  void OnReadFlash();
   void OnUpdate();
   void OnWrite();
+  void OnGo();
+  void OnClearFlash();
+  void OnFlashTest();
+  void OnFixKml();
 
   // The progress bar operations; callable from a worker thread.
   void SetProgressRange(int minimum, int maximum);
@@ -75,12 +83,30 @@ class CTrackerDlg : public CDialog {
   // The eight option flag members in bit order.
   std::array<int*, 8> OptionFlagMembers();
 
+  // For the workers. A text member is assigned on the user-interface thread,
+  // where every exchange reads it, so the two never race.
+  void HandOverText(std::string CTrackerDlg::*member, const std::string& text);
+  // True once the window is closing: a worker then ends at its next step,
+  // shows nothing and touches the window no more.
+  bool WorkerMustStop() const { return closing_.load(); }
+
  protected:
   std::span<const MessageMapEntry> GetMessageMap() const override;
 
  private:
   // True (and the user told) while a download or erase worker owns the link.
   bool RefuseWhileBusy();
+  // Marks the link as the worker's and starts proc with the window's address
+  // in a small heap block, which the worker releases.
+  void StartWorker(int (*proc)(void*));
+
+  std::atomic<bool> closing_{false};
+  ui::WorkerThread worker_;  // last: joined before the members it uses go
+};
+
+// The thread parameter of the log workers.
+struct WorkerParameter {
+  CTrackerDlg* dialog;
 };
 
 class CAboutDlg : public CDialog {

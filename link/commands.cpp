@@ -1,5 +1,6 @@
 #include "link/commands.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "link/device_link.h"
@@ -122,7 +123,7 @@ void EraseFlash() {
   WriteByte('Z');
 }
 
-bool ReadFlashBlock(int address, int32_t block[16]) {
+bool ReadFlashBlock(int address, int32_t block[16], int* entriesArrived) {
   const bool wide = LogMemoryGeometry.sizeCode == 1024;
   uint8_t buffer[18];
   size_t requestLength;
@@ -146,7 +147,9 @@ bool ReadFlashBlock(int address, int32_t block[16]) {
   const size_t got = ReadPort(buffer, replyLength);
   // Only bytes that really arrived reach the block: the rest of the buffer
   // still holds the request.
-  for (size_t i = 0; i < entries && i < got; ++i) block[i] = buffer[i];
+  const size_t delivered = std::min(entries, got);
+  for (size_t i = 0; i < delivered; ++i) block[i] = buffer[i];
+  if (entriesArrived != nullptr) *entriesArrived = static_cast<int>(delivered);
   return got == replyLength;
 }
 

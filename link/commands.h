@@ -21,7 +21,8 @@ std::optional<char> GetMemorySize();
 void EraseFlash();
 // Reads one block at address into block (16 entries; the short form fills
 // 0..7). Entries whose bytes did not arrive are left as they were; the result
-// is true only when the whole reply arrived.
-bool ReadFlashBlock(int address, int32_t block[16]);
+// is true only when the whole reply arrived. entriesArrived, when given,
+// gets how many leading entries were delivered.
+bool ReadFlashBlock(int address, int32_t block[16], int* entriesArrived = nullptr);
 void WriteFlashByte(int address, uint8_t value);
 void StartTransmit();

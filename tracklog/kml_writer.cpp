@@ -55,11 +55,17 @@ void WriteKmlHeader(TextOutFile& out) {
 }
 
 void WriteTrackCoordinates(TextOutFile& out) {
+  WriteTrackCoordinates(out, kFlashImageSize);
+}
+
+void WriteTrackCoordinates(TextOutFile& out, int availableBytes) {
   // Address 0 picks the line form for the whole file; decoding never changes it.
   const bool negativeAltitude = FlashImage[0] == 253;
-  // A geometry never holds more, but a record must not reach past the image.
+  // A geometry never holds more, but a record must not reach past the image,
+  // nor past the bytes that really arrived.
   const int limit =
-      std::min(LogMemoryGeometry.decodeLimit, kFlashImageSize - TrackRecord::kSize + 1);
+      std::min({LogMemoryGeometry.decodeLimit, kFlashImageSize - TrackRecord::kSize + 1,
+                availableBytes - TrackRecord::kSize + 1});
   bool firstLine = true;
   for (int offset = 0; offset < limit; offset += TrackRecord::kSize) {
     if (IsEndOfLogRecord(offset) == 1) break;
@@ -101,9 +107,13 @@ void WriteKmlFooter(TextOutFile& out) {
 }
 
 void WriteMemoryDump(TextOutFile& out) {
+  WriteMemoryDump(out, kFlashImageSize);
+}
+
+void WriteMemoryDump(TextOutFile& out, int availableBytes) {
   out.Write("<!-- KLXDATA\n");
-  const int64_t bytes =
-      std::min<int64_t>(int64_t{LogMemoryGeometry.sizeCode} * 1024 / 8, kFlashImageSize);
+  const int64_t bytes = std::min<int64_t>(
+      {int64_t{LogMemoryGeometry.sizeCode} * 1024 / 8, kFlashImageSize, availableBytes});
   constexpr int kItemsPerLine = 16;
   // Room for 16 items of "%02X " even for values outside 0..255 ("FFFFFFFF ").
   char line[kItemsPerLine * 9 + 2];
@@ -128,6 +138,10 @@ void WriteMemoryDump(TextOutFile& out) {
       used = 0;
     }
   }
-  if (used != 0) out.Write(line, used);
+  // Only a dump cut short ends inside a line; the line still gets its end.
+  if (used != 0) {
+    line[used++] = '\n';
+    out.Write(line, used);
+  }
   out.Write("-->\n");
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/os/text_file.h"
+#include "tracklog/flash_image.h"
 
 // The 15 lines up to and including "<coordinates>".
 void WriteKmlHeader(platform::TextOutFile& out);
@@ -12,11 +13,15 @@ void WriteKmlHeader(platform::TextOutFile& out);
 // One line per fix record of FlashImage below LogMemoryGeometry.decodeLimit,
 // up to the first end marker; no line end after the last one. Clears bit 7 of
 // bytes 3 and 7 (the sign flags) of every record it writes, in the image.
+// Only records wholly within the first availableBytes of the image count (a
+// download that stopped early has no more).
 void WriteTrackCoordinates(platform::TextOutFile& out);
+void WriteTrackCoordinates(platform::TextOutFile& out, int availableBytes);
 
 // Closes the last coordinate line and the document.
 void WriteKmlFooter(platform::TextOutFile& out);
 
 // LogMemoryGeometry.sizeCode * 128 bytes of FlashImage as "%02X " items, 16 a
-// line, inside "<!-- KLXDATA" ... "-->".
+// line, inside "<!-- KLXDATA" ... "-->"; no more than availableBytes.
 void WriteMemoryDump(platform::TextOutFile& out);
+void WriteMemoryDump(platform::TextOutFile& out, int availableBytes);

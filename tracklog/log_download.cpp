@@ -1,3 +1,149 @@
 #include "tracklog/log_download.h"
 
+#include <cstdio>
+#include <memory>
+
+#include "app/tracker_dlg.h"
+#include "link/commands.h"
+#include "link/device_link.h"
+#include "tracklog/flash_image.h"
+#include "tracklog/kml_writer.h"
+
 std::atomic<int> workerBusy{0};
+platform::TextOutFile kmlStream;
+
+namespace {
+
+const char kKmlFilter[] = "KML Files (*.kml)|*.kml|All Files (*.*)|*.*||";
+
+// The model that cannot be asked for its memory size.
+const char kModelWithoutSizeQuery[] = "NXVLDQ";
+
+// The header of a download that never started must not replace anything.
+void AbandonDownload() {
+  kmlStream.Discard();
+}
+
+}  // namespace
+
+void SetGeometryFromSizeReply(char reply) {
+  switch (reply) {
+    case '0':
+      LogMemoryGeometry = {64, 8180};
+      break;
+    case '1':
+      LogMemoryGeometry = {128, 16380};
+      break;
+    case '2':
+      LogMemoryGeometry = {1024, 131056};
+      break;
+    default:
+      break;
+  }
+}
+
+void SetSizeCodeFromSizeReply(char reply) {
+  const int32_t limit = LogMemoryGeometry.decodeLimit;
+  SetGeometryFromSizeReply(reply);
+  LogMemoryGeometry.decodeLimit = limit;
+}
+
+void CTrackerDlg::OnReadFlash() {
+  if (RefuseWhileBusy()) return;
+  SetProgressRange(0, 50);
+  SetProgressStep(1);
+  SetProgressPosition(0);
+
+  CFileDialog dialog(false, ".kml", nullptr, OFN_OVERWRITEPROMPT, kKmlFilter);
+  if (dialog.DoModal() != IDOK) {
+    UpdateData(true);
+    return;
+  }
+  if (!kmlStream.OpenReplacing(dialog.GetPathName())) {
+    AfxMessageBox("Error opening file");
+    return;
+  }
+  WriteKmlHeader(kmlStream);
+  if (!OpenPort(portName)) {
+    AbandonDownload();
+    UpdateData(true);
+    return;
+  }
+  Ping();  // a failure has closed the link; the next write then fails
+
+  const uint8_t version = 'V';
+  const bool written = WritePort(&version, 1);
+  UpdateData(false);
+  if (!written) {
+    AbandonDownload();
+    return;
+  }
+  uint8_t reply[kReplyBufferSize];
+  if (!ReadLine(reply)) {
+    AbandonDownload();
+    return;
+  }
+  if (modelString != kModelWithoutSizeQuery) {
+    const uint8_t size = 'K';
+    WritePort(&size, 1);
+    if (!ReadLine(reply)) {
+      AfxMessageBox("Error reading memory size");
+      AbandonDownload();
+      return;
+    }
+    SetGeometryFromSizeReply(static_cast<char>(reply[0]));
+  }
+  StartWorker(LogDownloadWorker);
+}
+
+int LogDownloadWorker(void* param) {
+  const std::unique_ptr<WorkerParameter> block(static_cast<WorkerParameter*>(param));
+  CTrackerDlg& dialog = *block->dialog;
+  workerBusy = 1;
+
+  const bool wide = LogMemoryGeometry.sizeCode == 1024;
+  const int blockSize = wide ? 16 : 8;
+  const int end = wide ? kFlashImageSize : 16384;
+  int32_t buffer[16] = {};
+  char percent[32];
+  int arrived = 0;  // bytes of the image this download filled, from address 0
+  bool complete = true;
+  for (int address = 0; address < end; address += blockSize) {
+    if (dialog.WorkerMustStop()) {
+      // The window is going: the user gave up on this download.
+      kmlStream.Discard();
+      workerBusy = 0;
+      return 1;
+    }
+    std::snprintf(percent, sizeof percent, "%4.2f", address * 0.000762939453125);
+    dialog.HandOverText(&CTrackerDlg::percentLabel, percent);
+    int entries = 0;
+    const bool whole = ReadFlashBlock(address, buffer, &entries);
+    for (int i = 0; i < entries; ++i) FlashImage[address + i] = buffer[i];
+    arrived = address + entries;
+    if (!whole) {
+      // Bytes that did not come are no data: keep what did and say so.
+      complete = false;
+      // Whatever the tracker still sends must not be taken for the answer
+      // to the next command: a fresh open starts with an empty line.
+      ClosePort();
+      break;
+    }
+    if (address % 32 == 0) dialog.StepProgress();
+  }
+
+  WriteTrackCoordinates(kmlStream, arrived);
+  WriteKmlFooter(kmlStream);
+  WriteMemoryDump(kmlStream, arrived);
+  const bool saved = kmlStream.Close();
+
+  if (!saved) {
+    AfxMessageBox("Error writing file");
+  } else if (!complete) {
+    AfxMessageBox("Error reading flash");
+  } else {
+    AfxMessageBox("Done Reading Flash");
+  }
+  workerBusy = 0;
+  return 1;
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace platform {
@@ -31,5 +32,38 @@ void SetCommandLine(const std::string& line);
 
 // The base name of the executable file without its extension ("kw9").
 std::string ExecutableBaseName();
+
+// True when standard error goes to a terminal (a progress bar can redraw).
+bool StandardErrorIsTerminal();
+
+// --- Replacing a file only once its new contents are complete.
+
+struct ReplacementPlan {
+  // Write path itself: it names something that is no regular file (a device
+  // such as /dev/null), which a rename would replace instead of writing to.
+  bool direct = false;
+  // False when the file exists but may not be written: it is refused as an
+  // open for writing would refuse it, not renamed over.
+  bool writable = true;
+  // The regular file the finished copy is renamed over, links followed.
+  std::string target;
+};
+ReplacementPlan PlanReplacement(const std::string& path);
+
+// The process's id, for names no other process picks.
+unsigned long ProcessId();
+// True when something of that name exists (a file, a folder, a dangling link).
+bool PathExists(const std::string& path);
+
+// Creates path for binary writing; fails when it exists. The file gets the
+// permissions of the file like when that exists, else those of a new file.
+std::FILE* CreateNewFile(const std::string& path, const std::string& like);
+
+// Pushes what was written to the disk, so the rename that follows never shows
+// a file whose data is still in flight.
+bool SyncFile(std::FILE* file);
+
+// Renames from to to, replacing to in one step.
+bool RenameOver(const std::string& from, const std::string& to);
 
 }  // namespace platform

@@ -1,9 +1,14 @@
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -57,6 +62,61 @@ std::string ExecutableBaseName() {
   const std::string full(path, static_cast<size_t>(n));
   // Linux programs carry no extension: a dot is part of the name ("kw9-1.2").
   return full.substr(full.rfind('/') + 1);
+}
+
+bool StandardErrorIsTerminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
+
+ReplacementPlan PlanReplacement(const std::string& path) {
+  ReplacementPlan plan;
+  plan.target = path;
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    // A link to nothing is written through, as a plain open would.
+    struct stat link {};
+    plan.direct = lstat(path.c_str(), &link) == 0;
+    return plan;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    plan.direct = true;
+    return plan;
+  }
+  plan.writable = access(path.c_str(), W_OK) == 0;
+  // Renaming over a link would replace the link, not the file it names.
+  char resolved[PATH_MAX];
+  if (realpath(path.c_str(), resolved) != nullptr) plan.target = resolved;
+  return plan;
+}
+
+unsigned long ProcessId() {
+  return static_cast<unsigned long>(getpid());
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0;
+}
+
+std::FILE* CreateNewFile(const std::string& path, const std::string& like) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (stat(like.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
+  std::FILE* file = fdopen(fd, "wb");
+  if (file == nullptr) {
+    close(fd);
+    unlink(path.c_str());
+  }
+  return file;
+}
+
+bool SyncFile(std::FILE* file) {
+  return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+}
+
+bool RenameOver(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 }  // namespace platform

@@ -2,6 +2,11 @@
 #include <windows.h>
 #include <timeapi.h>  // needs windows.h first
 // clang-format on
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cstdio>
 
 #include "platform/os/os.h"
 
@@ -107,6 +112,52 @@ std::string ExecutableBaseName() {
   const size_t dot = base.rfind('.');
   if (dot != std::string::npos && dot > 0) base.erase(dot);
   return base;
+}
+
+bool StandardErrorIsTerminal() {
+  return _isatty(_fileno(stderr)) != 0;
+}
+
+ReplacementPlan PlanReplacement(const std::string& path) {
+  ReplacementPlan plan;
+  plan.target = path;
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  // Devices (NUL, COM1) and directories are no file to rename over; a
+  // directory then fails to open, as it would have anyway.
+  if (attributes == INVALID_FILE_ATTRIBUTES) return plan;
+  plan.direct = (attributes & (FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_DIRECTORY)) != 0;
+  plan.writable = (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+  return plan;
+}
+
+unsigned long ProcessId() {
+  return GetCurrentProcessId();
+}
+
+bool PathExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::FILE* CreateNewFile(const std::string& path, const std::string&) {
+  // A file that may be replaced is writable, and so is its copy.
+  const int fd =
+      _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+  std::FILE* file = _fdopen(fd, "wb");
+  if (file == nullptr) {
+    _close(fd);
+    DeleteFileA(path.c_str());
+  }
+  return file;
+}
+
+bool SyncFile(std::FILE* file) {
+  return std::fflush(file) == 0 && _commit(_fileno(file)) == 0;
+}
+
+bool RenameOver(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 }  // namespace platform

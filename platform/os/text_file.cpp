@@ -1,14 +1,49 @@
 #include "platform/os/text_file.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "platform/os/os.h"
+
 namespace platform {
 
 TextOutFile::~TextOutFile() {
-  if (file_ != nullptr) Close();
+  // A replacing file never replaces anything unless Close was asked for.
+  if (!pendingPath_.empty()) {
+    Discard();
+  } else if (file_ != nullptr) {
+    Close();
+  }
+}
+
+bool TextOutFile::OpenReplacing(const std::string& path) {
+  if (file_ != nullptr) return false;
+  const ReplacementPlan plan = PlanReplacement(path);
+  if (!plan.writable) {
+    failed_ = true;
+    return false;
+  }
+  if (plan.direct) return Open(path);
+  // The new file sits beside the old one, so the rename stays on one file
+  // system and is a single step.
+  static std::atomic<unsigned> serial{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string candidate = plan.target + ".kw9-" + std::to_string(ProcessId()) + "-" +
+                                  std::to_string(serial++) + ".tmp";
+    file_ = CreateNewFile(candidate, plan.target);
+    if (file_ != nullptr) {
+      pendingPath_ = candidate;
+      targetPath_ = plan.target;
+      failed_ = false;
+      return true;
+    }
+    if (!PathExists(candidate)) break;  // not a name clash: the folder refuses
+  }
+  failed_ = true;
+  return false;
 }
 
 bool TextOutFile::Open(const std::string& path) {
@@ -79,9 +114,23 @@ bool TextOutFile::Close() {
   // check explicit where a C library is lax about it.
   if (std::fflush(file_) != 0) failed_ = true;
   if (std::ferror(file_) != 0) failed_ = true;
+  if (!pendingPath_.empty() && !failed_ && !SyncFile(file_)) failed_ = true;
   if (std::fclose(file_) != 0) failed_ = true;
   file_ = nullptr;
+  if (pendingPath_.empty()) return !failed_;
+  if (failed_ || !RenameOver(pendingPath_, targetPath_)) {
+    failed_ = true;
+    std::remove(pendingPath_.c_str());
+  }
+  pendingPath_.clear();
   return !failed_;
+}
+
+void TextOutFile::Discard() {
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+  if (!pendingPath_.empty()) std::remove(pendingPath_.c_str());
+  pendingPath_.clear();
 }
 
 TextInFile::~TextInFile() {

@@ -30,6 +30,12 @@ class TextOutFile {
   // Creates the file or replaces an existing one. False when it cannot be
   // opened (or another file is still open on this object).
   bool Open(const std::string& path);
+  // Like Open, but an existing file is replaced only by a complete new one:
+  // the text goes to a new file beside it, which Close renames over path once
+  // every write and the flush to disk succeeded. Until then, and after
+  // Discard or a failure, path keeps what it held. A path that names no
+  // regular file (a device) is written directly.
+  bool OpenReplacing(const std::string& path);
   bool IsOpen() const { return file_ != nullptr; }
 
   // Formatted write, printf conventions. False when the write failed.
@@ -38,8 +44,12 @@ class TextOutFile {
   bool Write(const char* text, size_t length);
 
   // Flushes and closes. False when that fails or any earlier write failed.
-  // Closing a file that is not open returns false.
+  // Closing a file that is not open returns false. For OpenReplacing, this is
+  // where path is replaced, and false means it was not.
   bool Close();
+  // Closes without replacing anything: the new file is removed. A file opened
+  // with Open, or written directly, is simply closed.
+  void Discard();
 
   // True once any write (or the open) failed; cleared by the next Open.
   bool Failed() const { return failed_; }
@@ -47,6 +57,8 @@ class TextOutFile {
  private:
   std::FILE* file_ = nullptr;
   bool failed_ = false;
+  std::string pendingPath_;  // the new file of OpenReplacing; empty otherwise
+  std::string targetPath_;   // what it replaces
 };
 
 // An input text file read line by line the way fgets reads a Windows text

@@ -73,6 +73,16 @@ class Window {
   virtual void End(int result) = 0;
 };
 
+// A common open or save dialog, as the tool asks for it.
+struct FileDialogRequest {
+  bool open = true;        // false: the save dialog
+  std::string defaultExt;  // added by the dialog to a name typed without one
+  std::string fileName;    // the name it starts with
+  uint32_t flags = 0;      // OFN_ flags
+  std::string filter;      // "Name|pattern|...||", as the tool writes it
+  CDialog* owner = nullptr;
+};
+
 class Backend {
  public:
   virtual ~Backend() = default;
@@ -91,6 +101,15 @@ class Backend {
 
   // Runs task on the user-interface thread and returns when it has run.
   virtual void RunOnUiThread(const std::function<void()>& task) = 0;
+
+  // Shows the file dialog modally; true with the chosen path when the user
+  // chose one (IDOK), false when the dialog was cancelled.
+  virtual bool FileDialog(const FileDialogRequest& request, std::string& path) = 0;
+
+  // On the user-interface thread: goes on handling what other threads send
+  // it (progress, text handed over) until done() holds. For waiting on a
+  // worker that may itself be waiting on this thread.
+  virtual void PumpUntil(const std::function<bool()>& done) = 0;
 };
 
 // The backend in use. The program installs one before it creates a window.

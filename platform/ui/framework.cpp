@@ -59,6 +59,7 @@ WorkerThread& WorkerThread::operator=(WorkerThread&& other) {
   if (this != &other) {
     Join();
     thread_ = std::move(other.thread_);
+    finished_ = std::move(other.finished_);
   }
   return *this;
 }
@@ -73,11 +74,14 @@ void WorkerThread::Join() {
   }
 }
 
-WorkerThread BeginThread(void (*proc)(void*), void* param, ThreadPriority priority) {
+WorkerThread BeginThread(int (*proc)(void*), void* param, ThreadPriority priority) {
   WorkerThread worker;
-  worker.thread_ = std::thread([proc, param, priority] {
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  worker.finished_ = finished;
+  worker.thread_ = std::thread([proc, param, priority, finished] {
     if (priority == ThreadPriority::kHighest) platform::RaiseThreadPriority();
     proc(param);
+    finished->store(true);
   });
   return worker;
 }
@@ -358,4 +362,19 @@ void AfxMessageBox(const std::string& text) {
   // The program's name does not change while it runs: look it up once.
   static const std::string caption = platform::ExecutableBaseName();
   ui::CurrentBackend().ShowMessage(ui::MainWindow(), text, caption);
+}
+
+CFileDialog::CFileDialog(bool openFileDialog, const char* defaultExt, const char* fileName,
+                         uint32_t flags, const char* filter, CDialog* parent) {
+  request_.open = openFileDialog;
+  request_.defaultExt = defaultExt != nullptr ? defaultExt : "";
+  request_.fileName = fileName != nullptr ? fileName : "";
+  request_.flags = flags;
+  request_.filter = filter != nullptr ? filter : "";
+  request_.owner = parent;
+}
+
+int CFileDialog::DoModal() {
+  path_.clear();
+  return ui::CurrentBackend().FileDialog(request_, path_) ? IDOK : IDCANCEL;
 }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <thread>
@@ -30,6 +31,9 @@ constexpr unsigned CBN_DROPDOWN = 7;
 #endif
 #ifndef SC_CLOSE
 constexpr unsigned SC_CLOSE = 0xF060;
+#endif
+#ifndef OFN_OVERWRITEPROMPT
+constexpr uint32_t OFN_OVERWRITEPROMPT = 0x2;
 #endif
 
 // ---------------------------------------------------------------------------
@@ -149,6 +153,9 @@ class CDialog {
   virtual void DoDataExchange(CDataExchange* pDX);
   virtual void OnOK();      // save; on success close with IDOK
   virtual void OnCancel();  // close with IDCANCEL
+  // The window is about to go: its controls still work and the backend still
+  // handles what other threads send, so a dialog can wind up its workers.
+  virtual void OnDestroy() {}
   bool UpdateData(bool saveAndValidate = true);
 
   std::string GetDlgItemText(int id);
@@ -180,6 +187,19 @@ class CDialog {
   const ui::DialogTemplate& template_;
   ui::Window* window_ = nullptr;
   std::vector<CProgressCtrl*> attachedControls_;
+};
+
+// The common open or save dialog.
+class CFileDialog {
+ public:
+  CFileDialog(bool openFileDialog, const char* defaultExt = nullptr, const char* fileName = nullptr,
+              uint32_t flags = 0, const char* filter = nullptr, CDialog* parent = nullptr);
+  int DoModal();  // IDOK with a path chosen, else IDCANCEL
+  const std::string& GetPathName() const { return path_; }
+
+ private:
+  ui::FileDialogRequest request_;
+  std::string path_;
 };
 
 // The application object: exactly one per program.
@@ -217,14 +237,18 @@ class WorkerThread {
   WorkerThread& operator=(WorkerThread&& other);
   ~WorkerThread() { Join(); }
   bool Running() const { return thread_.joinable(); }
+  // True once the thread procedure has returned (or none was started).
+  bool Finished() const { return !finished_ || finished_->load(); }
   void Join();
 
  private:
-  friend WorkerThread BeginThread(void (*)(void*), void*, ThreadPriority);
+  friend WorkerThread BeginThread(int (*)(void*), void*, ThreadPriority);
   std::thread thread_;
+  std::shared_ptr<std::atomic<bool>> finished_;
 };
 
 // Starts proc(param) on a new thread, which first takes the given priority.
-WorkerThread BeginThread(void (*proc)(void*), void* param, ThreadPriority priority);
+// What proc returns is the thread's exit code, which nothing reads.
+WorkerThread BeginThread(int (*proc)(void*), void* param, ThreadPriority priority);
 
 }  // namespace ui

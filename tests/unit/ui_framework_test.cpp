@@ -225,6 +225,7 @@ TEST_F(UiFramework, BeginThreadRunsTheProcedureAndJoins) {
         [](void* p) {
           std::this_thread::sleep_for(std::chrono::milliseconds(30));
           *static_cast<std::atomic<int>*>(p) += 1;
+          return 1;
         },
         &ran, ui::ThreadPriority::kHighest);
     EXPECT_TRUE(worker.Running());

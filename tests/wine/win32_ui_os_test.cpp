@@ -10,8 +10,9 @@
 
 namespace {
 
-void RecordPriority(void* out) {
+int RecordPriority(void* out) {
   *static_cast<int*>(out) = GetThreadPriority(GetCurrentThread());
+  return 1;
 }
 
 // The download and erase workers must not be starved by the window: they

@@ -303,6 +303,7 @@ intptr_t ScriptedWindow::SendProgress(int id, unsigned message, uintptr_t wParam
     Control* c = Find(id);
     if (c != nullptr && c->kind == ControlKind::kProgress) {
       result = HandleProgress(*c, message, wParam, lParam);
+      backend_.NotifyProgress(id, c->progress);
     }
   });
   return result;
@@ -413,6 +414,7 @@ int ScriptedBackend::RunModal(CDialog& dialog, CDialog*) {
   if (script != scripts_.end() && !window.Ended()) script->second(window);
   if (!window.Ended()) window.CloseBox();
   if (!window.Ended()) window.End(IDCANCEL);
+  dialog.OnDestroy();
   Pump();  // nothing handed over may wait on a window that is gone
   dialog.Detach();
   return window.Result();
@@ -460,9 +462,23 @@ bool ScriptedBackend::WaitUntil(const std::function<bool()>& done, int timeoutMs
     if (done()) return true;
     std::unique_lock<std::mutex> lock(mutex_);
     if (std::chrono::steady_clock::now() >= deadline) return false;
-    // Woken by a task; the short wait also rechecks done() for changes that
-    // come without one.
-    wake_.wait_for(lock, std::chrono::milliseconds(5), [&] { return !tasks_.empty(); });
+    // Woken by a task; the wait also rechecks done() now and then for
+    // changes that come without one, seldom enough to cost no CPU to speak of.
+    wake_.wait_for(lock, std::chrono::milliseconds(20), [&] { return !tasks_.empty(); });
+  }
+}
+
+bool ScriptedBackend::FileDialog(const FileDialogRequest& request, std::string& path) {
+  fileDialogs_.push_back(request);
+  if (!fileAnswer_) return false;
+  const std::optional<std::string> chosen = fileAnswer_(request);
+  if (!chosen) return false;
+  path = *chosen;
+  return true;
+}
+
+void ScriptedBackend::PumpUntil(const std::function<bool()>& done) {
+  while (!WaitUntil(done, 3600 * 1000)) {
   }
 }
 

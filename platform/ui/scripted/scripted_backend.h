@@ -16,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -149,6 +150,19 @@ class ScriptedBackend final : public Backend {
   void SetScript(int templateId, Script script) { scripts_[templateId] = std::move(script); }
   // Called with each message box as it is shown, on the thread that showed it.
   void OnMessage(std::function<void(const MessageRecord&)> hook) { onMessage_ = std::move(hook); }
+  // Answers the file dialogs, on the user-interface thread: a path chooses
+  // it (as typed into the dialog and confirmed), nullopt cancels. Without an
+  // answer every file dialog is cancelled.
+  using FileAnswer = std::function<std::optional<std::string>(const FileDialogRequest&)>;
+  void AnswerFileDialogs(FileAnswer answer) { fileAnswer_ = std::move(answer); }
+  const std::vector<FileDialogRequest>& FileDialogs() const { return fileDialogs_; }
+  // Called on the user-interface thread after each progress bar message.
+  void OnProgress(std::function<void(int id, const ProgressState&)> hook) {
+    onProgress_ = std::move(hook);
+  }
+  void NotifyProgress(int id, const ProgressState& state) const {
+    if (onProgress_) onProgress_(id, state);
+  }
 
   std::vector<MessageRecord> Messages() const;
   std::vector<std::string> MessageTexts() const;
@@ -166,6 +180,8 @@ class ScriptedBackend final : public Backend {
   Icon LoadAppIcon(int resourceId) override { return resourceId; }
   void SystemIconSize(int& cx, int& cy) override { cx = cy = 32; }
   void RunOnUiThread(const std::function<void()>& task) override;
+  bool FileDialog(const FileDialogRequest& request, std::string& path) override;
+  void PumpUntil(const std::function<bool()>& done) override;
 
  private:
   struct Task {
@@ -177,6 +193,9 @@ class ScriptedBackend final : public Backend {
   std::map<int, Script> scripts_;
   std::vector<int> dialogsRun_;
   std::function<void(const MessageRecord&)> onMessage_;
+  FileAnswer fileAnswer_;
+  std::vector<FileDialogRequest> fileDialogs_;
+  std::function<void(int, const ProgressState&)> onProgress_;
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;

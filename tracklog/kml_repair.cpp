@@ -1,0 +1,64 @@
+#include "tracklog/kml_repair.h"
+
+#include "app/tracker_dlg.h"
+#include "platform/os/text_file.h"
+
+namespace {
+
+const char kKmlFilter[] = "KML Files (*.kml)|*.kml|All Files (*.*)|*.*||";
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+}
+
+}  // namespace
+
+std::string RepairKmlPiece(const std::string& piece) {
+  std::string text = piece;
+  ReplaceAll(text, ", ", ",");
+  ReplaceAll(text, ">,", ">");
+  return text;
+}
+
+void CTrackerDlg::OnFixKml() {
+  AfxMessageBox("First select an input file");
+  CFileDialog openDialog(true, ".kml", nullptr, 0, kKmlFilter);
+  platform::TextInFile input;
+  const bool inputChosen = openDialog.DoModal() == IDOK;
+  if (inputChosen && !input.Open(openDialog.GetPathName())) {
+    AfxMessageBox("Error opening file");
+    return;
+  }
+  AfxMessageBox("Now select an output file");
+  CFileDialog saveDialog(false, ".kml", nullptr, OFN_OVERWRITEPROMPT, kKmlFilter);
+  // Without both files there is nothing to copy: end quietly.
+  if (saveDialog.DoModal() != IDOK || !inputChosen) return;
+  // The copy replaces the output only once complete, so the input may be the
+  // output itself: it is then repaired in place.
+  platform::TextOutFile output;
+  if (!output.OpenReplacing(saveDialog.GetPathName())) {
+    AfxMessageBox("Error opening output filefile");
+    return;
+  }
+  char line[kRepairPieceSize + 1];
+  // A last line without a line end still comes with its read: it is copied too.
+  while (input.ReadLine(line, sizeof line)) {
+    const std::string repaired = RepairKmlPiece(line);
+    output.Write(repaired.data(), repaired.size());
+  }
+  const bool readFailed = input.Error();
+  input.Close();
+  if (readFailed) {
+    // A copy that stopped early must not replace anything.
+    output.Discard();
+    AfxMessageBox("Error reading file");
+    return;
+  }
+  if (!output.Close()) {
+    AfxMessageBox("Error writing file");
+    return;
+  }
+  AfxMessageBox("KML file fixed");
+}

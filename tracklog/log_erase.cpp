@@ -1,0 +1,87 @@
+#include "tracklog/log_erase.h"
+
+#include <memory>
+
+#include "app/resources.h"
+#include "app/tracker_dlg.h"
+#include "link/commands.h"
+#include "link/device_link.h"
+#include "platform/os/os.h"
+#include "tracklog/log_download.h"
+
+namespace {
+
+// The tracker answers the erase with a byte now and then and ends with its
+// line end. Silent this long (six read time-outs in a row), or running this
+// long in all, it is taken to have given up.
+constexpr int kSilentReadsGivingUp = 6;
+constexpr int64_t kLongestEraseMicros = int64_t{10} * 60 * 1000000;
+
+}  // namespace
+
+CClearFlashDlg::CClearFlashDlg() : CDialog(FindDialogTemplate(IDD_CLEAR_FLASH)) {}
+
+void CTrackerDlg::OnClearFlash() {
+  CClearFlashDlg confirmation;
+  if (confirmation.DoModal() != IDOK) return;
+  if (RefuseWhileBusy()) return;
+  SetProgressRange(0, 100);
+  SetProgressStep(1);
+  if (!OpenPort(portName)) return;
+  StartWorker(LogEraseWorker);
+  platform::SleepMs(100);
+  UpdateData(false);
+}
+
+int LogEraseWorker(void* param) {
+  const std::unique_ptr<WorkerParameter> block(static_cast<WorkerParameter*>(param));
+  CTrackerDlg& dialog = *block->dialog;
+  workerBusy = 1;
+
+  Ping();  // a failure has closed the link; the size query then fails too
+  const std::optional<char> size = GetMemorySize();
+  if (!size) {
+    AfxMessageBox("Error readimg memory size");
+    workerBusy = 0;
+    return 0;
+  }
+  SetSizeCodeFromSizeReply(*size);
+  EraseFlash();
+
+  const int64_t start = platform::MonotonicMicros();
+  uint8_t last = 0, beforeLast = 0;
+  int silentReads = 0;
+  bool finished = false;
+  while (!dialog.WorkerMustStop()) {
+    uint8_t byte = 0;
+    if (ReadPort(&byte, 1) == 1) {
+      beforeLast = last;
+      last = byte;
+      silentReads = 0;
+    } else {
+      ++silentReads;
+    }
+    dialog.StepProgress();
+    if (last == 0x0D && beforeLast == 0x0A) {
+      finished = true;
+      break;
+    }
+    if (silentReads >= kSilentReadsGivingUp ||
+        platform::MonotonicMicros() - start >= kLongestEraseMicros) {
+      break;
+    }
+  }
+  if (dialog.WorkerMustStop()) {
+    workerBusy = 0;
+    return 0;
+  }
+  if (!finished) {
+    AfxMessageBox("Error clearing flash");
+    workerBusy = 0;
+    return 0;
+  }
+  AfxMessageBox("Done Clearing Flash");
+  dialog.HandOverText(&CTrackerDlg::statusText, "Done eraseing");
+  workerBusy = 0;
+  return 1;
+}
