@@ -1,8 +1,10 @@
 #include "tests/support/dialog_harness.h"
 
 #include "config/settings.h"
+#include "link/commands.h"
 #include "platform/os/os.h"
 #include "tests/support/fake_serial.h"
+#include "tracklog/flash_image.h"
 #include "tracklog/log_download.h"
 
 namespace testing_support {
@@ -13,6 +15,9 @@ void ResetToolState() {
   configRead = false;
   for (std::string& slot : RadioParameterCache) slot.clear();
   workerBusy = 0;
+  kmlStream.Discard();
+  LogMemoryGeometry = {};
+  for (int32_t& entry : FlashImage) entry = 0;
 }
 
 DialogHarness::DialogHarness(const std::string& commandLine)
