@@ -81,6 +81,8 @@ const std::array<Binding, 34> kBindings = {{
 }};
 
 void CTrackerDlg::DoDataExchange(CDataExchange* pDX) {
+  // A worker's latest texts count as assigned before this exchange.
+  TakeHandedOverTexts();
   for (const Binding& b : kBindings) {
     switch (b.kind) {
       case K::kAttach:

@@ -133,7 +133,13 @@ void CTrackerDlg::SetProgressPosition(int position) {
 }
 
 void CTrackerDlg::StepProgress() {
-  progressBar.StepIt();
+  // A worker's step is its one trip to the user-interface thread: the texts
+  // it handed over go along.
+  CTrackerDlg* self = this;
+  ui::CurrentBackend().RunOnUiThread([self] {
+    self->TakeHandedOverTexts();
+    self->progressBar.StepIt();
+  });
 }
 
 std::array<int*, 8> CTrackerDlg::OptionFlagMembers() {
@@ -154,8 +160,30 @@ void CTrackerDlg::StartWorker(int (*proc)(void*)) {
   worker_ = ui::BeginThread(proc, new WorkerParameter{this}, ui::ThreadPriority::kHighest);
 }
 
-void CTrackerDlg::HandOverText(std::string CTrackerDlg::*member, const std::string& text) {
-  ui::CurrentBackend().RunOnUiThread([&] { this->*member = text; });
+void CTrackerDlg::HandOverText(std::string CTrackerDlg::*member, const char* text) {
+  std::lock_guard<std::mutex> lock(handOverLock_);
+  for (HandedOverText& slot : handedOver_) {
+    if (slot.member == member || slot.member == nullptr) {
+      slot.member = member;
+      slot.text = text;  // short texts: the slot's own storage, no allocation
+      slot.pending = true;
+      return;
+    }
+  }
+}
+
+void CTrackerDlg::TakeHandedOverTexts() {
+  std::lock_guard<std::mutex> lock(handOverLock_);
+  for (HandedOverText& slot : handedOver_) {
+    if (!slot.pending) continue;
+    this->*slot.member = slot.text;
+    slot.pending = false;
+  }
+}
+
+void CTrackerDlg::FlushHandedOverTexts() {
+  CTrackerDlg* self = this;
+  ui::CurrentBackend().RunOnUiThread([self] { self->TakeHandedOverTexts(); });
 }
 
 void CTrackerDlg::OnDestroy() {
@@ -164,6 +192,7 @@ void CTrackerDlg::OnDestroy() {
   // handover, so keep serving those until it has ended.
   ui::CurrentBackend().PumpUntil([this] { return worker_.Finished(); });
   worker_.Join();
+  TakeHandedOverTexts();
 }
 
 CAboutDlg::CAboutDlg() : CDialog(FindDialogTemplate(IDD_ABOUTBOX)) {}

@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -83,9 +84,16 @@ class CTrackerDlg : public CDialog {
   // The eight option flag members in bit order.
   std::array<int*, 8> OptionFlagMembers();
 
-  // For the workers. A text member is assigned on the user-interface thread,
-  // where every exchange reads it, so the two never race.
-  void HandOverText(std::string CTrackerDlg::*member, const std::string& text);
+  // For the workers. A worker's text waits in a slot of its own until the
+  // user-interface thread takes it into the member (at the next exchange,
+  // progress step or the worker's end), so member and exchange never race
+  // and a worker never waits on the window for a text.
+  void HandOverText(std::string CTrackerDlg::*member, const char* text);
+  // On the user-interface thread: the texts handed over so far go into their
+  // members.
+  void TakeHandedOverTexts();
+  // From a worker: waits until the user-interface thread has taken them.
+  void FlushHandedOverTexts();
   // True once the window is closing: a worker then ends at its next step,
   // shows nothing and touches the window no more.
   bool WorkerMustStop() const { return closing_.load(); }
@@ -99,6 +107,14 @@ class CTrackerDlg : public CDialog {
   // Marks the link as the worker's and starts proc with the window's address
   // in a small heap block, which the worker releases.
   void StartWorker(int (*proc)(void*));
+
+  struct HandedOverText {
+    std::string CTrackerDlg::*member = nullptr;
+    std::string text;
+    bool pending = false;
+  };
+  std::mutex handOverLock_;
+  std::array<HandedOverText, 2> handedOver_;  // percentLabel, statusText
 
   std::atomic<bool> closing_{false};
   ui::WorkerThread worker_;  // last: joined before the members it uses go

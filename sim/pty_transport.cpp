@@ -165,15 +165,18 @@ void PtyTransport::Serve() {
     pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(done));
     if (lineGone) break;
 
-    int timeoutMs = -1;
+    // To the microsecond: a paced byte a millisecond late would show up as
+    // the tool's own slowness in a benchmark.
+    timespec timeout{};
+    timespec* timeoutAt = nullptr;
     if (next != Tracker::kNever) {
-      // Rounded up: waking early would only loop back here.
-      const int64_t wait = std::max<int64_t>(0, next - NowMicros());
-      timeoutMs = static_cast<int>(std::min<int64_t>((wait + 999) / 1000, 60000));
+      const int64_t wait = std::clamp<int64_t>(next - NowMicros(), 0, 60000000);
+      timeout = {static_cast<time_t>(wait / 1000000), static_cast<long>(wait % 1000000) * 1000};
+      timeoutAt = &timeout;
     }
     pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
                      {wakeRead_, POLLIN, 0}};
-    if (poll(fds, 2, timeoutMs) < 0) {
+    if (ppoll(fds, 2, timeoutAt, nullptr) < 0) {
       if (errno == EINTR) continue;
       lineGone = true;
       break;

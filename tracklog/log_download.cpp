@@ -136,6 +136,7 @@ int LogDownloadWorker(void* param) {
   WriteKmlFooter(kmlStream);
   WriteMemoryDump(kmlStream, arrived);
   const bool saved = kmlStream.Close();
+  dialog.FlushHandedOverTexts();
 
   if (!saved) {
     AfxMessageBox("Error writing file");

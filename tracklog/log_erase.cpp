@@ -82,6 +82,7 @@ int LogEraseWorker(void* param) {
   }
   AfxMessageBox("Done Clearing Flash");
   dialog.HandOverText(&CTrackerDlg::statusText, "Done eraseing");
+  dialog.FlushHandedOverTexts();
   workerBusy = 0;
   return 1;
 }

@@ -232,13 +232,15 @@ class PosixSerialPort final : public SerialPort {
       if (got > 0 && interval != 0) deadline = std::min(deadline, lastByte + interval);
       if (now >= deadline) return true;
       const int64_t wait = deadline - now;
-      if (got > 0) {
-        // The line cannot deliver the rest faster than its baud rate: sleep
-        // through that time instead of waking for every byte.
-        const int64_t lineTime =
-            std::min<int64_t>(static_cast<int64_t>(n - got) * byteMicros_, 50000);
-        if (lineTime >= 2000 && lineTime < wait) {
-          SleepMs(static_cast<unsigned>(lineTime / 1000));
+      if (got > 0 && n - got >= 2) {
+        // Once a reply is coming, the line cannot deliver the rest faster
+        // than its baud rate: sleep until the last byte is due (a little
+        // after, so one wake-up finds them all) instead of waking for each.
+        // A last straggler is waited for in poll, which wakes as it comes.
+        const int64_t due =
+            lastByte + static_cast<int64_t>(n - got) * byteMicros_ + kDueMarginMicros;
+        if (due < deadline) {
+          SleepUntil(std::min(due, now + kLongestSleepMicros));
           continue;
         }
       }
@@ -289,6 +291,18 @@ class PosixSerialPort final : public SerialPort {
   static int64_t Deadline(uint32_t multiplier, size_t n, uint32_t constant) {
     const double ms = static_cast<double>(multiplier) * static_cast<double>(n) + constant;
     return MonotonicMicros() + static_cast<int64_t>(std::min(ms, 1e13) * 1000.0);
+  }
+
+  // How late after its due time the rest of a reply is read, and the longest
+  // sleep before the device is looked at again.
+  static constexpr int64_t kDueMarginMicros = 400;
+  static constexpr int64_t kLongestSleepMicros = 50000;
+
+  static void SleepUntil(int64_t monotonicMicros) {
+    timespec at{static_cast<time_t>(monotonicMicros / 1000000),
+                static_cast<long>(monotonicMicros % 1000000) * 1000};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+    }
   }
 
   // Waits up to wait microseconds for events; false when the device is gone.

@@ -90,6 +90,7 @@ class FakePort final : public platform::SerialPort {
     device_.writes.emplace_back(data, data + n);
     device_.tracker.Receive(data, n, now_);
     written = n;
+    if (device_.onWrite) device_.onWrite(device_, std::vector<uint8_t>(data, data + n));
     return true;
   }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -36,6 +37,10 @@ struct FakeDevice {
   void Inject(const std::string& bytes) {
     injected.insert(injected.end(), bytes.begin(), bytes.end());
   }
+
+  // Called after each recorded write, once the tracker has taken its bytes:
+  // lets a test act at a given request (change the log memory, say).
+  std::function<void(FakeDevice&, const std::vector<uint8_t>& bytes)> onWrite;
 
   // All bytes written, in order.
   std::vector<uint8_t> Written() const;

@@ -298,15 +298,25 @@ int ScriptedWindow::ComboSelectString(int id, const std::string& prefix) {
 }
 
 intptr_t ScriptedWindow::SendProgress(int id, unsigned message, uintptr_t wParam, intptr_t lParam) {
-  intptr_t result = 0;
-  backend_.RunOnUiThread([&] {
-    Control* c = Find(id);
-    if (c != nullptr && c->kind == ControlKind::kProgress) {
-      result = HandleProgress(*c, message, wParam, lParam);
-      backend_.NotifyProgress(id, c->progress);
+  struct Call {
+    ScriptedWindow* window;
+    int id;
+    unsigned message;
+    uintptr_t wParam;
+    intptr_t lParam;
+    intptr_t result;
+  } call{this, id, message, wParam, lParam, 0};
+  // One pointer captured: the task fits in the function object itself, so a
+  // download's thousands of steps allocate nothing.
+  Call* c = &call;
+  backend_.RunOnUiThread([c] {
+    Control* control = c->window->Find(c->id);
+    if (control != nullptr && control->kind == ControlKind::kProgress) {
+      c->result = c->window->HandleProgress(*control, c->message, c->wParam, c->lParam);
+      c->window->backend_.NotifyProgress(c->id, control->progress);
     }
   });
-  return result;
+  return call.result;
 }
 
 intptr_t ScriptedWindow::HandleProgress(Control& c, unsigned message, uintptr_t wParam,
@@ -446,7 +456,7 @@ void ScriptedBackend::Pump() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!tasks_.empty()) {
     Task* t = tasks_.front();
-    tasks_.pop_front();
+    tasks_.erase(tasks_.begin());
     lock.unlock();
     (*t->run)();
     lock.lock();
@@ -455,7 +465,7 @@ void ScriptedBackend::Pump() {
   }
 }
 
-bool ScriptedBackend::WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+bool ScriptedBackend::WaitUntil(const std::function<bool()>& done, int timeoutMs, int recheckMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     Pump();
@@ -464,7 +474,7 @@ bool ScriptedBackend::WaitUntil(const std::function<bool()>& done, int timeoutMs
     if (std::chrono::steady_clock::now() >= deadline) return false;
     // Woken by a task; the wait also rechecks done() now and then for
     // changes that come without one, seldom enough to cost no CPU to speak of.
-    wake_.wait_for(lock, std::chrono::milliseconds(20), [&] { return !tasks_.empty(); });
+    wake_.wait_for(lock, std::chrono::milliseconds(recheckMs), [&] { return !tasks_.empty(); });
   }
 }
 
@@ -478,7 +488,9 @@ bool ScriptedBackend::FileDialog(const FileDialogRequest& request, std::string& 
 }
 
 void ScriptedBackend::PumpUntil(const std::function<bool()>& done) {
-  while (!WaitUntil(done, 3600 * 1000)) {
+  // A long wait (a whole download): look at done() seldom, so the waiting
+  // thread costs next to nothing; handed-over work still wakes it at once.
+  while (!WaitUntil(done, 3600 * 1000, 250)) {
   }
 }
 

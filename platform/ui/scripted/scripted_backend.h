@@ -12,7 +12,6 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -172,7 +171,8 @@ class ScriptedBackend final : public Backend {
   // to the user-interface thread.
   void Pump();
   // Pumps until done() holds or timeoutMs passed; false on the time-out.
-  bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 60000);
+  // done() is looked at again every recheckMs at least.
+  bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 60000, int recheckMs = 20);
 
   // Backend.
   int RunModal(CDialog& dialog, CDialog* owner) override;
@@ -199,7 +199,9 @@ class ScriptedBackend final : public Backend {
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<Task*> tasks_;
+  // Rarely more than one waits; a vector keeps its room, so handing work over
+  // costs no allocation.
+  std::vector<Task*> tasks_;
   std::vector<MessageRecord> messages_;
 };
 

@@ -1,0 +1,405 @@
+// The log commands of kw9cli (download, erase, flash test, go, fix-kml)
+// against the trackersim program over a real pseudo-terminal.
+#include <errno.h>
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/trackersim_process.h"
+
+extern char** environ;
+
+using testing::HasSubstr;
+using testing_support::TrackersimProcess;
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Spill(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A folder of this process's own: ctest runs tests side by side, also from
+// other build folders.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    static int serial = 0;
+    path_ = testing::TempDir() + "kw9_log_pty." + std::to_string(getpid()) + "." +
+            std::to_string(++serial);
+    std::filesystem::create_directories(path_);
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(path_)) {
+      names.push_back(e.path().filename().string());
+    }
+    return names;
+  }
+
+ private:
+  std::string path_;
+};
+
+struct CliRun {
+  int status;
+  std::string out, err;
+};
+
+CliRun Kw9cli(const ScratchDir& dir, const std::string& arguments) {
+  const std::string out = dir / "cli.out";
+  const std::string err = dir / "cli.err";
+  const std::string command =
+      std::string(KW9_KW9CLI) + " " + arguments + " >" + out + " 2>" + err + " </dev/null";
+  const int raw = std::system(command.c_str());
+  const CliRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
+  std::filesystem::remove(out);
+  std::filesystem::remove(err);
+  return run;
+}
+
+struct ToolRun {
+  std::string output;
+  int status;
+};
+
+ToolRun RunTool(const std::string& command) {
+  ToolRun run{"", -1};
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) run.output.append(buf, n);
+  run.status = pclose(pipe);
+  return run;
+}
+
+bool HaveTool(const std::string& name) {
+  return RunTool("command -v " + name + " >/dev/null 2>&1").status == 0;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The track's lines, between the coordinates tags.
+std::vector<std::string> CoordinateLines(const std::string& kml) {
+  std::vector<std::string> track;
+  bool inside = false;
+  for (const std::string& line : Lines(kml)) {
+    if (line.find("</coordinates>") != std::string::npos) break;
+    if (inside) track.push_back(line);
+    if (line.find("<coordinates>") != std::string::npos) inside = true;
+  }
+  return track;
+}
+
+std::string Golden(int sizeKbit) {
+  return Slurp(std::string(KW9_GOLDEN_DIR) + "/track" + std::to_string(sizeKbit) + ".kml");
+}
+
+// gpsbabel's unicsv: a header line, then one line a point.
+size_t GpsbabelPoints(const std::string& path) {
+  const ToolRun run = RunTool("gpsbabel -t -i kml -f '" + path + "' -o unicsv -F - 2>/dev/null");
+  const std::vector<std::string> lines = Lines(run.output);
+  return run.status == 0 && !lines.empty() ? lines.size() - 1 : 0;
+}
+
+// ogrinfo: (MULTI)LINESTRING Z ((x y z,x y z,...)).
+size_t OgrinfoPoints(const std::string& path) {
+  const ToolRun run = RunTool("ogrinfo -ro -al '" + path + "' 2>/dev/null");
+  const size_t geometry = run.output.find("LINESTRING");
+  if (run.status != 0 || geometry == std::string::npos) return 0;
+  size_t from = run.output.find('(', geometry);
+  while (from < run.output.size() && run.output[from] == '(') ++from;
+  std::istringstream tuples(run.output.substr(from, run.output.find(')', from) - from));
+  size_t points = 0;
+  for (std::string tuple; std::getline(tuples, tuple, ',');) {
+    double x, y, z;
+    std::istringstream in(tuple);
+    if (in >> x >> y >> z) ++points;
+  }
+  return points;
+}
+
+struct SizeCase {
+  int sizeKbit;
+  const char* percent;
+};
+void PrintTo(const SizeCase& c, std::ostream* os) {
+  *os << c.sizeKbit << " kbit";
+}
+
+class DownloadOverPty : public testing::TestWithParam<SizeCase> {};
+
+// Catches a download that loses, reorders or misdecodes bytes on a real line
+// (block address bytes, 8- against 16-byte blocks, a wrong memory size), a
+// wrong percentage, and a file the KML readers do not take point for point.
+// With standard error on a file no progress bar may be drawn into it.
+TEST_P(DownloadOverPty, FileEqualsTheGoldenTrack) {
+  const SizeCase& c = GetParam();
+  ScratchDir dir;
+  const std::string output = dir / "track.kml";
+  {
+    TrackersimProcess sim({"--size", std::to_string(c.sizeKbit)});
+    ASSERT_TRUE(sim.Running());
+    const CliRun run = Kw9cli(dir, "download --port " + sim.Device() + " --output " + output);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "kw9: Done Reading Flash\n");
+    EXPECT_THAT(run.out, HasSubstr(std::string("\npercentLabel=") + c.percent + "\n"));
+  }
+  const std::string golden = Golden(c.sizeKbit);
+  ASSERT_FALSE(golden.empty());
+  EXPECT_TRUE(Slurp(output) == golden) << "differs from track" << c.sizeKbit << ".kml";
+  const size_t points = CoordinateLines(golden).size();
+  ASSERT_GT(points, 10u);
+  for (const char* reader : {"gpsbabel", "ogrinfo"}) {
+    if (!HaveTool(reader)) GTEST_SKIP() << reader << " is not installed";
+  }
+  EXPECT_EQ(GpsbabelPoints(output), points);
+  EXPECT_EQ(OgrinfoPoints(output), points);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, DownloadOverPty,
+                         testing::Values(SizeCase{64, "12.49"}, SizeCase{128, "12.49"},
+                                         SizeCase{1024, "99.99"}),
+                         [](const testing::TestParamInfo<SizeCase>& info) {
+                           return "kbit" + std::to_string(info.param.sizeKbit);
+                         });
+
+// Catches a download cut short by a lost line or half replies that goes on
+// decoding garbage, loses the whole file, or leaves it unclosed XML: the
+// points that arrived whole stay, in order, and nothing after them.
+TEST(DownloadFaultsOverPty, BrokenLineKeepsTheTrackThatArrived) {
+  struct Case {
+    int sizeKbit;
+    std::vector<std::string> fault;
+  };
+  const Case cases[] = {
+      {64, {"--drop-after", "J:500"}},
+      {64, {"--short-block-after", "J:500"}},
+      {1024, {"--short-block-after", "J:3000"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.sizeKbit) + " kbit " + c.fault[0]);
+    ScratchDir dir;
+    const std::string output = dir / "track.kml";
+    std::vector<std::string> options = {"--size", std::to_string(c.sizeKbit)};
+    options.insert(options.end(), c.fault.begin(), c.fault.end());
+    TrackersimProcess sim(options);
+    ASSERT_TRUE(sim.Running());
+    const CliRun run = Kw9cli(dir, "download --port " + sim.Device() + " --output " + output);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "kw9: Error reading flash\n");
+    const ToolRun lint = RunTool("xmllint --noout '" + output + "' 2>&1");
+    EXPECT_EQ(lint.status, 0) << lint.output;
+    const std::vector<std::string> got = CoordinateLines(Slurp(output));
+    const std::vector<std::string> golden = CoordinateLines(Golden(c.sizeKbit));
+    ASSERT_GT(got.size(), 0u);
+    ASSERT_LT(got.size(), golden.size());
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), golden.begin()));
+  }
+}
+
+// Catches a full disk reported as success.
+TEST(DownloadFaultsOverPty, FullDiskIsReported) {
+  ScratchDir dir;
+  TrackersimProcess sim({"--size", "64"});
+  ASSERT_TRUE(sim.Running());
+  const CliRun run = Kw9cli(dir, "download --port " + sim.Device() + " --output /dev/full");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "kw9: Error writing file\n");
+}
+
+// Catches a download that truncates the user's existing file, or leaves its
+// temporary file behind, before it knows that the tracker answers.
+TEST(DownloadFaultsOverPty, NoAnswerLeavesTheOldFileAlone) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> fault;  // empty: no tracker at all
+  };
+  const Case cases[] = {
+      {"port that does not exist", {}},
+      {"line lost at the ping", {"--drop-after", "?:1"}},
+      {"line lost at the size query", {"--drop-after", "K:1"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    const std::string output = dir / "track.kml";
+    const std::string old = "<kml>yesterday's track</kml>\r\n";
+    Spill(output, old);
+    std::optional<TrackersimProcess> sim;
+    std::string port = "/dev/pts/99999";
+    if (!c.fault.empty()) {
+      std::vector<std::string> options = {"--size", "64"};
+      options.insert(options.end(), c.fault.begin(), c.fault.end());
+      sim.emplace(options);
+      ASSERT_TRUE(sim->Running());
+      port = sim->Device();
+    }
+    const CliRun run = Kw9cli(dir, "download --port " + port + " --output " + output);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, testing::Not(HasSubstr("Done Reading Flash")));
+    EXPECT_EQ(Slurp(output), old);
+    EXPECT_THAT(dir.Names(), testing::ElementsAre("track.kml"));
+  }
+}
+
+// Catches a command that sends the wrong bytes after the Read, an erase that
+// runs although CLEAR was not answered, and wrong completion reports.
+TEST(LogCommandsOverPty, SendTheirCommandsAfterTheRead) {
+  ScratchDir dir;
+  const std::string transcript = dir / "transcript.bin";
+  const auto sent = [&](const std::string& arguments, CliRun& run) {
+    std::filesystem::remove(transcript);
+    TrackersimProcess sim({"--size", "64", "--erase-ms", "300", "--transcript", transcript});
+    if (!sim.Running()) return std::string("(no trackersim)");
+    run = Kw9cli(dir, arguments + " --port " + sim.Device());
+    sim.Stop();
+    return Slurp(transcript);
+  };
+  CliRun readRun{};
+  const std::string read = sent("read", readRun);
+  ASSERT_EQ(readRun.status, 0);
+  ASSERT_FALSE(read.empty());
+  struct Case {
+    std::string arguments;
+    int status;
+    std::string err;
+    std::string outLine;
+    std::optional<std::string> afterRead;  // nullopt: not checked
+  };
+  const Case cases[] = {
+      {"erase --yes", 0, "kw9: Done Clearing Flash\n", "statusText=Done eraseing", "?KZ"},
+      {"erase", 1, "kw9cli: not erased: only --yes answers CLEAR\n", "statusText=Read Complete",
+       ""},
+      {"flash-test", 0, "kw9: I2C Read Test Passed\n", "statusText=Read Complete", std::nullopt},
+      {"go", 0, "", "statusText=TX running, Enter a command to stop", "G"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    CliRun run{};
+    const std::string bytes = sent(c.arguments, run);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_THAT(run.out, HasSubstr("\n" + c.outLine + "\n"));
+    ASSERT_EQ(bytes.substr(0, read.size()), read);
+    if (c.afterRead) {
+      EXPECT_EQ(bytes.substr(read.size()), *c.afterRead);
+    }
+  }
+}
+
+// Catches an in-place repair that reads the file it has already truncated,
+// keeps LF line ends, or misses a blank after a comma.
+TEST(LogCommandsOverPty, FixKmlRepairsInPlace) {
+  ScratchDir dir;
+  const std::string file = dir / "blanks.kml";
+  Spill(file, "<coordinates>, 1.5, 2.5, 100\n3.5,  4.5, 7\n</coordinates>\n");
+  const CliRun run = Kw9cli(dir, "fix-kml " + file + " " + file);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err,
+            "kw9: First select an input file\nkw9: Now select an output file\n"
+            "kw9: KML file fixed\n");
+  EXPECT_EQ(Slurp(file), "<coordinates>1.5,2.5,100\r\n3.5, 4.5,7\r\n</coordinates>\r\n");
+  EXPECT_THAT(dir.Names(), testing::ElementsAre("blanks.kml"));
+}
+
+// Runs kw9cli with standard error on a pseudo-terminal of our own and returns
+// all that reached it.
+std::optional<CliRun> Kw9cliOnTerminal(const ScratchDir& dir,
+                                       const std::vector<std::string>& args) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return std::nullopt;
+  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave < 0) return std::nullopt;
+  termios raw{};
+  tcgetattr(slave, &raw);
+  cfmakeraw(&raw);  // the bytes as written: no LF to CR LF
+  tcsetattr(slave, TCSANOW, &raw);
+  const std::string out = dir / "cli.out";
+  std::vector<std::string> words = {KW9_KW9CLI};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, slave, 2);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(slave);
+  CliRun run{-1, "", ""};
+  // Read as it comes, or the bar fills the terminal's buffer and blocks it;
+  // EIO once the program has closed its end.
+  char buf[4096];
+  pollfd p{master, POLLIN, 0};
+  while (spawned == 0 && poll(&p, 1, 60000) > 0) {
+    const ssize_t n = read(master, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    run.err.append(buf, static_cast<size_t>(n));
+  }
+  close(master);
+  int status = 0;
+  if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+    run.status = WEXITSTATUS(status);
+  }
+  run.out = Slurp(out);
+  return run;
+}
+
+// Catches a bar that is not drawn on a terminal, is not redrawn in place, or
+// is not cleared before the final message (which would end up on its line).
+TEST(DownloadOverPty, ProgressBarOnATerminal) {
+  ScratchDir dir;
+  TrackersimProcess sim({"--size", "64"});
+  ASSERT_TRUE(sim.Running());
+  const std::optional<CliRun> run =
+      Kw9cliOnTerminal(dir, {"download", "--port", sim.Device(), "--output", dir / "track.kml"});
+  ASSERT_TRUE(run.has_value()) << "no pseudo-terminal";
+  EXPECT_EQ(run->status, 0);
+  size_t redraws = 0;
+  for (size_t at = run->err.find("\r["); at != std::string::npos;
+       at = run->err.find("\r[", at + 1)) {
+    ++redraws;
+  }
+  EXPECT_GT(redraws, 10u);
+  EXPECT_THAT(run->err, testing::EndsWith("\r\033[Kkw9: Done Reading Flash\n"));
+}
+
+}  // namespace

@@ -1,0 +1,522 @@
+// Read Flash and Clear Flash through the main window against the simulated
+// tracker: the file a download leaves, the commands on the wire, the progress
+// bar, the refusals while a worker owns the link, and how each fault ends.
+#include "tracklog/log_download.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "link/commands.h"
+#include "link/device_link.h"
+#include "platform/os/os.h"
+#include "tests/support/dialog_harness.h"
+#include "tests/support/fake_serial.h"
+#include "tracklog/flash_image.h"
+
+namespace fs = std::filesystem;
+using testing::ElementsAre;
+using testing_support::DialogHarness;
+using testing_support::FakeDevice;
+using testing_support::FakeSerial;
+using Ops = std::vector<std::string>;
+
+namespace {
+
+constexpr int kReadButton = 1000, kReadFlash = 1003, kClearFlash = 1004, kFlashTest = 1049,
+              kGo = 1039, kPortCombo = 1013, kStoreEdit = 1024, kStatus = 1026, kProgress = 1015;
+const char kReadError[] = "Serial Port Error: Read returned 0 chars. Closing com port";
+const char kBusy[] = "Please wait until the previous operation completes";
+const char kDone[] = "Done Reading Flash";
+const char kOld[] = "an older track\n";
+
+const auto Press = [](ui::ScriptedWindow& w, int id) { ASSERT_TRUE(w.Click(id)) << id; };
+const auto Enter = [](ui::ScriptedWindow& w, int id, const std::string& text) {
+  ASSERT_TRUE(w.Type(id, text)) << id;
+};
+
+// Every write call as its bytes: "?", "J", "\x3F\xF8".
+Ops Wire(const FakeDevice& device) {
+  Ops ops;
+  for (const auto& w : device.writes) ops.emplace_back(w.begin(), w.end());
+  return ops;
+}
+
+// head, then `blocks` requests from address 0: each a 'J' alone, then its
+// address alone (three bytes in the wide form, bit 16 as 0x04, else two).
+void ExpectWire(const Ops& wire, const Ops& head, int blocks, bool wide) {
+  ASSERT_EQ(wire.size(), head.size() + 2 * static_cast<size_t>(blocks));
+  EXPECT_EQ(Ops(wire.begin(), wire.begin() + static_cast<long>(head.size())), head);
+  for (int b = 0; b < blocks; ++b) {
+    const int a = b * (wide ? 16 : 8);
+    std::string address = {static_cast<char>(a >> 8 & 0xFF), static_cast<char>(a & 0xFF)};
+    if (wide) address.insert(address.begin(), static_cast<char>(a >> 16 ? 0x04 : 0x00));
+    const size_t at = head.size() + 2 * static_cast<size_t>(b);
+    if (wire[at] != "J" || wire[at + 1] != address) {
+      ADD_FAILURE() << "block " << b << " (address " << a << ") requested wrongly";
+      return;
+    }
+  }
+}
+
+// Faults with one member set: Fault(&sim::Faults::silent, {'J', 601}).
+template <class T>
+sim::Faults Fault(T sim::Faults::*member, T value) {
+  sim::Faults faults;
+  faults.*member = value;
+  return faults;
+}
+
+// The native bar's step: past the top it starts over, the overshoot carried.
+int Stepped(int low, int high, int position, int steps) {
+  for (int i = 0; i < steps; ++i) {
+    if (++position > high) position = low + (position - low) % (high - low);
+  }
+  return position;
+}
+
+void ExpectProgress(const ui::ScriptedWindow& w, int low, int high, int position) {
+  const ui::ProgressState p = w.Progress(kProgress);
+  EXPECT_EQ(std::tie(p.lower, p.upper, p.step, p.position),
+            std::make_tuple(low, high, 1, position));
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string Golden(const char* name) {
+  return ReadBytes(std::string(KW9_GOLDEN_DIR) + "/" + name);
+}
+
+// What a download that got only the first `arrived` bytes of the golden
+// memory writes: the golden file with only the fixes wholly among them (a
+// prefix of its coordinate lines) and the dump of exactly those bytes, 16 a
+// line of 50 characters. `arrived` must fall on a record boundary, or the sign
+// bits of the record cut in two would be cleared in the golden dump but not in
+// the download's.
+std::string Cut(const std::string& golden, int arrived) {
+  const size_t fixesAt = golden.find("<coordinates>\r\n") + 15;
+  const size_t footerAt = golden.find("\r\n      </coordinates>");
+  const size_t dumpAt = golden.find("<!-- KLXDATA\r\n") + 14;
+  std::string fixes;
+  for (size_t at = fixesAt; at < footerAt;) {
+    const size_t end = std::min(golden.find("\r\n", at), footerAt);
+    const std::string line = golden.substr(at, end - at);
+    at = end + 2;
+    if (std::stoi(line.substr(line.find("<!-- ") + 5)) + TrackRecord::kSize > arrived) break;
+    fixes += (fixes.empty() ? "" : "\r\n") + line;
+  }
+  const size_t whole = static_cast<size_t>(arrived / 16) * 50, rest = 3 * (arrived % 16);
+  return golden.substr(0, fixesAt) + fixes + golden.substr(footerAt, dumpAt - footerAt) +
+         golden.substr(dumpAt, whole) +
+         (rest != 0 ? golden.substr(dumpAt + whole, rest) + "\r\n" : "") + "-->\r\n";
+}
+
+void ExpectSameBytes(const std::string& actual, const std::string& expected) {
+  if (actual == expected) return;
+  const size_t at = static_cast<size_t>(
+      std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end()).first -
+      actual.begin());
+  ADD_FAILURE() << "differs from byte " << at << ": \"" << actual.substr(at, 40) << "\" where \""
+                << expected.substr(at, 40) << "\" was expected; sizes " << actual.size() << " / "
+                << expected.size();
+}
+
+// xmllint's verdict where it is installed; without it the check is skipped.
+void ExpectWellFormed(const std::string& path) {
+  if (std::system("xmllint --version >/dev/null 2>&1") != 0) return;
+  EXPECT_EQ(std::system(("xmllint --noout '" + path + "'").c_str()), 0) << path;
+}
+
+class LogDownloadTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    folder =
+        fs::temp_directory_path() / ("kw9-dl-" + std::to_string(platform::ProcessId()) + "-" +
+                                     testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    path = (folder / "track.kml").string();
+  }
+  void TearDown() override {
+    harness.reset();
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+  }
+
+  // A new tracker on COM1 and the tool back at start; the save dialog picks
+  // `chosen`, the confirmation answers `confirmAnswer`.
+  FakeDevice& Fresh(int kbit = 64, sim::Faults faults = {}, const char* model = "KLX-TX3") {
+    harness.reset();  // closes the port, so the device may be replaced
+    sim::Config config;
+    config.sizeKbit = kbit;
+    config.faults = faults;
+    config.model = model;
+    FakeDevice& device = serial.AddPort("COM1", config);
+    harness.emplace();
+    chosen = path;
+    harness->backend().AnswerFileDialogs([this](const ui::FileDialogRequest&) { return chosen; });
+    harness->backend().SetScript(IDD_CLEAR_FLASH, [this](ui::ScriptedWindow& w) {
+      confirmed.push_back(Messages().size());
+      Press(w, confirmAnswer);
+    });
+    return device;
+  }
+  void Run(const std::function<void(ui::ScriptedWindow&)>& script) { harness->Run(script); }
+  bool Idle() {
+    return harness->backend().WaitUntil([] { return workerBusy == 0; });
+  }
+  // Read Flash and Clear Flash open the port the member names, which only an
+  // earlier exchange saved from the combo: set it as one would have.
+  static void UsePort(ui::ScriptedWindow& w, const std::string& port) {
+    static_cast<CTrackerDlg&>(w.Dialog()).portName = port;
+  }
+  void PressAndWait(ui::ScriptedWindow& w, int button = kReadFlash) {
+    UsePort(w, "COM1");
+    Press(w, button);
+    ASSERT_TRUE(Idle());
+  }
+  void WriteOld() { std::ofstream(path, std::ios::binary) << kOld; }
+  // The folder's files: no left-over *.tmp may be among them.
+  Ops Files() const {
+    Ops names;
+    for (const auto& entry : fs::directory_iterator(folder))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  Ops Messages() const { return harness->Messages(); }
+
+  FakeSerial serial;
+  std::optional<DialogHarness> harness;
+  fs::path folder;
+  std::string path;
+  std::optional<std::string> chosen;
+  int confirmAnswer = IDOK;
+  std::vector<size_t> confirmed;  // how many messages were shown at each confirmation
+};
+
+// --- Read Flash -------------------------------------------------------------
+
+// Catches a byte of the file off, a block requested in one write or with the
+// wrong address form, a block skipped or read past the end, a progress bar set
+// up or stepped wrongly, a port closed after the download, a second message.
+TEST_F(LogDownloadTest, ReadFlashWritesTheGoldenFileForEveryMemorySize) {
+  struct Case {
+    int kbit;
+    const char *golden, *percent;
+    int blocks;
+    std::string lastAddress;
+    int steps;  // one every 32 addresses
+  };
+  const Case cases[] = {
+      {64, "track64.kml", "12.49", 2048, std::string("\x3F\xF8", 2), 512},
+      {128, "track128.kml", "12.49", 2048, std::string("\x3F\xF8", 2), 512},
+      {1024, "track1024.kml", "99.99", 8192, std::string("\x04\xFF\xF0", 3), 4096}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kbit);
+    FakeDevice& device = Fresh(c.kbit);
+    Run([&](ui::ScriptedWindow& w) {
+      PressAndWait(w);
+      EXPECT_EQ(DeviceLink.portOpen, 1);
+      ExpectProgress(w, 0, 50, Stepped(0, 50, 0, c.steps));
+    });
+    ExpectSameBytes(ReadBytes(path), Golden(c.golden));
+    EXPECT_EQ(Files(), Ops{"track.kml"});
+    EXPECT_EQ(harness->dialog().percentLabel, c.percent);
+    const Ops wire = Wire(device);
+    ExpectWire(wire, {"?", "V", "K"}, c.blocks, c.kbit == 1024);
+    EXPECT_EQ(wire.empty() ? "" : wire.back(), c.lastAddress);
+    EXPECT_THAT(Messages(), ElementsAre(kDone));
+    const auto& dialogs = harness->backend().FileDialogs();
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(std::tie(dialogs[0].open, dialogs[0].defaultExt, dialogs[0].flags),
+              std::make_tuple(false, ".kml", OFN_OVERWRITEPROMPT));
+    EXPECT_EQ(dialogs[0].filter, "KML Files (*.kml)|*.kml|All Files (*.*)|*.*||");
+  }
+}
+
+// Catches a 'K' sent to the model that cannot be asked its size (it would be
+// taken for another command), and a geometry changed by a reply that is no
+// size. The simulator answers 'K' only with 0, 1 or 2, so for the second case
+// two stale lines on the line shift the replies: Ping and 'V' take them, and
+// 'K' gets the Ping's "OK". Geometry 0/0 then means the short form, 2048
+// blocks, no fix and an empty dump.
+TEST_F(LogDownloadTest, WithoutASizeReplyTheGeometryStays) {
+  struct Case {
+    const char *model, *stale;
+    LogMemoryGeometryState geometry;  // before and after
+    Ops head;
+    std::string file;
+  };
+  const std::string golden = Golden("track64.kml");
+  const Case cases[] = {{"NXVLDQ", "", {64, 8180}, {"?", "V"}, golden},
+                        {"KLX-TX3", "OK\n\rOK\n\r", {0, 0}, {"?", "V", "K"}, Cut(golden, 0)}};
+  EXPECT_THAT(cases[1].file, testing::EndsWith("</kml>\r\n\r\n\r\n<!-- KLXDATA\r\n-->\r\n"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.model);
+    FakeDevice& device = Fresh(64, {}, c.model);
+    Run([&](ui::ScriptedWindow& w) {
+      Enter(w, kPortCombo, "COM1");
+      Press(w, kReadButton);
+      EXPECT_EQ(modelString, c.model);
+      device.writes.clear();
+      device.Inject(c.stale);
+      LogMemoryGeometry = c.geometry;  // as an earlier download left it
+      PressAndWait(w);
+    });
+    ExpectWire(Wire(device), c.head, 2048, false);
+    EXPECT_EQ(std::tie(LogMemoryGeometry.sizeCode, LogMemoryGeometry.decodeLimit),
+              std::tie(c.geometry.sizeCode, c.geometry.decodeLimit));
+    ExpectSameBytes(ReadBytes(path), c.file);
+    EXPECT_THAT(Messages(), ElementsAre(kDone));
+  }
+}
+
+// Catches a button that reaches the link while the download's worker still
+// owns it (its last box open), a refusal that comes before the confirmation,
+// and a refusal shown for a cancelled confirmation.
+TEST_F(LogDownloadTest, EveryLinkButtonIsRefusedWhileTheDoneBoxIsOpen) {
+  FakeDevice& device = Fresh();
+  const std::thread::id uiThread = std::this_thread::get_id();
+  std::atomic<bool> held{false}, released{false};
+  harness->backend().OnMessage([&](const ui::MessageRecord& m) {
+    // The busy boxes come on the user-interface thread, which must go on.
+    if (std::this_thread::get_id() == uiThread || m.text != kDone) return;
+    held = true;
+    while (!released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  const struct {
+    int button, confirmation;
+  } actions[] = {{kReadFlash, IDOK},  {kClearFlash, IDOK}, {kClearFlash, IDCANCEL},
+                 {kReadButton, IDOK}, {kFlashTest, IDOK},  {kGo, IDOK}};
+  Run([&](ui::ScriptedWindow& w) {
+    struct Release {
+      std::atomic<bool>& released;
+      ~Release() { released = true; }  // even after a failed assertion
+    } release{released};
+    UsePort(w, "COM1");
+    Press(w, kReadFlash);
+    ASSERT_TRUE(harness->backend().WaitUntil([&] { return held.load(); }));
+    const size_t writes = device.writes.size();
+    for (const auto& a : actions) {
+      SCOPED_TRACE(testing::Message() << a.button << (a.confirmation == IDOK ? "" : " cancelled"));
+      confirmAnswer = a.confirmation;
+      confirmed.clear();
+      const size_t before = Messages().size();
+      Press(w, a.button);
+      const Ops shown = Messages();
+      EXPECT_EQ(Ops(shown.begin() + static_cast<long>(before), shown.end()),
+                a.confirmation == IDOK ? Ops{kBusy} : Ops{});
+      if (a.button == kClearFlash) {
+        EXPECT_THAT(confirmed, ElementsAre(before));  // asked first
+      }
+      EXPECT_EQ(device.writes.size(), writes);
+      EXPECT_EQ(workerBusy, 1);
+    }
+    EXPECT_EQ(harness->backend().FileDialogs().size(), 1u);
+    released = true;
+    EXPECT_TRUE(Idle());
+  });
+  EXPECT_EQ(Files(), Ops{"track.kml"});
+}
+
+// --- Faults -----------------------------------------------------------------
+
+// Catches bytes that never came written as data, a fix cut in two decoded, a
+// broken file, success reported, and the port left open for the late bytes.
+// Both cut-offs fall on a record boundary (see Cut).
+TEST_F(LogDownloadTest, ABrokenOffDownloadKeepsWhatArrived) {
+  const struct {
+    const char* what;
+    sim::Faults faults;
+    int requested, arrived;  // blocks asked for, bytes that came
+  } cases[] = {{"silent", Fault(&sim::Faults::silent, {'J', 601}), 601, 600 * 8},
+               {"short blocks", Fault(&sim::Faults::shortBlock, {'J', 488}), 488, 487 * 8 + 4}};
+  const std::string golden = Golden("track64.kml");
+  ASSERT_EQ(Cut(golden, 8192), golden);  // all of the 64-kbit memory
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeDevice& device = Fresh(64, c.faults);
+    Run([&](ui::ScriptedWindow& w) { PressAndWait(w); });
+    EXPECT_THAT(Messages(), ElementsAre("Error reading flash"));
+    EXPECT_EQ(DeviceLink.portOpen, 0);
+    ExpectWire(Wire(device), {"?", "V", "K"}, c.requested, false);
+    const std::string written = ReadBytes(path);
+    EXPECT_THAT(written, testing::HasSubstr("sats:"));  // some fixes came
+    ExpectSameBytes(written, Cut(golden, c.arrived));
+    EXPECT_EQ(Files(), Ops{"track.kml"});
+    ExpectWellFormed(path);
+  }
+}
+
+TEST_F(LogDownloadTest, AFullDiskIsReported) {
+  // Only the device: a regular file of that name would be renamed over.
+  std::error_code ec;
+  if (!fs::is_character_file("/dev/full", ec)) GTEST_SKIP() << "no /dev/full device here";
+  Fresh();
+  chosen = "/dev/full";
+  Run([&](ui::ScriptedWindow& w) { PressAndWait(w); });
+  EXPECT_THAT(Messages(), ElementsAre("Error writing file"));
+}
+
+// Catches a download that starts without a tracker, and the header of one
+// that never started replacing the file the user chose.
+TEST_F(LogDownloadTest, AFailedStartLeavesTheChosenFileAlone) {
+  const struct {
+    const char* port;
+    sim::Faults faults;
+    const char* message;
+    Ops wire;
+  } cases[] = {{"COM9", {}, "Error opening com port", {}},
+               {"COM1", Fault(&sim::Faults::silent, {'?', 1}), kReadError, {"?"}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    FakeDevice& device = Fresh(64, c.faults);
+    WriteOld();
+    Run([&](ui::ScriptedWindow& w) {
+      UsePort(w, c.port);
+      Press(w, kReadFlash);
+      EXPECT_EQ(workerBusy, 0);
+    });
+    EXPECT_THAT(Messages(), ElementsAre(c.message));
+    EXPECT_EQ(Wire(device), c.wire);
+    EXPECT_EQ(ReadBytes(path), kOld);
+    EXPECT_EQ(Files(), Ops{"track.kml"});
+  }
+}
+
+// Catches a cancelled save dialog or confirmation that still reaches the
+// tracker, and a cancelled save dialog that drops what the user typed.
+TEST_F(LogDownloadTest, CancellingSendsNothing) {
+  for (const int button : {kReadFlash, kClearFlash}) {
+    SCOPED_TRACE(button);
+    FakeDevice& device = Fresh();
+    chosen = std::nullopt;
+    confirmAnswer = IDCANCEL;
+    Run([&](ui::ScriptedWindow& w) {
+      UsePort(w, "COM1");
+      Enter(w, kPortCombo, "COM7");
+      Enter(w, kStoreEdit, "20");
+      Press(w, button);
+    });
+    const bool save = button == kReadFlash;
+    EXPECT_EQ(harness->backend().FileDialogs().size(), save ? 1u : 0u);
+    EXPECT_EQ(confirmed.size(), save ? 0u : 1u);
+    EXPECT_TRUE(device.writes.empty());
+    EXPECT_EQ(device.opens, 0);
+    EXPECT_TRUE(Files().empty());
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(harness->dialog().portName, save ? "COM7" : "COM1");
+    EXPECT_EQ(harness->dialog().storeInterval, save ? 20u : 1u);
+  }
+}
+
+// Catches a worker that outlives the window or shows a box for it, and a
+// half-written download that replaces the old file.
+TEST_F(LogDownloadTest, ClosingTheWindowEndsTheWorkerQuietly) {
+  for (const int button : {kReadFlash, kClearFlash}) {
+    SCOPED_TRACE(button == kReadFlash ? "download" : "erase");
+    FakeDevice& device = Fresh(64, Fault(&sim::Faults::eraseMs, 600000));
+    WriteOld();
+    int steps = 0;
+    harness->backend().OnProgress([&](int, const ui::ProgressState&) { ++steps; });
+    Run([&](ui::ScriptedWindow& w) {
+      UsePort(w, "COM1");
+      Press(w, button);
+      steps = 0;  // from here on the worker's
+      ASSERT_TRUE(harness->backend().WaitUntil([&] { return steps >= 5; }));
+    });
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(workerBusy, 0);
+    EXPECT_EQ(harness->dialog().statusText, "Ready");
+    EXPECT_EQ(ReadBytes(path), kOld);
+    EXPECT_EQ(Files(), Ops{"track.kml"});
+    const Ops wire = Wire(device);
+    if (button == kReadFlash) {
+      EXPECT_GT(wire.size(), 3u + 2 * 16);
+      EXPECT_LT(wire.size(), 3u + 2 * 2048);
+    } else {
+      EXPECT_EQ(wire, Ops({"?", "K", "Z"}));
+      EXPECT_EQ(device.tracker.EraseCount(), 0);
+    }
+  }
+}
+
+// --- Clear Flash ------------------------------------------------------------
+
+// Catches a wrong command order, the bar's position reset or not stepped once
+// per byte, the status shown before the worker set it, and the size reply
+// overwriting the decode limit.
+TEST_F(LogDownloadTest, ClearFlashErasesAndStepsOncePerByte) {
+  constexpr int kEraseMs = 5000;  // 100 '.' then LF CR
+  FakeDevice& device = Fresh(64, Fault(&sim::Faults::eraseMs, kEraseMs));
+  Run([&](ui::ScriptedWindow& w) {
+    PressAndWait(w);
+    const int downloaded = w.Progress(kProgress).position;
+    device.writes.clear();
+    LogMemoryGeometry = {1024, 123};
+    Press(w, kClearFlash);
+    EXPECT_EQ(w.Text(kStatus), "Ready");  // loaded while the worker still waited
+    ASSERT_TRUE(Idle());
+    EXPECT_EQ(harness->dialog().statusText, "Done eraseing");
+    EXPECT_EQ(w.Text(kStatus), "Ready");
+    ExpectProgress(w, 0, 100, Stepped(0, 100, downloaded, kEraseMs / 50 + 2));
+  });
+  EXPECT_EQ(Wire(device), Ops({"?", "K", "Z"}));
+  EXPECT_THAT(Messages(), ElementsAre(kDone, "Done Clearing Flash"));
+  EXPECT_EQ(LogMemoryGeometry.sizeCode, 64);
+  EXPECT_EQ(LogMemoryGeometry.decodeLimit, 123);
+  EXPECT_EQ(device.tracker.EraseCount(), 1);
+}
+
+// Catches an erase that waits forever or takes CR LF for its end, and one
+// that goes on without a size reply. With CR LF line ends the Ping's and the
+// size query's own replies would fail already (ReadLine wants LF CR), so good
+// ones are injected for them: the erase loop then reads "OK\r\n", "0\r\n", 30
+// '.' and "\r\n", and gives up after six silent reads of 10 virtual seconds.
+TEST_F(LogDownloadTest, ClearFlashGivesUpOnABadAnswer) {
+  // clang-format off
+  const struct {
+    sim::Faults faults;
+    const char* stale;
+    Ops messages, wire;
+    int steps;
+  } cases[] = {
+      {Fault(&sim::Faults::crlf, true), "OK\n\r0\n\r", {"Error clearing flash"}, {"?", "K", "Z"},
+       4 + 3 + 30 + 2 + 6},
+      {Fault(&sim::Faults::silent, {'K', 1}), "", {kReadError, "Error readimg memory size"},
+       {"?", "K"}, 0}};
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.messages.back());
+    FakeDevice& device = Fresh(64, c.faults);
+    device.Inject(c.stale);
+    const int64_t start = serial.now;
+    Run([&](ui::ScriptedWindow& w) {
+      PressAndWait(w, kClearFlash);
+      ExpectProgress(w, 0, 100, c.steps);
+    });
+    EXPECT_EQ(Messages(), c.messages);
+    EXPECT_EQ(Wire(device), c.wire);
+    EXPECT_EQ(harness->dialog().statusText, "Ready");
+    EXPECT_GE(serial.now - start, c.faults.crlf ? 60 * 1000000 : 0);
+  }
+}
+
+}  // namespace

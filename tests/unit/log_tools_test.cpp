@@ -1,0 +1,301 @@
+// The window's log tools: Fix KML (the repair of one piece and the whole
+// copy between two chosen files), Flash Test and Go!.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/device_link.h"
+#include "tests/support/dialog_harness.h"
+#include "tests/support/fake_serial.h"
+#include "tracklog/flash_image.h"
+#include "tracklog/kml_repair.h"
+
+using testing::ElementsAre;
+using testing_support::DialogHarness;
+using testing_support::FakeDevice;
+using testing_support::FakeSerial;
+using Ops = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kGoButton = 1039, kFlashTestButton = 1049, kFixKmlButton = 1055, kPortCombo = 1013,
+              kReadButton = 1000, kWriteButton = 1001, kStoreEdit = 1024, kStatus = 1026;
+const char kFirst[] = "First select an input file", kNow[] = "Now select an output file",
+           kFixed[] = "KML file fixed", kFilter[] = "KML Files (*.kml)|*.kml|All Files (*.*)|*.*||";
+const char kReadError[] = "Serial Port Error: Read returned 0 chars. Closing com port";
+
+CTrackerDlg& Of(ui::ScriptedWindow& w) {
+  return static_cast<CTrackerDlg&>(w.Dialog());
+}
+
+std::string Bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+void SetBytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Catches a pass skipped, a pass that rescans what it put in, and the passes
+// run in the other order.
+TEST(RepairKmlPiece, TakesTheBlankOutOfCommasAndTheCommaOutOfTagEnds) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"1.5, 2.5, 100", "1.5,2.5,100"},
+      {",  x", ", x"},
+      {"<coordinates>, 7.1, 50.2, 300", "<coordinates>7.1,50.2,300"},
+      {">,,", ">,"},
+      {">, ", ">"},
+      {"  <name>gps</name>\n", "  <name>gps</name>\n"},
+  };
+  for (auto [piece, repaired] : cases) EXPECT_EQ(RepairKmlPiece(piece), repaired) << piece;
+}
+
+// --- Fix KML ----------------------------------------------------------------
+
+class FixKmlTest : public testing::Test {
+ protected:
+  FixKmlTest() {
+    dir = fs::temp_directory_path() /
+          ("kw9_fixkml_" +
+           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    fs::create_directories(dir);
+  }
+  ~FixKmlTest() override {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+
+  // Presses Fix KML, answering the file dialogs in turn (nullopt cancels);
+  // returns the messages.
+  Ops Fix(std::vector<std::optional<fs::path>> answers) {
+    DialogHarness harness;
+    size_t next = 0;
+    harness.backend().AnswerFileDialogs([&](const ui::FileDialogRequest&) {
+      const std::optional<fs::path> a = next < answers.size() ? answers[next++] : std::nullopt;
+      return a ? std::optional<std::string>(a->string()) : std::nullopt;
+    });
+    harness.Run([](ui::ScriptedWindow& w) { ASSERT_TRUE(w.Click(kFixKmlButton)); });
+    dialogs = harness.backend().FileDialogs();
+    return harness.Messages();
+  }
+  // The names in the folder, to catch a temporary file left behind.
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path dir;
+  std::vector<ui::FileDialogRequest> dialogs;
+};
+
+// Catches a line end left LF, an empty or unterminated last line dropped, a
+// repair across the boundary of two pieces, and a wrong dialog request.
+TEST_F(FixKmlTest, CopiesLineByLineRepairingEachPiece) {
+  const std::string golden = Bytes(fs::path(KW9_GOLDEN_DIR) / "track64.kml");
+  ASSERT_FALSE(golden.empty());
+  // The ", " at 126..127 falls between the first piece and the second.
+  const std::string a122(122, 'a');
+  const struct {
+    const char* what;
+    std::string input, output;
+  } cases[] = {
+      {"golden, already fixed", golden, golden},
+      {"LF only", "<a>, 1, 2\n>,b\n", "<a>1,2\r\n>b\r\n"},
+      {"empty lines", "\n\r\n\nx\n", "\r\n\r\n\r\nx\r\n"},
+      {"last line without end", "x\r\n<coordinates>, 7.1, 50.2, 300",
+       "x\r\n<coordinates>7.1,50.2,300"},
+      {"long line", "1, 2" + a122 + ", 3, 4\n", "1,2" + a122 + ", 3,4\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetBytes(dir / "in.kml", c.input);
+    EXPECT_THAT(Fix({dir / "in.kml", dir / "out.kml"}), ElementsAre(kFirst, kNow, kFixed));
+    EXPECT_EQ(Bytes(dir / "out.kml"), c.output);
+    EXPECT_EQ(Bytes(dir / "in.kml"), c.input);
+    EXPECT_THAT(Names(), ElementsAre("in.kml", "out.kml"));
+  }
+  ASSERT_EQ(dialogs.size(), 2u);
+  EXPECT_TRUE(dialogs[0].open);
+  EXPECT_FALSE(dialogs[1].open);
+  for (const auto& d : dialogs) {
+    EXPECT_EQ(d.defaultExt, ".kml");
+    EXPECT_EQ(d.filter, kFilter);
+  }
+  EXPECT_EQ(dialogs[0].flags, 0u);
+  EXPECT_EQ(dialogs[1].flags, 2u);  // OFN_OVERWRITEPROMPT
+}
+
+// Catches an in-place repair that reads what it has just written over.
+TEST_F(FixKmlTest, InputAsOutputIsRepairedInPlace) {
+  SetBytes(dir / "t.kml", "<c>, 1, 2\n");
+  EXPECT_THAT(Fix({dir / "t.kml", dir / "t.kml"}), ElementsAre(kFirst, kNow, kFixed));
+  EXPECT_EQ(Bytes(dir / "t.kml"), "<c>1,2\r\n");
+  EXPECT_THAT(Names(), ElementsAre("t.kml"));
+}
+
+// Catches a failure that still writes, replaces the old output, leaves a
+// temporary file, says nothing or says the wrong thing.
+TEST_F(FixKmlTest, FailuresWriteNothingAndSaySo) {
+  SetBytes(dir / "in.kml", "a, b\n");
+  const std::string old = "old\r\n";
+  const struct {
+    const char* what;
+    std::optional<fs::path> input, output;
+    Ops messages;
+  } cases[] = {
+      {"open cancelled", std::nullopt, dir / "out.kml", {kFirst, kNow}},
+      {"save cancelled", dir / "in.kml", std::nullopt, {kFirst, kNow}},
+      {"missing input", dir / "none.kml", dir / "out.kml", {kFirst, "Error opening file"}},
+      {"output folder missing",
+       dir / "in.kml",
+       dir / "no" / "out.kml",
+       {kFirst, kNow, "Error opening output filefile"}},
+#ifndef _WIN32
+      {"disk full", dir / "in.kml", "/dev/full", {kFirst, kNow, "Error writing file"}},
+      // fopen of a folder succeeds on Linux; its first read fails.
+      {"input is a folder", dir, dir / "out.kml", {kFirst, kNow, "Error reading file"}},
+#endif
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetBytes(dir / "out.kml", old);
+    EXPECT_EQ(Fix({c.input, c.output}), c.messages);
+    EXPECT_EQ(Bytes(dir / "out.kml"), old);
+    EXPECT_THAT(Names(), ElementsAre("in.kml", "out.kml"));
+  }
+}
+
+// --- Flash Test and Go! -----------------------------------------------------
+
+class ServiceButtonTest : public testing::Test {
+ protected:
+  // Runs the window on a tracker at COM1 (if sizeKbit is not 0) and presses
+  // button with the port member set to port.
+  Ops Press(int sizeKbit, int button, const std::string& port = "COM1",
+            const std::function<void(FakeDevice&)>& setUp = {}) {
+    harness.reset();
+    if (sizeKbit != 0) {
+      sim::Config config;
+      config.sizeKbit = sizeKbit;
+      device = &serial.AddPort("COM1", config);
+      if (setUp) setUp(*device);
+    }
+    harness.emplace();
+    harness->Run([&](ui::ScriptedWindow& w) {
+      Of(w).portName = port;
+      ASSERT_TRUE(w.Click(button));
+    });
+    return harness->Messages();
+  }
+
+  FakeSerial serial;
+  FakeDevice* device = nullptr;
+  std::optional<DialogHarness> harness;
+};
+
+// What Flash Test sends: ping, size, the 16 pattern bytes one byte a write,
+// then one wide block read or two short ones.
+std::vector<std::vector<uint8_t>> FlashTestWire(bool wide) {
+  std::vector<std::vector<uint8_t>> w = {{'?'}, {'K'}};
+  for (uint8_t i = 0; i < 16; ++i) {
+    for (uint8_t b : {uint8_t{'I'}, uint8_t{0}, i, uint8_t(i + 9)}) w.push_back({b});
+  }
+  if (wide) {
+    w.insert(w.end(), {{'J'}, {0, 0, 0}});
+  } else {
+    w.insert(w.end(), {{'J'}, {0, 0}, {'J'}, {0, 8}});
+  }
+  return w;
+}
+
+// Catches a wrong address, pattern or read form, a size reply mapped wrongly,
+// a difference missed in either half, the wrong entry reported, a value shown
+// in decimal, and a port closed after the test.
+TEST_F(ServiceButtonTest, FlashTestWritesThePatternAndReadsItBack) {
+  const struct {
+    int sizeKbit;
+    std::map<int, uint8_t> corrupt;  // log memory changed as the block read starts
+    Ops messages;
+  } cases[] = {
+      {1024, {}, {"I2C Read Test Passed"}},
+      {128, {}, {"I2C Read Test Passed"}},
+      {64, {}, {"I2C Read Test Passed"}},
+      {1024, {{3, 0xFF}, {7, 0}}, {"Data Read Error", "Read: ff, Expected: c"}},
+      {128, {{15, 0x42}}, {"Data Read Error", "Read: 42, Expected: 18"}},
+      {1024, {{15, 0}}, {"Data Read Error", "Read: 0, Expected: 18"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sizeKbit);
+    const Ops messages = Press(c.sizeKbit, kFlashTestButton, "COM1", [&](FakeDevice& d) {
+      d.onWrite = [&](FakeDevice& dev, const std::vector<uint8_t>& bytes) {
+        if (bytes == std::vector<uint8_t>{'J'}) {
+          for (auto [at, value] : c.corrupt) dev.tracker.LogMemory()[at] = value;
+        }
+      };
+    });
+    EXPECT_EQ(messages, c.messages);
+    EXPECT_EQ(device->writes, FlashTestWire(c.sizeKbit == 1024));
+    EXPECT_EQ(LogMemoryGeometry.sizeCode, c.sizeKbit);
+    EXPECT_TRUE(device->open);
+    EXPECT_EQ(DeviceLink.portOpen, 1);
+  }
+}
+
+// Catches a test that goes on after the tracker stayed silent, or that talks
+// to a port it could not open.
+TEST_F(ServiceButtonTest, FlashTestStopsWithoutAReply) {
+  const Ops silent = Press(1024, kFlashTestButton, "COM1", [](FakeDevice& d) {
+    // A tracker built silent from its first command.
+    sim::Config config;
+    config.faults.silent = {0, 1};
+    d.tracker = sim::Tracker(config);
+  });
+  EXPECT_THAT(silent, ElementsAre(kReadError, kReadError, "Error readimg memory size"));
+  EXPECT_EQ(device->writes, (std::vector<std::vector<uint8_t>>{{'?'}}));
+  EXPECT_EQ(LogMemoryGeometry.sizeCode, 0);
+  EXPECT_THAT(Press(0, kFlashTestButton, "COM9"), ElementsAre("Error opening com port"));
+}
+
+// Catches Go! reopening the port a Write left open, leaving it open, not
+// loading the window from the members, or claiming success without a port.
+TEST_F(ServiceButtonTest, GoStartsTheTransmitterOnTheOpenPort) {
+  FakeDevice& d = serial.AddPort("COM1");
+  harness.emplace();
+  harness->Run([&](ui::ScriptedWindow& w) {
+    ASSERT_TRUE(w.Type(kPortCombo, "COM1"));
+    ASSERT_TRUE(w.Click(kReadButton));
+    ASSERT_TRUE(w.Type(kStoreEdit, "20"));
+    ASSERT_TRUE(w.Click(kWriteButton));
+    ASSERT_EQ(DeviceLink.portOpen, 1);
+    const int opens = d.opens;
+    d.writes.clear();
+    ASSERT_TRUE(w.Type(kStoreEdit, "42"));  // after the last save
+    ASSERT_TRUE(w.Click(kGoButton));
+    EXPECT_EQ(d.opens, opens);
+    EXPECT_EQ(d.writes, (std::vector<std::vector<uint8_t>>{{'G'}}));
+    EXPECT_FALSE(d.open);
+    EXPECT_EQ(DeviceLink.portOpen, 0);
+    EXPECT_TRUE(d.tracker.Transmitting());
+    EXPECT_EQ(w.Text(kStatus), "TX running, Enter a command to stop");
+    EXPECT_EQ(w.Text(kStoreEdit), "20");
+  });
+  EXPECT_TRUE(harness->Messages().empty());
+  EXPECT_THAT(Press(0, kGoButton, "COM9"), ElementsAre("Error opening com port"));
+  EXPECT_EQ(harness->dialog().statusText, "Ready");
+}
+
+}  // namespace
