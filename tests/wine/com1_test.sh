@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Win32 serial layer against the simulated tracker, through Wine's COM1,
-# and kw9cli.exe reading and writing that tracker the way a user would.
+# and kw9cli.exe reading and writing that tracker the way a user would, then
+# downloading a built-in track into the golden file and repairing a KML file.
 #   com1_test.sh WINE TEST_EXE KW9CLI_EXE
 # KW9_TRACKERSIM names the Linux build's trackersim (./run test sets it);
 # without it the test is skipped (exit 77). WINEPREFIX as for the other Wine
@@ -106,4 +107,31 @@ cli_run 0 read --port COM1
 expect_line "storeInterval=33"
 expect_line "enableNmea=1"
 cli_run 2 write --port COM1 --serial-number 5
+
+# A second tracker with the built-in 64-kbit track: the Windows program must
+# write exactly the golden file, replacing an older one, and repair a file in
+# place.
+kill "$sim_pid" 2>/dev/null
+wait "$sim_pid" 2>/dev/null
+"$KW9_TRACKERSIM" --size 64 >"$work/sim.out" 2>"$work/sim.err" &
+sim_pid=$!
+pty=
+for _ in $(seq 100); do
+  pty=$(head -n 1 "$work/sim.out" 2>/dev/null)
+  [ -n "$pty" ] && break
+  sleep 0.1
+done
+[ -n "$pty" ] || fail "the second trackersim printed no device: $(cat "$work/sim.err")"
+rm -f "$link"
+ln -s "$pty" "$link" || fail "cannot link $link"
+golden=$(cd "$(dirname "$0")/../golden" && pwd)/track64.kml
+echo "an older track" >"$work/track.kml"
+cli_run 0 download --port COM1 --output "Z:$work/track.kml"
+expect_line "percentLabel=12.49"
+cmp -s "$work/track.kml" "$golden" || fail "kw9cli.exe download did not write $golden"
+[ "$(ls "$work" | grep -c '\.tmp$')" = 0 ] || fail "a temporary file was left: $(ls "$work")"
+printf '1.5, 2.5, 100\n<coordinates>, 7.1, 50.2\n' >"$work/fix.kml"
+cli_run 0 fix-kml "Z:$work/fix.kml" "Z:$work/fix.kml"
+[ "$(cat "$work/fix.kml")" = "$(printf '1.5,2.5,100\r\n<coordinates>7.1,50.2\r')" ] ||
+  fail "kw9cli.exe fix-kml did not repair in place: $(od -c "$work/fix.kml")"
 echo "PASSED"
