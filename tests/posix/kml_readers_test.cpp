@@ -16,8 +16,12 @@
 
 #include "platform/os/text_file.h"
 #include "sim/tracker.h"
+#include "tests/support/external_tool.h"
 #include "tracklog/flash_image.h"
 #include "tracklog/kml_writer.h"
+
+using testing_support::RunTool;
+using testing_support::ToolRun;
 
 namespace {
 
@@ -26,22 +30,6 @@ struct Point {
   double lat;
   double alt;
 };
-
-struct ToolRun {
-  std::string output;
-  int status;
-};
-
-ToolRun RunTool(const std::string& command) {
-  ToolRun run{"", -1};
-  std::FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) run.output.append(buf, n);
-  run.status = pclose(pipe);
-  return run;
-}
 
 // The points the log memory holds, decoded here on their own terms (plain
 // degrees + minutes / 60), not by the writer under test.

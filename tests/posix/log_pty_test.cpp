@@ -23,12 +23,17 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/external_tool.h"
 #include "tests/support/trackersim_process.h"
 
 extern char** environ;
 
 using testing::HasSubstr;
 using testing_support::TrackersimProcess;
+
+using testing_support::HaveTool;
+using testing_support::RunTool;
+using testing_support::ToolRun;
 
 namespace {
 
@@ -83,26 +88,6 @@ CliRun Kw9cli(const ScratchDir& dir, const std::string& arguments) {
   std::filesystem::remove(out);
   std::filesystem::remove(err);
   return run;
-}
-
-struct ToolRun {
-  std::string output;
-  int status;
-};
-
-ToolRun RunTool(const std::string& command) {
-  ToolRun run{"", -1};
-  std::FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) run.output.append(buf, n);
-  run.status = pclose(pipe);
-  return run;
-}
-
-bool HaveTool(const std::string& name) {
-  return RunTool("command -v " + name + " >/dev/null 2>&1").status == 0;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
