@@ -2,10 +2,9 @@
 
 #include "app/tracker_dlg.h"
 #include "platform/os/text_file.h"
+#include "tracklog/kml_writer.h"
 
 namespace {
-
-const char kKmlFilter[] = "KML Files (*.kml)|*.kml|All Files (*.*)|*.*||";
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -24,7 +23,7 @@ std::string RepairKmlPiece(const std::string& piece) {
 
 void CTrackerDlg::OnFixKml() {
   AfxMessageBox("First select an input file");
-  CFileDialog openDialog(true, ".kml", nullptr, 0, kKmlFilter);
+  CFileDialog openDialog(true, ".kml", nullptr, 0, kKmlFileFilter);
   platform::TextInFile input;
   const bool inputChosen = openDialog.DoModal() == IDOK;
   if (inputChosen && !input.Open(openDialog.GetPathName())) {
@@ -32,7 +31,7 @@ void CTrackerDlg::OnFixKml() {
     return;
   }
   AfxMessageBox("Now select an output file");
-  CFileDialog saveDialog(false, ".kml", nullptr, OFN_OVERWRITEPROMPT, kKmlFilter);
+  CFileDialog saveDialog(false, ".kml", nullptr, OFN_OVERWRITEPROMPT, kKmlFileFilter);
   // Without both files there is nothing to copy: end quietly.
   if (saveDialog.DoModal() != IDOK || !inputChosen) return;
   // The copy replaces the output only once complete, so the input may be the

@@ -7,6 +7,9 @@
 #include "platform/os/text_file.h"
 #include "tracklog/flash_image.h"
 
+// The file dialogs' filter for KML files.
+inline constexpr char kKmlFileFilter[] = "KML Files (*.kml)|*.kml|All Files (*.*)|*.*||";
+
 // The 15 lines up to and including "<coordinates>".
 void WriteKmlHeader(platform::TextOutFile& out);
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "app/tracker_dlg.h"
 #include "link/commands.h"
@@ -14,38 +15,33 @@ platform::TextOutFile kmlStream;
 
 namespace {
 
-const char kKmlFilter[] = "KML Files (*.kml)|*.kml|All Files (*.*)|*.*||";
-
 // The model that cannot be asked for its memory size.
 const char kModelWithoutSizeQuery[] = "NXVLDQ";
 
-// The header of a download that never started must not replace anything.
-void AbandonDownload() {
-  kmlStream.Discard();
+// The geometry a size reply names; nullopt for a reply that names none.
+std::optional<LogMemoryGeometryState> GeometryOfSizeReply(char reply) {
+  switch (reply) {
+    case '0':
+      return LogMemoryGeometryState{64, 8180};
+    case '1':
+      return LogMemoryGeometryState{128, 16380};
+    case '2':
+      return LogMemoryGeometryState{1024, 131056};
+    default:
+      return std::nullopt;
+  }
 }
 
 }  // namespace
 
 void SetGeometryFromSizeReply(char reply) {
-  switch (reply) {
-    case '0':
-      LogMemoryGeometry = {64, 8180};
-      break;
-    case '1':
-      LogMemoryGeometry = {128, 16380};
-      break;
-    case '2':
-      LogMemoryGeometry = {1024, 131056};
-      break;
-    default:
-      break;
-  }
+  if (const auto geometry = GeometryOfSizeReply(reply)) LogMemoryGeometry = *geometry;
 }
 
 void SetSizeCodeFromSizeReply(char reply) {
-  const int32_t limit = LogMemoryGeometry.decodeLimit;
-  SetGeometryFromSizeReply(reply);
-  LogMemoryGeometry.decodeLimit = limit;
+  if (const auto geometry = GeometryOfSizeReply(reply)) {
+    LogMemoryGeometry.sizeCode = geometry->sizeCode;
+  }
 }
 
 void CTrackerDlg::OnReadFlash() {
@@ -54,7 +50,7 @@ void CTrackerDlg::OnReadFlash() {
   SetProgressStep(1);
   SetProgressPosition(0);
 
-  CFileDialog dialog(false, ".kml", nullptr, OFN_OVERWRITEPROMPT, kKmlFilter);
+  CFileDialog dialog(false, ".kml", nullptr, OFN_OVERWRITEPROMPT, kKmlFileFilter);
   if (dialog.DoModal() != IDOK) {
     UpdateData(true);
     return;
@@ -65,7 +61,8 @@ void CTrackerDlg::OnReadFlash() {
   }
   WriteKmlHeader(kmlStream);
   if (!OpenPort(portName)) {
-    AbandonDownload();
+    // The header of a download that never started replaces nothing.
+    kmlStream.Discard();
     UpdateData(true);
     return;
   }
@@ -75,12 +72,12 @@ void CTrackerDlg::OnReadFlash() {
   const bool written = WritePort(&version, 1);
   UpdateData(false);
   if (!written) {
-    AbandonDownload();
+    kmlStream.Discard();
     return;
   }
   uint8_t reply[kReplyBufferSize];
   if (!ReadLine(reply)) {
-    AbandonDownload();
+    kmlStream.Discard();
     return;
   }
   if (modelString != kModelWithoutSizeQuery) {
@@ -88,7 +85,7 @@ void CTrackerDlg::OnReadFlash() {
     WritePort(&size, 1);
     if (!ReadLine(reply)) {
       AfxMessageBox("Error reading memory size");
-      AbandonDownload();
+      kmlStream.Discard();
       return;
     }
     SetGeometryFromSizeReply(static_cast<char>(reply[0]));
