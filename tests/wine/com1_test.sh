@@ -2,7 +2,9 @@
 # The Win32 serial layer against the simulated tracker, through Wine's COM1,
 # and kw9cli.exe reading and writing that tracker the way a user would, then
 # downloading a built-in track into the golden file and repairing a KML file.
-#   com1_test.sh WINE TEST_EXE KW9CLI_EXE
+#   com1_test.sh WINE TEST_EXE KW9CLI_EXE [WINDOW_TESTS_EXE KW9_EXE SCREENSHOT]
+# With the last three and an X display (DISPLAY), kw9.exe's window reads the
+# tracker too, and its picture is saved as SCREENSHOT.
 # KW9_TRACKERSIM names the Linux build's trackersim (./run test sets it);
 # without it the test is skipped (exit 77). WINEPREFIX as for the other Wine
 # tests. The prefix's com1 link is pointed at trackersim's pseudo-terminal for
@@ -11,6 +13,9 @@ set -u
 wine=$1
 exe=$2
 cli=$3
+window_tests=${4:-}
+kw9_exe=${5:-}
+screenshot=${6:-}
 
 if [ -z "${KW9_TRACKERSIM:-}" ]; then
   echo "SKIPPED: KW9_TRACKERSIM is not set; point it at the Linux build's trackersim" \
@@ -134,4 +139,15 @@ printf '1.5, 2.5, 100\n<coordinates>, 7.1, 50.2\n' >"$work/fix.kml"
 cli_run 0 fix-kml "Z:$work/fix.kml" "Z:$work/fix.kml"
 [ "$(cat "$work/fix.kml")" = "$(printf '1.5,2.5,100\r\n<coordinates>7.1,50.2\r')" ] ||
   fail "kw9cli.exe fix-kml did not repair in place: $(od -c "$work/fix.kml")"
+
+if [ -n "$window_tests" ] && [ -n "${DISPLAY:-}" ]; then
+  rm -f "$screenshot"
+  KW9_EXE=$kw9_exe KW9_PORT=COM1 KW9_SCREENSHOT="Z:$screenshot" KW9_WORK="Z:$work" \
+    KW9_GOLDEN="Z:$golden" "$wine" "$window_tests" --gtest_filter='Kw9Tracker.*' </dev/null ||
+    fail "kw9.exe's window did not read the tracker"
+  [ -s "$screenshot" ] || fail "no screenshot in $screenshot"
+  echo "screenshot: $screenshot"
+elif [ -n "$window_tests" ]; then
+  echo "no X display (DISPLAY): kw9.exe's window was not tried"
+fi
 echo "PASSED"

@@ -1,0 +1,13 @@
+// The desktop's own windows: the backend the window program (kw9, kw9.exe)
+// runs on. One file per platform: win32/win32_backend.cpp on Windows.
+#pragma once
+
+#include "platform/ui/backend.h"
+
+namespace ui {
+
+// Made on the first call, which must come from the thread that will run the
+// windows (the user-interface thread).
+Backend& NativeBackend();
+
+}  // namespace ui

@@ -1,0 +1,429 @@
+// kw9.exe driven from outside, as an automation client would drive it: the
+// tests start the program, find its windows, read their controls, type,
+// press buttons with window messages and answer the message boxes.
+//   KW9_EXE        the program (a Windows path)
+//   KW9_PORT       when set, a port with a simulated tracker on it
+//   KW9_SCREENSHOT when set, where the main window's picture goes (PNG)
+#include <windows.h>
+// After windows.h:
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+std::string Text(HWND hwnd) {
+  char text[1024] = {};
+  SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_BLOCK,
+                      5000, nullptr);
+  return text;
+}
+
+std::string ClassName(HWND hwnd) {
+  char name[64] = {};
+  GetClassNameA(hwnd, name, sizeof name);
+  return name;
+}
+
+bool Visible(HWND hwnd) {
+  return (GetWindowLongA(hwnd, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+// Waits up to ms for found() to give a window.
+template <class F>
+HWND WaitFor(F found, int ms = 15000) {
+  for (int waited = 0; waited < ms; waited += 20) {
+    if (HWND hwnd = found()) return hwnd;
+    Sleep(20);
+  }
+  return nullptr;
+}
+
+struct Search {
+  DWORD pid;
+  bool (*accept)(HWND);
+  HWND found;
+};
+
+// A dialog window of the process that accept takes.
+HWND FindDialog(DWORD pid, bool (*accept)(HWND)) {
+  Search search{pid, accept, nullptr};
+  EnumWindows(
+      [](HWND hwnd, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(hwnd, &owner);
+        if (owner != s->pid || ClassName(hwnd) != "#32770" || !s->accept(hwnd)) return TRUE;
+        s->found = hwnd;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+bool IsMainWindow(HWND hwnd) {
+  return Text(hwnd) == "kw9" && GetDlgItem(hwnd, 1000) != nullptr && IsWindowVisible(hwnd);
+}
+bool IsMessageBox(HWND hwnd) {
+  return Text(hwnd) == "kw9" && GetDlgItem(hwnd, 1000) == nullptr && IsWindowVisible(hwnd);
+}
+bool IsAboutBox(HWND hwnd) {
+  return Text(hwnd) == "About kw9" && IsWindowVisible(hwnd);
+}
+
+// The texts of a dialog's static controls, in creation order.
+std::vector<std::string> StaticTexts(HWND dialog) {
+  std::vector<std::string> texts;
+  for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+    const bool icon = (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+    if (ClassName(c) == "Static" && !icon && !Text(c).empty()) texts.push_back(Text(c));
+  }
+  return texts;
+}
+
+void Press(HWND dialog, int id) {
+  // Posted: a handler that opens a message box must not hold this program up.
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+void Key(HWND control, UINT key) {
+  PostMessageA(control, WM_KEYDOWN, key, 1);
+  PostMessageA(control, WM_KEYUP, key, 0xC0000001);
+}
+
+class Kw9 {
+ public:
+  explicit Kw9(const std::string& arguments = "") {
+    const char* exe = Env("KW9_EXE");
+    if (exe == nullptr) return;
+    std::string line = std::string(exe) + (arguments.empty() ? "" : " " + arguments);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    if (!CreateProcessA(exe, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi_)) {
+      pi_ = {};
+    }
+  }
+  ~Kw9() {
+    if (pi_.hProcess == nullptr) return;
+    if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(pi_.hProcess, 9);
+    CloseHandle(pi_.hThread);
+    CloseHandle(pi_.hProcess);
+  }
+  bool Started() const { return pi_.hProcess != nullptr; }
+  HWND Main() {
+    return WaitFor([this] { return FindDialog(pi_.dwProcessId, IsMainWindow); });
+  }
+  HWND Find(bool (*accept)(HWND)) {
+    return WaitFor([&] { return FindDialog(pi_.dwProcessId, accept); });
+  }
+  // The next message box's text, answered with OK; empty when none came.
+  std::string Answer(int ms = 15000) {
+    HWND box = WaitFor([this] { return FindDialog(pi_.dwProcessId, IsMessageBox); }, ms);
+    if (box == nullptr) return {};
+    std::vector<std::string> texts = StaticTexts(box);
+    Press(box, IDOK);
+    WaitFor([box] { return IsWindow(box) ? nullptr : box; });
+    return texts.empty() ? "" : texts.back();
+  }
+  // The exit code, or -1 when the program still runs after ms.
+  long Exit(int ms = 10000) {
+    if (WaitForSingleObject(pi_.hProcess, ms) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(pi_.hProcess, &code);
+    return static_cast<long>(code);
+  }
+  HWND Focus() {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(pi_.dwThreadId, &info);
+    return info.hwndFocus;
+  }
+
+ private:
+  PROCESS_INFORMATION pi_{};
+};
+
+#define START_KW9(name, ...)                                                \
+  if (!Env("KW9_EXE")) GTEST_SKIP() << "KW9_EXE is not set";                \
+  if (!Env("DISPLAY")) GTEST_SKIP() << "no X display (DISPLAY) to draw on"; \
+  Kw9 name{__VA_ARGS__};                                                    \
+  ASSERT_TRUE(name.Started())
+
+// Writes the window's picture as an 8-bit RGB PNG of stored (uncompressed)
+// deflate blocks: no image library needed.
+class Png {
+ public:
+  static bool Write(const char* path, int w, int h, const std::vector<unsigned char>& rgb) {
+    std::string raw;
+    for (int y = 0; y < h; ++y) {
+      raw.push_back('\0');  // no filter
+      raw.append(reinterpret_cast<const char*>(&rgb[static_cast<size_t>(y) * w * 3]),
+                 static_cast<size_t>(w) * 3);
+    }
+    std::string z = "\x78\x01";
+    for (size_t at = 0; at < raw.size() || at == 0; at += 65535) {
+      const size_t n = std::min<size_t>(65535, raw.size() - at);
+      z.push_back(at + n >= raw.size() ? 1 : 0);
+      for (unsigned v : {static_cast<unsigned>(n), static_cast<unsigned>(~n & 0xFFFF)}) {
+        z.push_back(static_cast<char>(v & 0xFF));
+        z.push_back(static_cast<char>(v >> 8));
+      }
+      z.append(raw, at, n);
+    }
+    uint32_t a = 1, b = 0;
+    for (unsigned char c : raw) {
+      a = (a + c) % 65521;
+      b = (b + a) % 65521;
+    }
+    z += Be((b << 16) | a);
+    std::string ihdr = Be(static_cast<uint32_t>(w)) + Be(static_cast<uint32_t>(h));
+    ihdr += std::string("\x08\x02\x00\x00\x00", 5);
+    const std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", ihdr) +
+                            Chunk("IDAT", z) + Chunk("IEND", "");
+    FILE* f = std::fopen(path, "wb");
+    if (f == nullptr) return false;
+    const bool ok = std::fwrite(png.data(), 1, png.size(), f) == png.size();
+    return std::fclose(f) == 0 && ok;
+  }
+
+ private:
+  static std::string Be(uint32_t v) {
+    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+            static_cast<char>(v)};
+  }
+  static std::string Chunk(const char* type, const std::string& data) {
+    std::string body = std::string(type) + data;
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char c : body) {
+      crc ^= c;
+      for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return Be(static_cast<uint32_t>(data.size())) + body + Be(~crc);
+  }
+};
+
+bool Screenshot(HWND hwnd, const char* path) {
+  RECT r{};
+  GetWindowRect(hwnd, &r);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO bi{};
+  bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, dib);
+  BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  GdiFlush();
+  std::vector<unsigned char> rgb(static_cast<size_t>(w) * h * 3);
+  const size_t stride = (static_cast<size_t>(w) * 3 + 3) & ~size_t{3};
+  for (int y = 0; y < h; ++y) {
+    const auto* row = static_cast<const unsigned char*>(bits) + y * stride;
+    for (int x = 0; x < w; ++x) {
+      for (int k = 0; k < 3; ++k)
+        rgb[(static_cast<size_t>(y) * w + x) * 3 + k] = row[x * 3 + 2 - k];
+    }
+  }
+  SelectObject(memory, old);
+  DeleteObject(dib);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return Png::Write(path, w, h, rgb);
+}
+
+const int kCalibrationOnly[] = {1009, 1017, 1019, 1028, 1018, 1029, 1030, 1025, 1002,
+                                1042, 1043, 1044, 1045, 1046, 1052, 1053, 1054};
+
+TEST(Kw9Window, StartsInNormalModeWithTheInitialValues) {
+  START_KW9(kw9);
+  HWND main = kw9.Main();
+  ASSERT_NE(main, nullptr) << "no main window";
+  for (int id : kCalibrationOnly) EXPECT_FALSE(Visible(GetDlgItem(main, id))) << id;
+  EXPECT_FALSE(Visible(GetDlgItem(main, 1021)));  // never shown
+  EXPECT_FALSE(Visible(GetDlgItem(main, 1038)));
+  for (int id : {1000, 1001, 1003, 1004, 1039, 1049, 1055}) {
+    EXPECT_TRUE(Visible(GetDlgItem(main, id))) << id;
+  }
+  const struct {
+    int id;
+    const char* text;
+  } initial[] = {{1026, "Ready"},    {1024, "1"},
+                 {1027, "1"},        {1047, "0"},
+                 {1009, "0"},        {1007, "Model:"},
+                 {1016, ""},         {1013, ""},
+                 {1008, "vBattery"}, {1048, "Version 020 8/09/2013"},
+                 {1051, "Dest:"},    {1050, "serial #"},
+                 {1034, ""}};
+  for (const auto& c : initial) EXPECT_EQ(Text(GetDlgItem(main, c.id)), c.text) << c.id;
+  for (int id : {1020, 1021, 1022, 1023, 1035, 1036, 1037, 1038}) {
+    EXPECT_EQ(SendMessageA(GetDlgItem(main, id), BM_GETCHECK, 0, 0), BST_UNCHECKED) << id;
+  }
+  EXPECT_EQ(SendMessageA(GetDlgItem(main, 1013), CB_GETCOUNT, 0, 0), 0);
+  EXPECT_EQ(SendMessageA(GetDlgItem(main, 1015), PBM_GETPOS, 0, 0), 0);
+  EXPECT_EQ(SendMessageA(GetDlgItem(main, 1015), PBM_GETRANGE, FALSE, 0), 100);
+  EXPECT_EQ(GetDlgCtrlID(kw9.Focus()), 1000) << "Read has the focus";
+  // Esc closes without a word, invalid values or not.
+  SetWindowTextA(GetDlgItem(main, 1024), "abc");
+  Key(GetDlgItem(main, 1024), VK_ESCAPE);
+  EXPECT_EQ(kw9.Exit(), 0);
+}
+
+TEST(Kw9Window, CalibrationSwitchShowsItsMessageFirstThenTheHiddenControls) {
+  START_KW9(kw9, "-tamsk");
+  EXPECT_EQ(kw9.Answer(), "Calibration Mode Enabled\n");
+  HWND main = kw9.Main();
+  ASSERT_NE(main, nullptr);
+  for (int id : kCalibrationOnly) EXPECT_TRUE(Visible(GetDlgItem(main, id))) << id;
+  EXPECT_FALSE(Visible(GetDlgItem(main, 1021)));
+  EXPECT_FALSE(Visible(GetDlgItem(main, 1038)));
+  PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(kw9.Exit(), 0);
+}
+
+TEST(Kw9Window, AboutBoxFromTheSystemMenuAndEnterThatValidates) {
+  START_KW9(kw9);
+  HWND main = kw9.Main();
+  ASSERT_NE(main, nullptr);
+  PostMessageA(main, WM_SYSCOMMAND, 16, 0);
+  HWND about = kw9.Find(IsAboutBox);
+  ASSERT_NE(about, nullptr) << "no About box";
+  const std::vector<std::string> lines = StaticTexts(about);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front(), "kw9 Version 1.0");
+  HWND icon = GetWindow(about, GW_CHILD);
+  EXPECT_NE(SendMessageA(icon, STM_GETICON, 0, 0), 0) << "the About box shows the icon";
+  Press(about, IDOK);
+  EXPECT_EQ(WaitFor([about] { return IsWindow(about) ? nullptr : about; }), about);
+  // Enter in a field: an invalid value keeps the window, valid ones end it.
+  HWND store = GetDlgItem(main, 1024);
+  SetWindowTextA(store, "300");
+  Key(store, VK_RETURN);
+  EXPECT_EQ(kw9.Answer(), "Please enter an integer between 1 and 255.");
+  EXPECT_EQ(kw9.Exit(300), -1) << "the window stays";
+  EXPECT_EQ(kw9.Focus(), store);
+  SetWindowTextA(store, "12");
+  Key(store, VK_RETURN);
+  EXPECT_EQ(kw9.Exit(), 0);
+}
+
+// The tracker tests share one simulated tracker and run in this order: the
+// download comes before the tests that overwrite or erase its log memory.
+class Kw9Tracker : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    port_ = Env("KW9_PORT");
+    if (port_ == nullptr) GTEST_SKIP() << "KW9_PORT is not set";
+  }
+  // Starts kw9 and reads the tracker, as every session with it begins.
+  HWND StartAndRead(Kw9& kw9) {
+    HWND main = kw9.Main();
+    if (main == nullptr) return nullptr;
+    SetWindowTextA(GetDlgItem(main, 1013), port_);
+    Press(main, 1000);
+    return WaitForStatus(main, "Read Complete") ? main : nullptr;
+  }
+  static bool WaitForStatus(HWND main, const char* text) {
+    HWND status = GetDlgItem(main, 1026);
+    return WaitFor([&] { return Text(status) == text ? status : nullptr; }) != nullptr;
+  }
+  const char* port_ = nullptr;
+};
+
+bool IsFileDialog(HWND hwnd) {
+  return IsWindowVisible(hwnd) && GetDlgItem(hwnd, 1000) == nullptr &&
+         (GetDlgItem(hwnd, 1152) != nullptr || GetDlgItem(hwnd, 1148) != nullptr);
+}
+bool IsClearFlashDialog(HWND hwnd) {
+  return IsWindowVisible(hwnd) && Text(hwnd) == "Dialog";
+}
+
+std::string FileContents(const std::string& path) {
+  std::string data;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) data.append(buffer, n);
+    std::fclose(f);
+  }
+  return data;
+}
+
+TEST_F(Kw9Tracker, ReadShowsTheTrackerOnTheChosenPort) {
+  START_KW9(kw9);
+  HWND main = kw9.Main();
+  ASSERT_NE(main, nullptr);
+  HWND combo = GetDlgItem(main, 1013);
+  // The list offers the port once it drops down.
+  SendMessageA(combo, CB_SHOWDROPDOWN, TRUE, 0);
+  SendMessageA(combo, CB_SHOWDROPDOWN, FALSE, 0);
+  EXPECT_GE(SendMessageA(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                         reinterpret_cast<LPARAM>(port_)),
+            0);
+  SetWindowTextA(combo, port_);
+  Press(main, 1000);
+  ASSERT_TRUE(WaitForStatus(main, "Read Complete")) << Text(GetDlgItem(main, 1026));
+  EXPECT_EQ(Text(GetDlgItem(main, 1007)), "Model: KLX-TX3");
+  if (const char* shot = Env("KW9_SCREENSHOT")) {
+    RedrawWindow(main, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Sleep(300);
+    EXPECT_TRUE(Screenshot(main, shot)) << shot;
+  }
+  PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(kw9.Exit(), 0);
+}
+
+TEST_F(Kw9Tracker, ReadFlashSavesTheGoldenTrackThroughTheSaveDialog) {
+  const char* work = Env("KW9_WORK");
+  const char* golden = Env("KW9_GOLDEN");
+  if (work == nullptr || golden == nullptr) GTEST_SKIP() << "KW9_WORK, KW9_GOLDEN not set";
+  START_KW9(kw9);
+  HWND main = StartAndRead(kw9);
+  ASSERT_NE(main, nullptr);
+  Press(main, 1003);
+  HWND save = kw9.Find(IsFileDialog);
+  ASSERT_NE(save, nullptr) << "no save dialog";
+  // Typed without its extension: the dialog adds .kml.
+  std::string typed = std::string(work) + "\\window-track";
+  for (char& c : typed) {
+    if (c == '/') c = '\\';  // as a user types a Windows path
+  }
+  HWND name = GetDlgItem(save, 1152) != nullptr ? GetDlgItem(save, 1152) : GetDlgItem(save, 1148);
+  SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
+  Press(save, IDOK);
+  EXPECT_EQ(kw9.Answer(60000), "Done Reading Flash");
+  EXPECT_EQ(SendMessageA(GetDlgItem(main, 1015), PBM_GETRANGE, FALSE, 0), 50);
+  const std::string written = FileContents(typed + ".kml");
+  EXPECT_FALSE(written.empty()) << typed << ".kml";
+  EXPECT_TRUE(written == FileContents(golden)) << "the file differs from " << golden;
+  PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(kw9.Exit(), 0);
+}
+
+TEST_F(Kw9Tracker, FlashTestGoAndClearFlash) {
+  START_KW9(kw9);
+  HWND main = StartAndRead(kw9);
+  ASSERT_NE(main, nullptr);
+  Press(main, 1049);
+  EXPECT_EQ(kw9.Answer(), "I2C Read Test Passed");
+  Press(main, 1004);
+  HWND confirm = kw9.Find(IsClearFlashDialog);
+  ASSERT_NE(confirm, nullptr) << "no erase confirmation";
+  Press(confirm, IDOK);  // CLEAR
+  EXPECT_EQ(kw9.Answer(60000), "Done Clearing Flash");
+  Press(main, 1039);
+  EXPECT_TRUE(WaitForStatus(main, "TX running, Enter a command to stop"));
+  PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(kw9.Exit(), 0);
+}
+
+}  // namespace
