@@ -132,6 +132,7 @@ class Kw9 {
     HWND box = WaitFor([this] { return FindDialog(pi_.dwProcessId, IsMessageBox); }, ms);
     if (box == nullptr) return {};
     std::vector<std::string> texts = StaticTexts(box);
+    lastOwner_ = GetWindow(box, GW_OWNER);
     Press(box, IDOK);
     WaitFor([box] { return IsWindow(box) ? nullptr : box; });
     return texts.empty() ? "" : texts.back();
@@ -143,6 +144,8 @@ class Kw9 {
     GetExitCodeProcess(pi_.hProcess, &code);
     return static_cast<long>(code);
   }
+  // The window that owned the last message box answered.
+  HWND LastOwner() const { return lastOwner_; }
   HWND Focus() {
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
@@ -152,6 +155,7 @@ class Kw9 {
 
  private:
   PROCESS_INFORMATION pi_{};
+  HWND lastOwner_ = nullptr;
 };
 
 #define START_KW9(name, ...)                                                \
@@ -273,6 +277,7 @@ TEST(Kw9Window, StartsInNormalModeWithTheInitialValues) {
   EXPECT_EQ(SendMessageA(GetDlgItem(main, 1015), PBM_GETPOS, 0, 0), 0);
   EXPECT_EQ(SendMessageA(GetDlgItem(main, 1015), PBM_GETRANGE, FALSE, 0), 100);
   EXPECT_EQ(GetDlgCtrlID(kw9.Focus()), 1000) << "Read has the focus";
+  EXPECT_TRUE(GetWindowLongA(main, GWL_EXSTYLE) & WS_EX_APPWINDOW);
   // Esc closes without a word, invalid values or not.
   SetWindowTextA(GetDlgItem(main, 1024), "abc");
   Key(GetDlgItem(main, 1024), VK_ESCAPE);
@@ -310,10 +315,102 @@ TEST(Kw9Window, AboutBoxFromTheSystemMenuAndEnterThatValidates) {
   SetWindowTextA(store, "300");
   Key(store, VK_RETURN);
   EXPECT_EQ(kw9.Answer(), "Please enter an integer between 1 and 255.");
+  EXPECT_EQ(kw9.LastOwner(), main) << "message boxes belong to the main window";
   EXPECT_EQ(kw9.Exit(300), -1) << "the window stays";
   EXPECT_EQ(kw9.Focus(), store);
   SetWindowTextA(store, "12");
   Key(store, VK_RETURN);
+  EXPECT_EQ(kw9.Exit(), 0);
+}
+
+// The program file itself: icon, string and version block as the resource
+// compiler put them there.
+TEST(Kw9Program, CarriesItsIconStringAndVersionBlock) {
+  const char* exe = Env("KW9_EXE");
+  if (exe == nullptr) GTEST_SKIP() << "KW9_EXE is not set";
+  HMODULE module = LoadLibraryExA(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr) << exe;
+  char text[64] = {};
+  LoadStringA(module, 101, text, sizeof text);
+  EXPECT_STREQ(text, "&About kw9...");
+  HRSRC group =
+      FindResourceA(module, MAKEINTRESOURCEA(128), MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+  ASSERT_NE(group, nullptr) << "no icon 128";
+  const auto* dir = static_cast<const BYTE*>(LockResource(LoadResource(module, group)));
+  ASSERT_EQ(dir[4], 2) << "two images";
+  for (int i = 0; i < 2; ++i) {
+    const BYTE* entry = dir + 6 + 14 * i;  // width, height, colours, ...
+    EXPECT_EQ(entry[0], i == 0 ? 32 : 16);
+    EXPECT_EQ(entry[1], i == 0 ? 32 : 16);
+    EXPECT_EQ(entry[2], 16) << "16 colours";
+  }
+  FreeLibrary(module);
+
+  DWORD handle = 0;
+  std::vector<char> block(GetFileVersionInfoSizeA(exe, &handle));
+  ASSERT_FALSE(block.empty());
+  ASSERT_TRUE(GetFileVersionInfoA(exe, 0, static_cast<DWORD>(block.size()), block.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT size = 0;
+  ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &size));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
+  EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
+  WORD* translation = nullptr;
+  ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
+                             reinterpret_cast<void**>(&translation), &size));
+  EXPECT_EQ(translation[0], 0x0409);
+  EXPECT_EQ(translation[1], 0x04B0);
+  const struct {
+    const char* name;
+    const char* value;
+  } strings[] = {
+      {"FileVersion", "1, 0, 0, 1"},   {"ProductVersion", "1, 0, 0, 1"},   {"InternalName", "kw9"},
+      {"OriginalFilename", "kw9.EXE"}, {"ProductName", "kw9 Application"}, {"CompanyName", ""},
+      {"LegalTrademarks", ""}};
+  for (const auto& entry : strings) {
+    char* value = nullptr;
+    const std::string path = std::string("\\StringFileInfo\\040904B0\\") + entry.name;
+    ASSERT_TRUE(VerQueryValueA(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &size))
+        << entry.name;
+    EXPECT_STREQ(size > 0 ? value : "", entry.value) << entry.name;
+  }
+}
+
+bool IsFileDialog(HWND hwnd);
+// Types a Windows path into the open or save dialog that comes up, and
+// confirms it.
+bool ChooseFile(Kw9& kw9, std::string path);
+
+TEST(Kw9Window, FixKmlRepairsTheChosenFileThroughTheTwoDialogs) {
+  START_KW9(kw9);
+  HWND main = kw9.Main();
+  ASSERT_NE(main, nullptr);
+  char folder[MAX_PATH] = {};
+  GetTempPathA(sizeof folder, folder);
+  const std::string input =
+      std::string(folder) + "kw9-fix-in-" + std::to_string(GetCurrentProcessId()) + ".kml";
+  const std::string output = input.substr(0, input.size() - 4) + "-out.kml";
+  FILE* f = std::fopen(input.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs("<coordinates>, 7.1, 50.2\n", f);
+  std::fclose(f);
+  Press(main, 1055);
+  EXPECT_EQ(kw9.Answer(), "First select an input file");
+  ASSERT_TRUE(ChooseFile(kw9, input));
+  EXPECT_EQ(kw9.Answer(), "Now select an output file");
+  ASSERT_TRUE(ChooseFile(kw9, output));
+  EXPECT_EQ(kw9.Answer(), "KML file fixed");
+  std::string repaired;
+  if (FILE* in = std::fopen(output.c_str(), "rb")) {
+    char line[128] = {};
+    if (std::fgets(line, sizeof line, in) != nullptr) repaired = line;
+    std::fclose(in);
+  }
+  EXPECT_EQ(repaired, "<coordinates>7.1,50.2\r\n");
+  DeleteFileA(input.c_str());
+  DeleteFileA(output.c_str());
+  PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
   EXPECT_EQ(kw9.Exit(), 0);
 }
 
@@ -346,6 +443,19 @@ bool IsFileDialog(HWND hwnd) {
 }
 bool IsClearFlashDialog(HWND hwnd) {
   return IsWindowVisible(hwnd) && Text(hwnd) == "Dialog";
+}
+
+bool ChooseFile(Kw9& kw9, std::string path) {
+  HWND dialog = kw9.Find(IsFileDialog);
+  if (dialog == nullptr) return false;
+  for (char& c : path) {
+    if (c == '/') c = '\\';  // as a user types a Windows path
+  }
+  HWND name =
+      GetDlgItem(dialog, 1152) != nullptr ? GetDlgItem(dialog, 1152) : GetDlgItem(dialog, 1148);
+  SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  Press(dialog, IDOK);
+  return WaitFor([dialog] { return IsWindow(dialog) ? nullptr : dialog; }) != nullptr;
 }
 
 std::string FileContents(const std::string& path) {
@@ -390,21 +500,78 @@ TEST_F(Kw9Tracker, ReadFlashSavesTheGoldenTrackThroughTheSaveDialog) {
   HWND main = StartAndRead(kw9);
   ASSERT_NE(main, nullptr);
   Press(main, 1003);
-  HWND save = kw9.Find(IsFileDialog);
-  ASSERT_NE(save, nullptr) << "no save dialog";
   // Typed without its extension: the dialog adds .kml.
-  std::string typed = std::string(work) + "\\window-track";
-  for (char& c : typed) {
-    if (c == '/') c = '\\';  // as a user types a Windows path
-  }
-  HWND name = GetDlgItem(save, 1152) != nullptr ? GetDlgItem(save, 1152) : GetDlgItem(save, 1148);
-  SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
-  Press(save, IDOK);
+  const std::string typed = std::string(work) + "/window-track";
+  ASSERT_TRUE(ChooseFile(kw9, typed)) << "no save dialog";
   EXPECT_EQ(kw9.Answer(60000), "Done Reading Flash");
   EXPECT_EQ(SendMessageA(GetDlgItem(main, 1015), PBM_GETRANGE, FALSE, 0), 50);
   const std::string written = FileContents(typed + ".kml");
   EXPECT_FALSE(written.empty()) << typed << ".kml";
   EXPECT_TRUE(written == FileContents(golden)) << "the file differs from " << golden;
+  PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(kw9.Exit(), 0);
+}
+
+TEST_F(Kw9Tracker, ClosingDuringADownloadEndsItAndLeavesNoFile) {
+  const char* work = Env("KW9_WORK");
+  if (work == nullptr) GTEST_SKIP() << "KW9_WORK is not set";
+  START_KW9(kw9);
+  HWND main = StartAndRead(kw9);
+  ASSERT_NE(main, nullptr);
+  Press(main, 1003);
+  const std::string target = std::string(work) + "/closed-track.kml";
+  ASSERT_TRUE(ChooseFile(kw9, target));
+  HWND bar = GetDlgItem(main, 1015);
+  ASSERT_NE(WaitFor([bar] { return SendMessageA(bar, PBM_GETPOS, 0, 0) > 2 ? bar : nullptr; }),
+            nullptr)
+      << "the download never got going";
+  PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(kw9.Exit(), 0) << "the window waits for its worker, then the program ends";
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((target + "*").c_str(), &found);
+  EXPECT_EQ(search, INVALID_HANDLE_VALUE)
+      << "a cut-short download left " << (search != INVALID_HANDLE_VALUE ? found.cFileName : "");
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+}
+
+TEST_F(Kw9Tracker, WriteRefusesAnInvalidFieldAndWritesAValidOne) {
+  START_KW9(kw9);
+  HWND main = StartAndRead(kw9);
+  ASSERT_NE(main, nullptr);
+  HWND store = GetDlgItem(main, 1024);
+  SetWindowTextA(store, "300");
+  Press(main, 1001);
+  EXPECT_EQ(kw9.Answer(), "Please enter an integer between 1 and 255.");
+  EXPECT_EQ(kw9.Focus(), store);
+  EXPECT_EQ(Text(GetDlgItem(main, 1026)), "Read Complete") << "nothing was written";
+  SetWindowTextA(store, "33");
+  Press(main, 1001);
+  EXPECT_TRUE(WaitForStatus(main, "Write Complete"));
+  SetWindowTextA(store, "1");
+  Press(main, 1000);
+  EXPECT_TRUE(WaitForStatus(main, "Read Complete"));
+  EXPECT_EQ(Text(store), "33") << "the tracker kept the written value";
+  PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(kw9.Exit(), 0);
+}
+
+TEST_F(Kw9Tracker, UpdateInCalibrationModeCommitsTheRadioAndTheSerialNumber) {
+  START_KW9(kw9, "-tamsk");
+  EXPECT_EQ(kw9.Answer(), "Calibration Mode Enabled\n");
+  HWND main = StartAndRead(kw9);
+  ASSERT_NE(main, nullptr);
+  SetWindowTextA(GetDlgItem(main, 1018), "1234");  // ATID
+  SetWindowTextA(GetDlgItem(main, 1009), "4321");  // serial number
+  Press(main, 1002);
+  EXPECT_EQ(kw9.Answer(), "Committing Data\n");
+  SetWindowTextA(GetDlgItem(main, 1018), "");
+  SetWindowTextA(GetDlgItem(main, 1009), "0");
+  Press(main, 1000);
+  EXPECT_TRUE(WaitForStatus(main, "Read Complete"));
+  // The identity written reads back whole.
+  EXPECT_EQ(Text(GetDlgItem(main, 1012)), "Vendor ID 1234");
+  EXPECT_EQ(Text(GetDlgItem(main, 1050)), "Serial #: 4321");
+  EXPECT_EQ(Text(GetDlgItem(main, 1009)), "4321");
   PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
   EXPECT_EQ(kw9.Exit(), 0);
 }
