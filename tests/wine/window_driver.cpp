@@ -122,8 +122,9 @@ class Kw9 {
   }
   bool Started() const { return pi_.hProcess != nullptr; }
   HWND Main() {
-    return WaitFor([this] { return FindDialog(pi_.dwProcessId, IsMainWindow); });
+    return WaitFor([this] { return VisibleMain(); });
   }
+  HWND VisibleMain() { return FindDialog(pi_.dwProcessId, IsMainWindow); }
   HWND Find(bool (*accept)(HWND)) {
     return WaitFor([&] { return FindDialog(pi_.dwProcessId, accept); });
   }
@@ -259,16 +260,49 @@ TEST(Kw9Window, StartsInNormalModeWithTheInitialValues) {
   for (int id : {1000, 1001, 1003, 1004, 1039, 1049, 1055}) {
     EXPECT_TRUE(Visible(GetDlgItem(main, id))) << id;
   }
+  // Every control's text at start: the bound ones show their members.
   const struct {
     int id;
     const char* text;
-  } initial[] = {{1026, "Ready"},    {1024, "1"},
-                 {1027, "1"},        {1047, "0"},
-                 {1009, "0"},        {1007, "Model:"},
-                 {1016, ""},         {1013, ""},
-                 {1008, "vBattery"}, {1048, "Version 020 8/09/2013"},
-                 {1051, "Dest:"},    {1050, "serial #"},
-                 {1034, ""}};
+  } initial[] = {
+      {1026, "Ready"},
+      {1024, "1"},
+      {1027, "1"},
+      {1047, "0"},
+      {1009, "0"},
+      {1034, ""},
+      {1013, ""},
+      {1007, "Model:"},
+      {1006, "Version:"},
+      {1008, "vBattery"},
+      {1011, "Hopping Channel:"},
+      {1010, "Serial No:"},
+      {1012, "Vendor ID"},
+      {1014, "Address Mask"},
+      {1016, ""},
+      {1048, "Version 020 8/09/2013"},
+      {1050, "serial #"},
+      {1051, "Dest:"},
+      {1017, ""},
+      {1018, ""},
+      {1019, ""},
+      {1028, ""},
+      {1025, ""},
+      {1029, ""},
+      {1030, ""},
+      {1000, "Read"},
+      {1001, "Write"},
+      {1002, "Update"},
+      {1003, "Read Flash"},
+      {1004, "Clear Flash"},
+      {1039, "Go!"},
+      {1049, "Flash Test"},
+      {1055, "Fix KML"},
+      {1020, "Wrap Mem"},
+      {1023, "Enable $KLXTX"},
+      {1042, "Ser#"},
+      {1054, "ATRR"},
+  };
   for (const auto& c : initial) EXPECT_EQ(Text(GetDlgItem(main, c.id)), c.text) << c.id;
   for (int id : {1020, 1021, 1022, 1023, 1035, 1036, 1037, 1038}) {
     EXPECT_EQ(SendMessageA(GetDlgItem(main, id), BM_GETCHECK, 0, 0), BST_UNCHECKED) << id;
@@ -286,6 +320,8 @@ TEST(Kw9Window, StartsInNormalModeWithTheInitialValues) {
 
 TEST(Kw9Window, CalibrationSwitchShowsItsMessageFirstThenTheHiddenControls) {
   START_KW9(kw9, "-tamsk");
+  ASSERT_NE(kw9.Find(IsMessageBox), nullptr) << "no message box";
+  EXPECT_EQ(kw9.VisibleMain(), nullptr) << "the window shows only after the message";
   EXPECT_EQ(kw9.Answer(), "Calibration Mode Enabled\n");
   HWND main = kw9.Main();
   ASSERT_NE(main, nullptr);
