@@ -147,11 +147,20 @@ class Kw9 {
   }
   // The window that owned the last message box answered.
   HWND LastOwner() const { return lastOwner_; }
-  HWND Focus() {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(pi_.dwThreadId, &info);
-    return info.hwndFocus;
+  // The focus moves back only once the box's window is gone and the main
+  // window is active again, so it is waited for; the last one seen is given.
+  HWND Focus(HWND expected) {
+    HWND focus = nullptr;
+    WaitFor(
+        [&] {
+          GUITHREADINFO info{};
+          info.cbSize = sizeof info;
+          GetGUIThreadInfo(pi_.dwThreadId, &info);
+          focus = info.hwndFocus;
+          return focus == expected ? focus : nullptr;
+        },
+        5000);
+    return focus;
   }
 
  private:
@@ -310,7 +319,7 @@ TEST(Kw9Window, StartsInNormalModeWithTheInitialValues) {
   EXPECT_EQ(SendMessageA(GetDlgItem(main, 1013), CB_GETCOUNT, 0, 0), 0);
   EXPECT_EQ(SendMessageA(GetDlgItem(main, 1015), PBM_GETPOS, 0, 0), 0);
   EXPECT_EQ(SendMessageA(GetDlgItem(main, 1015), PBM_GETRANGE, FALSE, 0), 100);
-  EXPECT_EQ(GetDlgCtrlID(kw9.Focus()), 1000) << "Read has the focus";
+  EXPECT_EQ(kw9.Focus(GetDlgItem(main, 1000)), GetDlgItem(main, 1000)) << "Read has the focus";
   EXPECT_TRUE(GetWindowLongA(main, GWL_EXSTYLE) & WS_EX_APPWINDOW);
   // Esc closes without a word, invalid values or not.
   SetWindowTextA(GetDlgItem(main, 1024), "abc");
@@ -353,7 +362,7 @@ TEST(Kw9Window, AboutBoxFromTheSystemMenuAndEnterThatValidates) {
   EXPECT_EQ(kw9.Answer(), "Please enter an integer between 1 and 255.");
   EXPECT_EQ(kw9.LastOwner(), main) << "message boxes belong to the main window";
   EXPECT_EQ(kw9.Exit(300), -1) << "the window stays";
-  EXPECT_EQ(kw9.Focus(), store);
+  EXPECT_EQ(kw9.Focus(store), store);
   SetWindowTextA(store, "12");
   Key(store, VK_RETURN);
   EXPECT_EQ(kw9.Exit(), 0);
@@ -578,7 +587,7 @@ TEST_F(Kw9Tracker, WriteRefusesAnInvalidFieldAndWritesAValidOne) {
   SetWindowTextA(store, "300");
   Press(main, 1001);
   EXPECT_EQ(kw9.Answer(), "Please enter an integer between 1 and 255.");
-  EXPECT_EQ(kw9.Focus(), store);
+  EXPECT_EQ(kw9.Focus(store), store);
   EXPECT_EQ(Text(GetDlgItem(main, 1026)), "Read Complete") << "nothing was written";
   SetWindowTextA(store, "33");
   Press(main, 1001);
