@@ -2,10 +2,13 @@
 """Draws kw9's icon: a map pin over a dotted track, in the 16 standard
 colours, as one .ico with a 32x32 and a 16x16 image.
 
-    python3 tools/draw_icon.py app/res/kw9.ico
+    python3 tools/draw_icon.py app/res/kw9.ico [app/res/kw9.png]
+
+The optional PNG is the 32x32 image for the Linux desktop's menus.
 """
 import struct
 import sys
+import zlib
 
 # The standard 16-colour palette, as RGB.
 PALETTE = [
@@ -106,6 +109,27 @@ def image(art):
     return size, header + palette + bytes(xor) + bytes(mask)
 
 
+def png(art):
+    lines = rows(art)
+    size = len(lines)
+    raw = bytearray()
+    for line in lines:
+        raw.append(0)  # no filter
+        for c in line:
+            if c == ".":
+                raw += bytes((0, 0, 0, 0))
+            else:
+                raw += bytes(PALETTE[COLOURS[c]]) + b"\xff"
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)  # 8-bit RGBA
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+            chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
+
+
 def main():
     images = [image(ICON32), image(ICON16)]
     out = bytearray(struct.pack("<HHH", 0, 1, len(images)))
@@ -117,6 +141,9 @@ def main():
         out += data
     with open(sys.argv[1], "wb") as f:
         f.write(out)
+    if len(sys.argv) > 2:
+        with open(sys.argv[2], "wb") as f:
+            f.write(png(ICON32))
 
 
 if __name__ == "__main__":

@@ -23,14 +23,11 @@
 
 #include "platform/ui/backend.h"
 #include "platform/ui/framework.h"
+#include "platform/ui/progress_state.h"
 
 namespace ui {
 
 class ScriptedBackend;
-
-struct ProgressState {
-  int lower = 0, upper = 100, step = 10, position = 0;
-};
 
 class ScriptedWindow final : public Window {
  public:
@@ -118,7 +115,6 @@ class ScriptedWindow final : public Window {
   };
   Control* Find(int id);
   const Control* Find(int id) const;
-  intptr_t HandleProgress(Control& c, unsigned message, uintptr_t wParam, intptr_t lParam);
 
   ScriptedBackend& backend_;
   CDialog& dialog_;

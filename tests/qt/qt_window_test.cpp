@@ -1,0 +1,642 @@
+// The kw9 window on the Qt backend against trackersim over a pseudo-terminal:
+// mouse clicks and key presses on the real widgets, message boxes, file
+// dialogs and the erase confirmation answered as a user answers them.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/resources.h"
+#include "app/tracker_dlg.h"
+#include "platform/os/os.h"
+#include "platform/ui/native_backend.h"
+#include "tests/support/dialog_harness.h"
+#include "tests/support/trackersim_process.h"
+#include "tracklog/log_download.h"
+
+namespace {
+
+using testing_support::TrackersimProcess;
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+QDialog* ShownDialog(int templateId) {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w->isVisible() && w->objectName() == QStringLiteral("dialog%1").arg(templateId)) {
+      return qobject_cast<QDialog*>(w);
+    }
+  }
+  return nullptr;
+}
+
+template <class W = QWidget>
+W* Control(QWidget& dialog, int id) {
+  return dialog.findChild<W*>(QString::number(id), Qt::FindDirectChildrenOnly);
+}
+
+// What the user sees in a control.
+std::string Shown(QWidget* w) {
+  if (auto* label = qobject_cast<QLabel*>(w)) return label->text().toStdString();
+  if (auto* button = qobject_cast<QAbstractButton*>(w)) return button->text().toStdString();
+  if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text().toStdString();
+  if (auto* combo = qobject_cast<QComboBox*>(w)) return combo->currentText().toStdString();
+  return "(no such control)";
+}
+
+// A key as the keyboard delivers it: to the window's focus widget.
+void Key(QWidget& window, Qt::Key key) {
+  QWidget* focus = window.focusWidget();
+  QTest::keyClick(focus != nullptr ? focus : &window, key);
+}
+
+struct Box {
+  std::string text, title, owner;
+  QMessageBox::Icon icon;
+  int buttons;
+  bool modal, mainShown;
+};
+struct FileDialogSeen {
+  bool save;
+  QStringList filters;
+  bool confirmsOverwrite;
+};
+
+// Answers what the window puts up, every 20 ms: message boxes with OK, file
+// dialogs with the next path (Esc when none is left), the context menu with
+// menuChoice, other dialogs by handler. An answer may open a modal loop of
+// its own (a file dialog's overwrite question, the About box from the menu),
+// and a timer does not fire inside its own slot: answers run from a timer of
+// their own, each window is answered once.
+class Answerer {
+ public:
+  Answerer() {
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
+    timer_.start(20);
+  }
+  std::vector<Box> boxes;
+  std::vector<std::string> overwriteQuestions;
+  std::vector<FileDialogSeen> fileDialogs;
+  std::deque<std::string> files;
+  std::string menuChoice;
+  std::vector<std::string> menuSeen;  // "-" for a separator
+  std::map<int, std::function<void(QDialog&)>> dialogs;
+
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> texts;
+    for (const Box& b : boxes) texts.push_back(b.text);
+    return texts;
+  }
+  bool WaitForBox(const std::string& text, int ms = 20000) {
+    return QTest::qWaitFor(
+        [&] {
+          for (const Box& b : boxes) {
+            if (b.text == text) return true;
+          }
+          return false;
+        },
+        ms);
+  }
+
+ private:
+  bool Answered(QWidget* w) {
+    std::erase_if(answered_, [](const QPointer<QWidget>& p) { return p.isNull(); });
+    return std::find(answered_.begin(), answered_.end(), w) != answered_.end();
+  }
+  void Answer(QWidget* w, const std::function<void()>& answer) {
+    answered_.emplace_back(w);
+    QTimer::singleShot(0, w, answer);
+  }
+
+  void Tick() {
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget* w : windows) {
+      auto* box = qobject_cast<QMessageBox*>(w);
+      if (box == nullptr || !box->isVisible() || Answered(box)) continue;
+      if (qobject_cast<QFileDialog*>(box->parentWidget()) != nullptr) {
+        overwriteQuestions.push_back(box->text().toStdString());
+        Answer(box, [box] { QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton); });
+        return;
+      }
+      boxes.push_back({box->text().toStdString(), box->windowTitle().toStdString(),
+                       box->parentWidget() ? box->parentWidget()->objectName().toStdString() : "",
+                       box->icon(), static_cast<int>(box->buttons().size()),
+                       box->windowModality() != Qt::NonModal,
+                       ShownDialog(IDD_TRACKER_DIALOG) != nullptr});
+      Answer(box, [box] { QTest::mouseClick(box->buttons().value(0), Qt::LeftButton); });
+      return;
+    }
+    for (QWidget* w : windows) {
+      auto* dialog = qobject_cast<QFileDialog*>(w);
+      if (dialog == nullptr || !dialog->isVisible() || Answered(dialog)) continue;
+      fileDialogs.push_back({dialog->acceptMode() == QFileDialog::AcceptSave, dialog->nameFilters(),
+                             !dialog->testOption(QFileDialog::DontConfirmOverwrite)});
+      auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      if (files.empty() || name == nullptr) {
+        Answer(dialog, [dialog] { QTest::keyClick(dialog, Qt::Key_Escape); });
+        return;
+      }
+      const QString path = QString::fromStdString(files.front());
+      files.pop_front();
+      Answer(dialog, [name, path] {
+        name->setText(path);
+        QTest::keyClick(name, Qt::Key_Return);
+      });
+      return;
+    }
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (menu != nullptr && !Answered(menu)) {
+      menuSeen.clear();
+      QAction* chosen = nullptr;
+      for (QAction* a : menu->actions()) {
+        menuSeen.push_back(a->isSeparator() ? "-" : a->text().toStdString());
+        if (a->text().toStdString() == menuChoice) chosen = a;
+      }
+      const QPoint at = chosen != nullptr ? menu->actionGeometry(chosen).center() : QPoint();
+      Answer(menu, [menu, at] {
+        at.isNull() ? QTest::keyClick(menu, Qt::Key_Escape)
+                    : QTest::mouseClick(menu, Qt::LeftButton, {}, at);
+      });
+      return;
+    }
+    for (auto& [id, handler] : dialogs) {
+      QDialog* dialog = ShownDialog(id);
+      if (dialog == nullptr || Answered(dialog)) continue;
+      Answer(dialog, [dialog, &handler = handler] { handler(*dialog); });
+      return;
+    }
+  }
+  QTimer timer_;
+  std::vector<QPointer<QWidget>> answered_;
+};
+
+// Every visible control shows its whole text within its own rectangle, and
+// no two overlap.
+void ExpectLayoutFits(QDialog& dialog) {
+  SCOPED_TRACE(dialog.objectName().toStdString());
+  std::vector<QWidget*> shown;
+  for (QWidget* w : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (w->isVisible()) shown.push_back(w);
+  }
+  ASSERT_FALSE(shown.empty());
+  for (QWidget* w : shown) {
+    SCOPED_TRACE(w->objectName().toStdString() + " \"" + Shown(w) + "\"");
+    EXPECT_TRUE(dialog.rect().contains(w->geometry())) << "outside the window";
+    // Text is laid out in fractions of a pixel: a word wraps (onto a line
+    // the control has no room for) as soon as it overshoots by one.
+    const QFontMetricsF fm(w->font());
+    const QStyle* style = w->style();
+    const int frame = 2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, w);
+    double needed = 0, neededHeight = std::floor(fm.height());
+    if (auto* button = qobject_cast<QPushButton*>(w)) {
+      // The text and the style's margins; not the style's cosmetic minimum.
+      needed = fm.horizontalAdvance(button->text()) + frame +
+               style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w);
+    } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
+      // What is drawn: the indicator, its spacing, the text.
+      needed = style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, w) +
+               style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, w) +
+               fm.horizontalAdvance(box->text());
+      neededHeight = std::max<double>(neededHeight,
+                                      style->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, w));
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+      const bool icon = !label->pixmap().isNull();
+      needed = icon ? label->pixmap().width() : fm.horizontalAdvance(label->text());
+      if (icon) neededHeight = label->pixmap().height();
+    } else if (qobject_cast<QLineEdit*>(w) != nullptr || qobject_cast<QComboBox*>(w) != nullptr) {
+      neededHeight += frame;  // edits scroll sideways: only one line must fit
+    }
+    EXPECT_LE(needed, w->width());
+    EXPECT_LE(neededHeight, w->height());
+  }
+  for (size_t i = 0; i < shown.size(); ++i) {
+    for (size_t j = i + 1; j < shown.size(); ++j) {
+      EXPECT_FALSE(shown[i]->geometry().intersects(shown[j]->geometry()))
+          << shown[i]->objectName().toStdString() << " and "
+          << shown[j]->objectName().toStdString();
+    }
+  }
+}
+
+class QtWindowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    testing_support::ResetToolState();
+    char pattern[] = "/tmp/kw9_qt_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    // Whatever box came up, it came up as the tool's message box.
+    const std::string program =
+        QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
+    for (const Box& b : answerer.boxes) {
+      SCOPED_TRACE(b.text);
+      EXPECT_EQ(b.title, program);
+      EXPECT_EQ(b.owner, "dialog102");
+      EXPECT_EQ(b.icon, QMessageBox::Warning);
+      EXPECT_EQ(b.buttons, 1);
+      EXPECT_TRUE(b.modal);
+    }
+    dlg.reset();
+    testing_support::ResetToolState();
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  void StartTracker(const std::vector<std::string>& options = {"--size", "64"}) {
+    sim.emplace(options);
+    ASSERT_TRUE(sim->Running());
+  }
+
+  // Runs the main window; the script acts once the window is up and ends by
+  // closing it. Returns what DoModal returned.
+  int Run(const std::string& commandLine, const std::function<void(QDialog&)>& script) {
+    platform::SetCommandLine(commandLine);
+    dlg = std::make_unique<CTrackerDlg>();
+    ui::SetMainWindow(dlg.get());
+    QTimer start;
+    QObject::connect(&start, &QTimer::timeout, [&] {
+      QDialog* main = ShownDialog(IDD_TRACKER_DIALOG);
+      if (main == nullptr || QApplication::activeModalWidget() != main) return;
+      start.stop();
+      script(*main);
+      if (main->isVisible()) {
+        ADD_FAILURE() << "the script left the window open";
+        dlg->EndDialog(-1);
+      }
+    });
+    start.start(20);
+    const int result = dlg->DoModal();
+    ui::SetMainWindow(nullptr);
+    return result;
+  }
+
+  static void Click(QDialog& main, int id) {
+    QWidget* w = Control(main, id);
+    ASSERT_NE(w, nullptr) << id;
+    ASSERT_TRUE(w->isVisible()) << id;
+    QTest::mouseClick(w, Qt::LeftButton);
+  }
+
+  static void Type(QDialog& main, int id, const std::string& text) {
+    auto* edit = Control<QLineEdit>(main, id);
+    if (auto* combo = Control<QComboBox>(main, id)) edit = combo->lineEdit();
+    ASSERT_NE(edit, nullptr) << id;
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, QString::fromStdString(text));
+  }
+
+  void Read(QDialog& main) {
+    Type(main, 1013, sim->Device());
+    Click(main, 1000);
+    ASSERT_EQ(Shown(Control(main, 1026)), "Read Complete");
+  }
+
+  Answerer answerer;
+  std::optional<TrackersimProcess> sim;
+  std::unique_ptr<CTrackerDlg> dlg;
+
+ private:
+  std::string dir_;
+};
+
+bool IsTabStop(ui::ControlKind kind) {
+  return kind != ui::ControlKind::kLabel && kind != ui::ControlKind::kProgress &&
+         kind != ui::ControlKind::kIcon;
+}
+
+TEST_F(QtWindowTest, StartsInEitherModeWithTheRightControlsFocusAndTabOrder) {
+  struct Case {
+    const char* commandLine;
+    std::vector<std::string> boxes;
+    bool calibration;
+  };
+  const Case cases[] = {{"kw9", {}, false}, {"kw9 -tamsk", {"Calibration Mode Enabled\n"}, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.commandLine);
+    testing_support::ResetToolState();
+    answerer.boxes.clear();
+    const int result = Run(c.commandLine, [&](QDialog& main) {
+      EXPECT_EQ(main.windowTitle(), "kw9");
+      EXPECT_EQ(main.minimumSize(), main.maximumSize()) << "fixed size";
+      for (int id : kCalibrationControls)
+        EXPECT_EQ(Control(main, id)->isVisible(), c.calibration) << id;
+      for (int id : {1021, 1038}) EXPECT_FALSE(Control(main, id)->isVisible()) << id;
+      // Tab goes round the visible tab stops in table order, from Read.
+      std::vector<std::string> expected, got;
+      for (const ui::ControlTemplate& t : FindDialogTemplate(IDD_TRACKER_DIALOG).controls) {
+        if (IsTabStop(t.kind) && Control(main, t.id)->isVisible())
+          expected.push_back(std::to_string(t.id));
+      }
+      for (size_t i = 0; i < expected.size(); ++i) {
+        QWidget* focus = main.focusWidget();
+        while (focus != nullptr && focus->parentWidget() != &main) focus = focus->parentWidget();
+        got.push_back(focus != nullptr ? focus->objectName().toStdString() : "(none)");
+        Key(main, Qt::Key_Tab);
+      }
+      EXPECT_EQ(got, expected);
+      EXPECT_EQ(main.focusWidget(), Control(main, 1000)) << "round to Read again";
+      main.close();
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(answerer.Texts(), c.boxes);
+    for (const Box& b : answerer.boxes) EXPECT_FALSE(b.mainShown) << "the message comes first";
+  }
+}
+
+TEST_F(QtWindowTest, ReadShowsTheTrackerAndTheListDropsDownWithThePorts) {
+  StartTracker();
+  Run("kw9", [&](QDialog& main) {
+    auto* combo = Control<QComboBox>(main, 1013);
+    dlg->GetWindow()->ComboAdd(1013, "ZZZ stale entry");
+    Type(main, 1013, sim->Device());
+    QStyleOptionComboBox option;
+    option.initFrom(combo);
+    option.editable = true;
+    option.subControls = QStyle::SC_All;
+    const QRect arrow = combo->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                       QStyle::SC_ComboBoxArrow, combo);
+    QTest::mouseClick(combo, Qt::LeftButton, {}, arrow.center());
+    EXPECT_EQ(combo->findText("ZZZ stale entry"), -1) << "the list was not filled on opening";
+    for (int i = 0; i < combo->count(); ++i) EXPECT_TRUE(combo->itemText(i).startsWith("COM"));
+    combo->hidePopup();
+    EXPECT_EQ(combo->currentText().toStdString(), sim->Device());
+    Read(main);
+    const struct {
+      int id;
+      const char* text;
+    } shown[] = {{1007, "Model: KLX-TX3"}, {1050, "Serial #: 2417"}, {1024, "10"}};
+    for (const auto& s : shown) EXPECT_EQ(Shown(Control(main, s.id)), s.text) << s.id;
+    Key(main, Qt::Key_Escape);
+  });
+  EXPECT_EQ(answerer.Texts(), std::vector<std::string>{});
+}
+
+TEST_F(QtWindowTest, WriteRefusesAnInvalidFieldThenWritesWhatWasTypedAndClicked) {
+  StartTracker();
+  Run("kw9", [&](QDialog& main) {
+    Read(main);
+    Type(main, 1024, "300");
+    Click(main, 1001);
+    EXPECT_EQ(answerer.Texts(),
+              std::vector<std::string>{"Please enter an integer between 1 and 255."});
+    EXPECT_TRUE(main.isVisible());
+    EXPECT_EQ(main.focusWidget(), Control(main, 1024));
+    EXPECT_EQ(Control<QLineEdit>(main, 1024)->selectedText(), "300");
+    EXPECT_EQ(Shown(Control(main, 1026)), "Read Complete") << "nothing was written";
+    Type(main, 1024, "33");
+    const bool nmea = Control<QCheckBox>(main, 1022)->isChecked();
+    Click(main, 1022);
+    Click(main, 1001);
+    EXPECT_EQ(Shown(Control(main, 1026)), "Write Complete");
+    Type(main, 1024, "1");
+    Click(main, 1022);
+    Read(main);
+    EXPECT_EQ(Shown(Control(main, 1024)), "33") << "the tracker kept the written value";
+    EXPECT_NE(Control<QCheckBox>(main, 1022)->isChecked(), nmea);
+    Key(main, Qt::Key_Escape);
+  });
+  EXPECT_EQ(answerer.boxes.size(), 1u);
+}
+
+TEST_F(QtWindowTest, UpdateInCalibrationModeCommitsTheRadioAndTheSerialNumber) {
+  StartTracker();
+  Run("kw9 -tamsk", [&](QDialog& main) {
+    Read(main);
+    Type(main, 1018, "1234");
+    Type(main, 1009, "4321");
+    Click(main, 1002);
+    Type(main, 1018, "");
+    Type(main, 1009, "0");
+    Read(main);
+    EXPECT_EQ(Shown(Control(main, 1012)), "Vendor ID 1234");
+    EXPECT_EQ(Shown(Control(main, 1050)), "Serial #: 4321");
+    Key(main, Qt::Key_Escape);
+  });
+  EXPECT_EQ(answerer.Texts(),
+            (std::vector<std::string>{"Calibration Mode Enabled\n", "Committing Data\n"}));
+}
+
+TEST_F(QtWindowTest, ReadFlashSavesTheGoldenTrackWithProgressOnTheWay) {
+  StartTracker();
+  // Typed without its extension onto a file that is there: the dialog adds
+  // .kml and asks before replacing it.
+  std::ofstream(Path("track.kml")) << "yesterday";
+  answerer.files = {Path("track")};
+  std::set<int> positions;
+  Run("kw9", [&](QDialog& main) {
+    Read(main);
+    Click(main, 1003);
+    auto* bar = Control<QProgressBar>(main, 1015);
+    const bool done = QTest::qWaitFor(
+        [&] {
+          positions.insert(bar->value());
+          return !answerer.boxes.empty() && workerBusy == 0;
+        },
+        60000);
+    EXPECT_TRUE(done) << "no end of the download";
+    EXPECT_EQ(bar->maximum(), 50);
+    // Cancelled: nothing happens.
+    Click(main, 1003);
+    Key(main, Qt::Key_Escape);
+  });
+  EXPECT_EQ(answerer.Texts(), std::vector<std::string>{"Done Reading Flash"});
+  ASSERT_EQ(answerer.fileDialogs.size(), 2u);
+  EXPECT_TRUE(answerer.fileDialogs[0].save);
+  EXPECT_TRUE(answerer.fileDialogs[0].confirmsOverwrite);
+  EXPECT_EQ(answerer.fileDialogs[0].filters, QStringList({"KML Files (*.kml)", "All Files (*)"}));
+  EXPECT_EQ(answerer.overwriteQuestions.size(), 1u);
+  EXPECT_GT(positions.size(), 10u) << "the bar moved while the worker read";
+  const std::string golden = Slurp(KW9_GOLDEN_DIR "/track64.kml");
+  ASSERT_FALSE(golden.empty());
+  EXPECT_TRUE(Slurp(Path("track.kml")) == golden) << "differs from track64.kml";
+}
+
+// The close box mid-download: the worker is stopped and waited for, and the
+// half-written file goes with it.
+TEST_F(QtWindowTest, ClosingDuringADownloadStopsItAndLeavesNoFile) {
+  StartTracker();
+  answerer.files = {Path("gone.kml")};
+  const int result = Run("kw9", [&](QDialog& main) {
+    Read(main);
+    Click(main, 1003);
+    auto* bar = Control<QProgressBar>(main, 1015);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->value() > 2; }, 20000)) << "no download";
+    main.close();
+  });
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_EQ(workerBusy, 0);
+  EXPECT_TRUE(answerer.boxes.empty()) << answerer.Texts().front();
+  EXPECT_TRUE(std::filesystem::is_empty(Path(""))) << "a file was left behind";
+}
+
+TEST_F(QtWindowTest, FlashTestClearFlashAfterItsConfirmationAndGo) {
+  StartTracker({"--size", "64", "--erase-ms", "300"});
+  std::deque<Qt::Key> confirm = {Qt::Key_Escape, Qt::Key_Return};
+  std::vector<std::string> confirmTitles;
+  answerer.dialogs[IDD_CLEAR_FLASH] = [&](QDialog& dialog) {
+    confirmTitles.push_back(dialog.windowTitle().toStdString());
+    if (confirmTitles.size() == 1) ExpectLayoutFits(dialog);
+    Key(dialog, confirm.empty() ? Qt::Key_Escape : confirm.front());
+    if (!confirm.empty()) confirm.pop_front();
+  };
+  Run("kw9", [&](QDialog& main) {
+    Read(main);
+    Click(main, 1049);
+    Click(main, 1004);  // Esc: kept
+    Click(main, 1004);  // Enter: CLEAR
+    EXPECT_TRUE(answerer.WaitForBox("Done Clearing Flash"));
+    EXPECT_TRUE(QTest::qWaitFor([] { return workerBusy == 0; })) << "the erase never ended";
+    EXPECT_EQ(Control<QProgressBar>(main, 1015)->maximum(), 100);
+    Click(main, 1039);
+    EXPECT_EQ(Shown(Control(main, 1026)), "TX running, Enter a command to stop");
+    Key(main, Qt::Key_Escape);
+  });
+  EXPECT_EQ(confirmTitles, (std::vector<std::string>{"Dialog", "Dialog"}));
+  EXPECT_EQ(answerer.Texts(),
+            (std::vector<std::string>{"I2C Read Test Passed", "Done Clearing Flash"}));
+}
+
+TEST_F(QtWindowTest, FixKmlRepairsTheFileChosenInTheOpenDialogIntoTheSavedOne) {
+  std::ofstream(Path("in.kml")) << "<coordinates>, 7.1, 50.2\n";
+  answerer.files = {Path("in.kml"), Path("out.kml")};
+  Run("kw9", [&](QDialog& main) {
+    Click(main, 1055);
+    Key(main, Qt::Key_Escape);
+  });
+  EXPECT_EQ(answerer.Texts(),
+            (std::vector<std::string>{"First select an input file", "Now select an output file",
+                                      "KML file fixed"}));
+  ASSERT_EQ(answerer.fileDialogs.size(), 2u);
+  EXPECT_FALSE(answerer.fileDialogs[0].save);
+  EXPECT_TRUE(answerer.fileDialogs[1].save);
+  EXPECT_TRUE(answerer.overwriteQuestions.empty());
+  EXPECT_EQ(Slurp(Path("out.kml")), "<coordinates>7.1,50.2\r\n");
+}
+
+TEST_F(QtWindowTest, EnterSavesOnlyValidValuesEscAndCloseDiscard) {
+  struct Case {
+    const char* what;
+    std::vector<std::pair<const char*, Qt::Key>> typedThenPressed;  // Key_unknown: close()
+    int result;
+    size_t boxes;
+    uint32_t storeInterval;
+  };
+  const Case cases[] = {
+      {"Enter refuses 300, then saves 12",
+       {{"300", Qt::Key_Return}, {"12", Qt::Key_Enter}},
+       IDOK,
+       1,
+       12},
+      {"Esc leaves an invalid value unsaved", {{"abc", Qt::Key_Escape}}, IDCANCEL, 0, 1},
+      {"the close box saves nothing", {{"7", Qt::Key_unknown}}, IDCANCEL, 0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    answerer.boxes.clear();
+    const int result = Run("kw9", [&](QDialog& main) {
+      for (const auto& [text, key] : c.typedThenPressed) {
+        ASSERT_TRUE(main.isVisible());
+        Type(main, 1024, text);
+        key == Qt::Key_unknown ? static_cast<void>(main.close()) : Key(main, key);
+      }
+    });
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(answerer.boxes.size(), c.boxes);
+    EXPECT_EQ(dlg->storeInterval, c.storeInterval);
+  }
+}
+
+TEST_F(QtWindowTest, AboutBoxFromTheContextMenu) {
+  answerer.menuChoice = "&About kw9...";
+  std::vector<std::string> lines;
+  bool icon = false;
+  answerer.dialogs[IDD_ABOUTBOX] = [&](QDialog& about) {
+    EXPECT_EQ(about.windowTitle(), "About kw9");
+    for (QLabel* label : about.findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+      if (!label->pixmap().isNull()) icon = true;
+      if (!label->text().isEmpty()) lines.push_back(label->text().toStdString());
+    }
+    ExpectLayoutFits(about);
+    Key(about, Qt::Key_Return);
+  };
+  const int result = Run("kw9", [&](QDialog& main) {
+    const QPoint at(main.width() / 2, main.height() - 4);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, main.mapToGlobal(at));
+    QCoreApplication::sendEvent(&main, &event);  // returns once the menu and the box closed
+    EXPECT_TRUE(main.isVisible());
+    Key(main, Qt::Key_Escape);
+  });
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_EQ(answerer.menuSeen, (std::vector<std::string>{"-", "&About kw9..."}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"kw9 Version 1.0", "Tracker set-up and log download"}));
+  EXPECT_TRUE(icon) << "the About box shows the icon";
+}
+
+// After a Read, with the tracker's longer texts in place.
+TEST_F(QtWindowTest, LayoutFitsInBothModesAndScreenshotsAreSaved) {
+  StartTracker();
+  const char* dir = std::getenv("KW9_QT_SCREENSHOT_DIR");
+  for (const auto& [commandLine, picture] :
+       {std::pair{"kw9", "kw9-qt-normal.png"}, {"kw9 -tamsk", "kw9-qt-calibration.png"}}) {
+    SCOPED_TRACE(commandLine);
+    testing_support::ResetToolState();
+    Run(commandLine, [&](QDialog& main) {
+      Read(main);
+      ExpectLayoutFits(main);
+      const std::string path = std::string(dir != nullptr && *dir ? dir : ".") + "/" + picture;
+      EXPECT_TRUE(main.grab().save(QString::fromStdString(path))) << path;
+      Key(main, Qt::Key_Escape);
+    });
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Listing the tests needs no display either.
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  ui::UseBackend(&ui::NativeBackend());
+  return RUN_ALL_TESTS();
+}
