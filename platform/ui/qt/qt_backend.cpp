@@ -153,7 +153,7 @@ class QtWindow final : public Window {
   Control* Find(int id);
   QLineEdit* EditOf(int id);
   QComboBox* ComboOf(int id);
-  void Build(const QFont& font);
+  void Build(const QFont& font, const BaseUnits& units);
   void ShowProgress(Control& c);
   void FitLabel(Control& c);
 
@@ -268,11 +268,8 @@ class QtBackend final : public Backend {
 
   Icon LoadAppIcon(int resourceId) override {
     std::unique_ptr<QIcon>& icon = icons_[resourceId];
-    if (!icon) {
-      icon = std::make_unique<QIcon>(QStringLiteral(":/kw9/icons/%1.ico").arg(resourceId));
-      if (icon->isNull()) return 0;
-    }
-    return reinterpret_cast<Icon>(icon.get());
+    if (!icon) icon = std::make_unique<QIcon>(QStringLiteral(":/kw9/icons/%1.ico").arg(resourceId));
+    return icon->isNull() ? 0 : reinterpret_cast<Icon>(icon.get());
   }
 
   void SystemIconSize(int& cx, int& cy) override { cx = cy = 32; }
@@ -377,13 +374,12 @@ QtWindow::QtWindow(QtBackend& backend, CDialog& dialog, QWidget* owner)
   widget_->setFont(font);
   const BaseUnits units(font);
   widget_->setFixedSize(units.X(t.w), units.Y(t.h));
-  Build(font);
+  Build(font, units);
 }
 
 QtWindow::~QtWindow() = default;
 
-void QtWindow::Build(const QFont& font) {
-  const BaseUnits units(font);
+void QtWindow::Build(const QFont& font, const BaseUnits& units) {
   const QFontMetrics metrics(font);
   QWidget* parent = widget_.get();
   QWidget* previousTabStop = nullptr;
@@ -397,20 +393,12 @@ void QtWindow::Build(const QFont& font) {
         auto* button = new QPushButton(Q(c.text), parent);
         button->setAutoDefault(false);
         button->setDefault(t.kind == ControlKind::kDefaultPush);
-        const int id = t.id;
-        QObject::connect(button, &QPushButton::clicked, button,
-                         [this, id] { dialog_.OnCommand(id, BN_CLICKED); });
         c.widget = button;
         break;
       }
-      case ControlKind::kCheck: {
-        auto* box = new QCheckBox(Q(c.text), parent);
-        const int id = t.id;
-        QObject::connect(box, &QCheckBox::clicked, box,
-                         [this, id] { dialog_.OnCommand(id, BN_CLICKED); });
-        c.widget = box;
+      case ControlKind::kCheck:
+        c.widget = new QCheckBox(Q(c.text), parent);
         break;
-      }
       case ControlKind::kEdit: {
         auto* edit = new QLineEdit(Q(c.text), parent);
         edit->setMaxLength(32767);
@@ -453,6 +441,11 @@ void QtWindow::Build(const QFont& font) {
         tabStop = false;
         break;
       }
+    }
+    if (auto* button = qobject_cast<QAbstractButton*>(c.widget)) {
+      const int id = t.id;
+      QObject::connect(button, &QAbstractButton::clicked, button,
+                       [this, id] { dialog_.OnCommand(id, BN_CLICKED); });
     }
     c.widget->setObjectName(QString::number(t.id));
     c.widget->setGeometry(rect);
