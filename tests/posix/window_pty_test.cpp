@@ -127,7 +127,7 @@ TEST(Kw9cliProcess, CommandsAgainstTrackersim) {
        "kw9: Please enter an integer between 1 and 255.\n"},
       {"read --port /dev/kw9-no-such-port",
        1,
-       {"statusText=Ready"},
+       {"statusText=Read Failed"},
        "kw9: Error opening com port\n"},
   };
   for (const Case& c : cases) {
@@ -191,7 +191,7 @@ TEST(Kw9cliProcess, SilentTrackerFailsOnceAndExitsWithOne) {
   EXPECT_THAT(run.out, HasSubstr("modelLabel=Model: KLX-TX3\n"));
   EXPECT_THAT(run.out, HasSubstr("serialNumberLabel=Serial #: 2417\n"));
   EXPECT_THAT(run.out, HasSubstr("transmitInterval=1\n"));
-  EXPECT_THAT(run.out, HasSubstr("statusText=Ready\n"));
+  EXPECT_THAT(run.out, HasSubstr("statusText=Read Failed\n"));
 }
 
 }  // namespace
