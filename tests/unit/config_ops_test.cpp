@@ -394,25 +394,24 @@ TEST_F(ConfigOpsTest, ReadOnAPortThatRefusesWritesShowsNothing) {
 TEST_F(ConfigOpsTest, WriteAndUpdateWithoutACompletedReadAreRefused) {
   struct Case {
     const char* what;
-    sim::Trigger silent;   // of the Read; none: no Read at all
+    int reads;             // Reads pressed before the button
+    sim::Trigger silent;   // where the last of them fails
     const char* injected;  // ahead of the tracker's replies
-    int readErrors;        // messages of the Read
+    int readErrors;        // messages of the Reads
   };
-  const Case cases[] = {{"no Read", {}, "", 0},
-                        {"a Read of a silent port", {0, 1}, "", 1},
-                        {"a Read cut off at the settings", {'y', 5}, "", 1},
-                        {"a Read of a device that is no tracker", {}, "GPS\n\rGPS\n\r", 0}};
+  const Case cases[] = {{"no Read", 0, {}, "", 0},
+                        {"a Read of a silent port", 1, {0, 1}, "", 1},
+                        {"a Read cut off at the settings", 1, {'y', 5}, "", 1},
+                        {"a Read of a device that is no tracker", 1, {}, "GPS\n\rGPS\n\r", 0},
+                        {"a Read that failed after one that completed", 2, {'M', 2}, "", 1}};
   for (int button : {kWriteButton, kUpdateButton}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(c.what) + (button == kWriteButton ? ", Write" : ", Update"));
       FakeDevice& device = FreshCalibrating(c.silent);
       device.Inject(c.injected);
       Run([&](ui::ScriptedWindow& w) {
-        if (c.silent.Armed() || *c.injected != '\0') {
-          Read(w);
-        } else {
-          Enter(w, kPortCombo, "COM1");
-        }
+        Enter(w, kPortCombo, "COM1");
+        for (int i = 0; i < c.reads; ++i) Press(w, kReadButton);
         device.writes.clear();
         Enter(w, kHpEdit, "5");
         Press(w, button);
@@ -420,7 +419,7 @@ TEST_F(ConfigOpsTest, WriteAndUpdateWithoutACompletedReadAreRefused) {
       EXPECT_EQ(Messages(), Join({Ops(static_cast<size_t>(c.readErrors), kReadError),
                                   {"Please issue a read command before attempting a write"}}));
       EXPECT_TRUE(device.writes.empty());
-      EXPECT_EQ(device.opens, c.silent.Armed() || *c.injected != '\0' ? 1 : 0);
+      EXPECT_EQ(device.opens, c.reads);
     }
   }
 }
