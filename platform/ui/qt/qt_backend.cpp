@@ -27,6 +27,7 @@
 #include <QScreen>
 #include <QThread>
 #include <QTimer>
+#include <clocale>
 #include <map>
 #include <memory>
 #include <string>
@@ -239,6 +240,10 @@ class QtBackend final : public Backend {
       static char* argv[] = {name, nullptr};
       app_ = std::make_unique<QApplication>(argc, argv);
     }
+    // The application gave the C library the desktop's locale. The tool's
+    // numbers (KML coordinates, voltages shown, typed and written) keep the
+    // decimal point under every one of them; text keeps the desktop's.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setQuitOnLastWindowClosed(false);
   }
 
