@@ -46,6 +46,7 @@
 #include "platform/os/os.h"
 #include "platform/ui/native_backend.h"
 #include "tests/support/dialog_harness.h"
+#include "tests/support/fake_serial.h"
 #include "tests/support/trackersim_process.h"
 #include "tracklog/log_download.h"
 
@@ -415,6 +416,40 @@ TEST_F(QtWindowTest, ReadShowsTheTrackerAndTheListDropsDownWithThePorts) {
     Key(main, Qt::Key_Escape);
   });
   EXPECT_EQ(answerer.Texts(), std::vector<std::string>{});
+}
+
+// The port field holds what the user typed, as the native drop-down combo
+// does: filling and dropping down the list put no port into an empty field,
+// nor does a Read's load, and typed letters are not completed to a listed
+// port. A Read does select the listed port the text begins.
+TEST_F(QtWindowTest, PortFieldKeepsWhatWasTyped) {
+  testing_support::FakeSerial ports;  // a machine with COM1 and COM2
+  ports.AddPort("COM1");
+  ports.AddPort("COM2");
+  Run("kw9", [&](QDialog& main) {
+    auto* combo = Control<QComboBox>(main, 1013);
+    const struct {
+      const char* typed;
+      const char* afterRead;
+    } rows[] = {{"", ""}, {"c", "COM1"}};
+    for (const auto& row : rows) {
+      SCOPED_TRACE(row.typed);
+      // Typing goes to the active window (a message box had it last).
+      main.activateWindow();
+      ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
+      Type(main, 1013, "");
+      QTest::keyClick(combo->lineEdit(), Qt::Key_F4);  // drops the list down
+      EXPECT_EQ(combo->count(), 2) << "the list was filled";
+      combo->hidePopup();
+      EXPECT_EQ(Shown(combo), "");
+      Type(main, 1013, row.typed);
+      EXPECT_EQ(Shown(combo), row.typed);
+      Click(main, 1000);  // Read saves the field, loads it, opens nothing
+      EXPECT_EQ(Shown(combo), row.afterRead);
+    }
+    Key(main, Qt::Key_Escape);
+  });
+  EXPECT_EQ(answerer.Texts(), std::vector<std::string>(2, "Error opening com port"));
 }
 
 TEST_F(QtWindowTest, WriteRefusesAnInvalidFieldThenWritesWhatWasTypedAndClicked) {

@@ -414,6 +414,9 @@ void QtWindow::Build(const QFont& font, const BaseUnits& units) {
         auto* combo = new DropDownCombo(parent, dialog_, t.id);
         combo->setEditable(true);
         combo->setInsertPolicy(QComboBox::NoInsert);
+        // A native drop-down combo takes the letters as typed: Qt's inline
+        // completion would turn "c" into a listed port the user never chose.
+        combo->setCompleter(nullptr);
         combo->setEditText(Q(c.text));
         // The template's height is the opened list's; closed, it is one line.
         rect.setHeight(std::max(combo->sizeHint().height(), metrics.height() + 8));
@@ -619,7 +622,9 @@ int QtWindow::ComboAdd(int id, const std::string& text) {
 
 int QtWindow::ComboSelectString(int id, const std::string& prefix) {
   QComboBox* combo = ComboOf(id);
-  if (combo == nullptr) return -1;
+  // The native combo answers an empty text with CB_ERR: every item begins
+  // with it, yet it selects none.
+  if (combo == nullptr || prefix.empty()) return -1;
   for (int i = 0; i < combo->count(); ++i) {
     if (combo->itemText(i).startsWith(Q(prefix), Qt::CaseInsensitive)) {
       combo->setCurrentIndex(i);
