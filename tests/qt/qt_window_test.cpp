@@ -93,6 +93,7 @@ struct Box {
   QMessageBox::Icon icon;
   int buttons;
   bool modal, mainShown;
+  QPoint centre;
 };
 struct FileDialogSeen {
   bool save;
@@ -160,7 +161,7 @@ class Answerer {
                        box->parentWidget() ? box->parentWidget()->objectName().toStdString() : "",
                        box->icon(), static_cast<int>(box->buttons().size()),
                        box->windowModality() != Qt::NonModal,
-                       ShownDialog(IDD_TRACKER_DIALOG) != nullptr});
+                       ShownDialog(IDD_TRACKER_DIALOG) != nullptr, box->frameGeometry().center()});
       Answer(box, [box] { QTest::mouseClick(box->buttons().value(0), Qt::LeftButton); });
       return;
     }
@@ -386,7 +387,11 @@ TEST_F(QtWindowTest, StartsInEitherModeWithTheRightControlsFocusAndTabOrder) {
     });
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(answerer.Texts(), c.boxes);
-    for (const Box& b : answerer.boxes) EXPECT_FALSE(b.mainShown) << "the message comes first";
+    const QPoint screen = QApplication::primaryScreen()->availableGeometry().center();
+    for (const Box& b : answerer.boxes) {
+      EXPECT_FALSE(b.mainShown) << "the message comes first";
+      EXPECT_LE((b.centre - screen).manhattanLength(), 2) << "centred on the screen";
+    }
   }
 }
 

@@ -84,6 +84,36 @@ struct BaseUnits {
   int Y(int units) const { return (units * y + 4) / 8; }
 };
 
+// Centres widget on its owner window, or on the screen while the owner is
+// not on it.
+void Centre(QWidget& widget, QWidget* owner) {
+  QRect area;
+  if (owner != nullptr && owner->isVisible() && !owner->isMinimized()) {
+    area = owner->frameGeometry();
+  } else if (QScreen* screen = QApplication::primaryScreen()) {
+    area = screen->availableGeometry();
+  }
+  if (area.isEmpty()) return;
+  // move() places the frame, so the frame's size is what centres.
+  const QSize size = widget.frameGeometry().size();
+  QPoint corner = area.center() - QPoint(size.width() / 2, size.height() / 2);
+  widget.move(std::max(corner.x(), 0), std::max(corner.y(), 0));
+}
+
+// Qt places a box over its owner's rectangle even while the owner is not
+// shown yet (the calibration message comes before the main window): it would
+// land at the screen's top left. The native box goes to the screen's centre.
+class ToolMessageBox final : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);  // gives the box its final size
+    if (parentWidget() == nullptr || !parentWidget()->isVisible()) Centre(*this, nullptr);
+  }
+};
+
 class QtBackend;
 class DialogWidget;
 
@@ -265,7 +295,8 @@ class QtBackend final : public Backend {
 
   void ShowMessage(CDialog* owner, const std::string& text, const std::string& caption) override {
     RunOnUiThread([&] {
-      QMessageBox box(QMessageBox::Warning, Q(caption), Q(text), QMessageBox::Ok, WidgetOf(owner));
+      ToolMessageBox box(QMessageBox::Warning, Q(caption), Q(text), QMessageBox::Ok,
+                         WidgetOf(owner));
       box.setTextFormat(Qt::PlainText);
       box.exec();
     });
@@ -308,18 +339,6 @@ class QtBackend final : public Backend {
   static const QIcon* IconOf(Icon icon) { return reinterpret_cast<const QIcon*>(icon); }
 
  private:
-  static void Centre(QWidget& widget, QWidget* owner) {
-    QRect area;
-    if (owner != nullptr && owner->isVisible() && !owner->isMinimized()) {
-      area = owner->frameGeometry();
-    } else if (QScreen* screen = QApplication::primaryScreen()) {
-      area = screen->availableGeometry();
-    }
-    if (area.isEmpty()) return;
-    QPoint corner = area.center() - QPoint(widget.width() / 2, widget.height() / 2);
-    widget.move(std::max(corner.x(), 0), std::max(corner.y(), 0));
-  }
-
   std::unique_ptr<QApplication> app_;
   std::map<int, std::unique_ptr<QIcon>> icons_;
 };
