@@ -27,6 +27,7 @@
 #include <QScreen>
 #include <QThread>
 #include <QTimer>
+#include <clocale>
 #include <map>
 #include <memory>
 #include <string>
@@ -81,6 +82,36 @@ struct BaseUnits {
   }
   int X(int units) const { return (units * x + 2) / 4; }
   int Y(int units) const { return (units * y + 4) / 8; }
+};
+
+// Centres widget on its owner window, or on the screen while the owner is
+// not on it.
+void Centre(QWidget& widget, QWidget* owner) {
+  QRect area;
+  if (owner != nullptr && owner->isVisible() && !owner->isMinimized()) {
+    area = owner->frameGeometry();
+  } else if (QScreen* screen = QApplication::primaryScreen()) {
+    area = screen->availableGeometry();
+  }
+  if (area.isEmpty()) return;
+  // move() places the frame, so the frame's size is what centres.
+  const QSize size = widget.frameGeometry().size();
+  QPoint corner = area.center() - QPoint(size.width() / 2, size.height() / 2);
+  widget.move(std::max(corner.x(), 0), std::max(corner.y(), 0));
+}
+
+// Qt places a box over its owner's rectangle even while the owner is not
+// shown yet (the calibration message comes before the main window): it would
+// land at the screen's top left. The native box goes to the screen's centre.
+class ToolMessageBox final : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);  // gives the box its final size
+    if (parentWidget() == nullptr || !parentWidget()->isVisible()) Centre(*this, nullptr);
+  }
 };
 
 class QtBackend;
@@ -239,6 +270,10 @@ class QtBackend final : public Backend {
       static char* argv[] = {name, nullptr};
       app_ = std::make_unique<QApplication>(argc, argv);
     }
+    // The application gave the C library the desktop's locale. The tool's
+    // numbers (KML coordinates, voltages shown, typed and written) keep the
+    // decimal point under every one of them; text keeps the desktop's.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setQuitOnLastWindowClosed(false);
   }
 
@@ -260,7 +295,8 @@ class QtBackend final : public Backend {
 
   void ShowMessage(CDialog* owner, const std::string& text, const std::string& caption) override {
     RunOnUiThread([&] {
-      QMessageBox box(QMessageBox::Warning, Q(caption), Q(text), QMessageBox::Ok, WidgetOf(owner));
+      ToolMessageBox box(QMessageBox::Warning, Q(caption), Q(text), QMessageBox::Ok,
+                         WidgetOf(owner));
       box.setTextFormat(Qt::PlainText);
       box.exec();
     });
@@ -303,18 +339,6 @@ class QtBackend final : public Backend {
   static const QIcon* IconOf(Icon icon) { return reinterpret_cast<const QIcon*>(icon); }
 
  private:
-  static void Centre(QWidget& widget, QWidget* owner) {
-    QRect area;
-    if (owner != nullptr && owner->isVisible() && !owner->isMinimized()) {
-      area = owner->frameGeometry();
-    } else if (QScreen* screen = QApplication::primaryScreen()) {
-      area = screen->availableGeometry();
-    }
-    if (area.isEmpty()) return;
-    QPoint corner = area.center() - QPoint(widget.width() / 2, widget.height() / 2);
-    widget.move(std::max(corner.x(), 0), std::max(corner.y(), 0));
-  }
-
   std::unique_ptr<QApplication> app_;
   std::map<int, std::unique_ptr<QIcon>> icons_;
 };
@@ -409,6 +433,9 @@ void QtWindow::Build(const QFont& font, const BaseUnits& units) {
         auto* combo = new DropDownCombo(parent, dialog_, t.id);
         combo->setEditable(true);
         combo->setInsertPolicy(QComboBox::NoInsert);
+        // A native drop-down combo takes the letters as typed: Qt's inline
+        // completion would turn "c" into a listed port the user never chose.
+        combo->setCompleter(nullptr);
         combo->setEditText(Q(c.text));
         // The template's height is the opened list's; closed, it is one line.
         rect.setHeight(std::max(combo->sizeHint().height(), metrics.height() + 8));
@@ -614,7 +641,9 @@ int QtWindow::ComboAdd(int id, const std::string& text) {
 
 int QtWindow::ComboSelectString(int id, const std::string& prefix) {
   QComboBox* combo = ComboOf(id);
-  if (combo == nullptr) return -1;
+  // The native combo answers an empty text with CB_ERR: every item begins
+  // with it, yet it selects none.
+  if (combo == nullptr || prefix.empty()) return -1;
   for (int i = 0; i < combo->count(); ++i) {
     if (combo->itemText(i).startsWith(Q(prefix), Qt::CaseInsensitive)) {
       combo->setCurrentIndex(i);
