@@ -152,6 +152,9 @@ class Win32Serial final : public SerialSystem {
       error = FromLastError(GetLastError());
       return nullptr;
     }
+    // Whatever an earlier program left in the buffers (an erase's progress
+    // bytes, say) must not pass for the first reply.
+    PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
     std::unique_ptr<SerialPort> port(new (std::nothrow) Win32Port(handle));
     if (!port) CloseHandle(handle);
     return port;

@@ -192,6 +192,20 @@ TEST_F(Com1, TimeoutsEndReadsWithAShortCount) {
   }
 }
 
+// An answer nobody read (an erase's progress bytes, say) must not reach the
+// next program that opens the port as its first reply.
+TEST_F(Com1, OpenDiscardsWhatAnEarlierProgramLeft) {
+  Send({'?'});
+  SleepMs(300);  // "OK" LF CR is on the line now
+  port_.reset();
+  port_ = Open("COM1");
+  ASSERT_NE(port_, nullptr);
+  ASSERT_TRUE(port_->SetTimeouts({0, 0, 300, 5000, 5000}));
+  EXPECT_TRUE(ReadOnce(4).empty()) << "the new open read the old answer";
+  Send({'?'});
+  EXPECT_EQ(ReadOnce(4), (std::vector<uint8_t>{'O', 'K', 0x0A, 0x0D}));
+}
+
 TEST_F(Com1, PortIsHeldExclusively) {
   const bool secondOpened = Open("COM1") != nullptr;
   port_.reset();
