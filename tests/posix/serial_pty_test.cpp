@@ -60,7 +60,8 @@ std::vector<std::string> OpenPortAs(bool nobody, const std::string& name) {
     std::string all;
     {
       MessageRecorder messages;
-      all = std::to_string(OpenPort(name)) + " " + std::to_string(DeviceLink.portOpen);
+      const int opened = OpenPort(name);
+      all = std::to_string(opened) + " " + std::to_string(DeviceLink.portOpen);
       for (const std::string& text : messages.texts) all += '\0' + text;
       ClosePort();
     }
