@@ -1,7 +1,4 @@
-// The Linux port list, read from a system tree of the test's own: sysfs laid
-// out as the kernel does it for a USB adapter, an ACM device, a real UART and
-// a placeholder ttyS, their device nodes, and /proc with a program holding
-// one of them.
+// The Linux port list, read from a system tree of the test's own.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/serial/serial_posix.h"
@@ -19,31 +17,55 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ElementsAre;
 
+// sysfs laid out as the kernel does it for a USB adapter (usb-serial hangs
+// its tty on a port below the interface), an ACM device (on the interface
+// itself), a real UART and a placeholder ttyS; their device nodes; and /proc
+// with a modem prober holding the ACM device.
 class FakeSystem {
  public:
-  FakeSystem() : root_(fs::temp_directory_path() / ("kw9_ports_" + std::to_string(getpid()))) {
-    fs::remove_all(root_);
-    const std::string usb = "sys/devices/pci0000:00/0000:00:14.0/usb1";
-    // The root hub has ids too: a walk that goes past the adapter finds these.
-    UsbDevice(usb, "1d6b", "0002", "xHCI Host Controller");
-    UsbDevice(usb + "/1-1", "0403", "6001", "FT232R USB UART");
-    UsbDevice(usb + "/1-2", "2341", "0043", "Arduino Uno");
-    // usb-serial hangs the tty on a port below the interface, cdc-acm on the
-    // interface itself.
-    Tty("ttyUSB0", usb + "/1-1/1-1:1.0/ttyUSB0", "../../../ttyUSB0");
-    Tty("ttyACM0", usb + "/1-2/1-2:1.0", "../../../1-2:1.0");
-    Tty("ttyS0", "sys/devices/platform/serial8250", "../../../serial8250");
-    Tty("ttyS1", "sys/devices/platform/serial8250", "../../../serial8250");
-    File("sys/devices/platform/serial8250/tty/ttyS0/type", "4\n");
-    File("sys/devices/platform/serial8250/tty/ttyS1/type", "0\n");  // no UART behind it
-    for (const char* node : {"ttyS0", "ttyS1", "ttyUSB0", "ttyACM0", "null"}) {
-      File(std::string("dev/") + node, "");
+  FakeSystem() {
+    const std::string usb = "sys/devices/pci0000:00/usb1/",
+                      uart = "sys/devices/platform/serial8250/";
+    const std::string adapter = usb + "1-1/1-1:1.0/ttyUSB0/tty/ttyUSB0",
+                      acm = usb + "1-2/1-2:1.0/tty/ttyACM0";
+    const std::pair<std::string, std::string> files[] = {
+        // The root hub has ids too: a walk past the adapter finds these.
+        {usb + "idVendor", "1d6b"},
+        {usb + "idProduct", "0002"},
+        {usb + "product", "xHCI Host"},
+        {usb + "1-1/idVendor", "0403"},
+        {usb + "1-1/idProduct", "6001"},
+        {usb + "1-1/product", "FT232R USB UART"},
+        {usb + "1-2/idVendor", "2341"},
+        {usb + "1-2/idProduct", "0043"},
+        {usb + "1-2/product", "Arduino Uno"},
+        {uart + "tty/ttyS0/type", "4"},
+        {uart + "tty/ttyS1/type", "0"},  // 0: no UART
+        {"dev/ttyS0", ""},
+        {"dev/ttyUSB0", ""},
+        {"dev/ttyACM0", ""},
+        {"dev/null", ""},
+        {"proc/4242/comm", "ModemManager"}};
+    for (const auto& [path, text] : files) {
+      fs::create_directories((root_ / path).parent_path());
+      std::ofstream(root_ / path) << text << "\n";
     }
-    // A modem prober has the ACM device open; another program only /dev/null.
-    File("proc/4242/comm", "ModemManager\n");
-    Link("proc/4242/fd/9", Path("dev/ttyACM0"));
-    Link("proc/4243/fd/0", Path("dev/null"));
-    Link("proc/self/fd/3", Path("dev/ttyUSB0"));  // not a process id
+    const std::pair<std::string, std::string> links[] = {
+        {adapter + "/device", "../../../ttyUSB0"},
+        {"sys/class/tty/ttyUSB0", "../../" + adapter.substr(4)},
+        {acm + "/device", "../../../1-2:1.0"},
+        {"sys/class/tty/ttyACM0", "../../" + acm.substr(4)},
+        {uart + "tty/ttyS0/device", "../../../serial8250"},
+        {"sys/class/tty/ttyS0", "../../" + uart.substr(4) + "tty/ttyS0"},
+        {uart + "tty/ttyS1/device", "../../../serial8250"},
+        {"sys/class/tty/ttyS1", "../../" + uart.substr(4) + "tty/ttyS1"},
+        {"proc/4242/fd/9", Path("dev/ttyACM0")},
+        {"proc/4243/fd/0", Path("dev/null")},
+        {"proc/self/fd/3", Path("dev/ttyUSB0")}};  // not a process id
+    for (const auto& [path, target] : links) {
+      fs::create_directories((root_ / path).parent_path());
+      fs::create_symlink(target, root_ / path);
+    }
   }
   ~FakeSystem() { fs::remove_all(root_); }
 
@@ -51,71 +73,35 @@ class FakeSystem {
   std::string Path(const std::string& relative) const { return (root_ / relative).string(); }
 
  private:
-  void File(const std::string& relative, const std::string& text) {
-    fs::create_directories((root_ / relative).parent_path());
-    std::ofstream(root_ / relative) << text;
-  }
-  void Link(const std::string& relative, const std::string& target) {
-    fs::create_directories((root_ / relative).parent_path());
-    fs::create_symlink(target, root_ / relative);
-  }
-  void UsbDevice(const std::string& dir, const char* vendor, const char* product,
-                 const char* name) {
-    File(dir + "/idVendor", std::string(vendor) + "\n");
-    File(dir + "/idProduct", std::string(product) + "\n");
-    File(dir + "/product", std::string(name) + "\n");
-  }
-  // class/tty/NAME links to the tty's own directory under its parent device,
-  // whose "device" link leads back up to that parent.
-  void Tty(const std::string& name, const std::string& parent, const std::string& deviceLink) {
-    const std::string own = parent + "/tty/" + name;
-    fs::create_directories(root_ / own);
-    Link(own + "/device", deviceLink);
-    Link("sys/class/tty/" + name, "../../" + own.substr(4));
-  }
-
-  fs::path root_;
+  const fs::path root_ = fs::temp_directory_path() / ("kw9_ports_" + std::to_string(getpid()));
 };
 
-std::string Row(const platform::PortInfo& p) {
-  return p.name + "|" + p.devicePath + "|" + p.description + "|" + p.vidPid +
-         (p.busy ? "|busy" : "");
-}
-
 // Catches a placeholder ttyS listed, the list out of COM order, a product or
-// id read from the wrong level of sysfs (the root hub's), and a holder missed.
-TEST(PortList, NamesDescribesAndFindsHoldersInTheSystemTree) {
+// id read from the wrong level of sysfs (the root hub's), a holder missed, a
+// short name not opened in /dev, COMn counted otherwise than the list, and a
+// relative path let through.
+TEST(PortList, FromTheSystemTree) {
   const FakeSystem system;
   std::vector<std::string> rows;
   for (const platform::PortInfo& p : platform::ListPortsUnder(system.Roots())) {
-    rows.push_back(Row(p));
+    rows.push_back(p.name + "|" + p.devicePath + "|" + p.description + "|" + p.vidPid +
+                   (p.busy ? "|busy" : ""));
   }
   EXPECT_THAT(rows,
               ElementsAre("ttyS0|" + system.Path("dev/ttyS0") + "||",
                           "ttyUSB0|" + system.Path("dev/ttyUSB0") + "|FT232R USB UART|0403:6001",
                           "ttyACM0|" + system.Path("dev/ttyACM0") + "|Arduino Uno|2341:0043|busy"));
-}
-
-// Catches a short name not opened in /dev, COMn counted otherwise than the
-// list, and a relative path let through.
-TEST(PortList, NamesStandForDevices) {
-  const FakeSystem system;
-  const struct {
-    const char* name;
-    std::string path;
-  } cases[] = {
-      {"COM1", system.Path("dev/ttyS0")},
-      {"com2", system.Path("dev/ttyUSB0")},
-      {"COM3", system.Path("dev/ttyACM0")},
-      {"COM4", ""},
-      {"ttyUSB0", system.Path("dev/ttyUSB0")},
-      {"/dev/pts/3", "/dev/pts/3"},
-      {"pts/3", ""},
-      {"..", ""},
-      {"", ""},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(platform::DevicePathUnder(system.Roots(), c.name), c.path) << c.name;
+  const std::pair<const char*, std::string> names[] = {{"COM1", system.Path("dev/ttyS0")},
+                                                       {"com2", system.Path("dev/ttyUSB0")},
+                                                       {"COM3", system.Path("dev/ttyACM0")},
+                                                       {"COM4", ""},
+                                                       {"ttyUSB0", system.Path("dev/ttyUSB0")},
+                                                       {"/dev/pts/3", "/dev/pts/3"},
+                                                       {"pts/3", ""},
+                                                       {"..", ""},
+                                                       {"", ""}};
+  for (const auto& [name, path] : names) {
+    EXPECT_EQ(platform::DevicePathUnder(system.Roots(), name), path) << name;
   }
 }
 

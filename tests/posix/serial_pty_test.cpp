@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -48,23 +49,18 @@ bool BecomeNobody() {
          prctl(PR_SET_DUMPABLE, 1) == 0;
 }
 
-// OpenPort(name) in a process of its own, as root or as nobody: its result
-// with the link's state ("0 0": failed, closed), then each message it showed.
-std::vector<std::string> OpenPortAs(bool nobody, const std::string& name) {
+// OpenPort(name) in a process of its own, as root or as nobody: "result
+// portOpen" ("0 0": failed, closed), then "|" and each message it showed.
+std::string OpenPortAs(bool nobody, const std::string& name) {
   int out[2];
-  if (pipe(out) != 0) return {"no pipe"};
+  if (pipe(out) != 0) return "no pipe";
   const pid_t child = fork();
   if (child == 0) {
-    close(out[0]);
     if (nobody && !BecomeNobody()) _exit(2);
-    std::string all;
-    {
-      MessageRecorder messages;
-      const int opened = OpenPort(name);
-      all = std::to_string(opened) + " " + std::to_string(DeviceLink.portOpen);
-      for (const std::string& text : messages.texts) all += '\0' + text;
-      ClosePort();
-    }
+    MessageRecorder messages;
+    const int opened = OpenPort(name);
+    std::string all = std::to_string(opened) + " " + std::to_string(DeviceLink.portOpen);
+    for (const std::string& text : messages.texts) all += "|" + text;
     _exit(write(out[1], all.data(), all.size()) == static_cast<ssize_t>(all.size()) ? 0 : 3);
   }
   close(out[1]);
@@ -74,14 +70,7 @@ std::vector<std::string> OpenPortAs(bool nobody, const std::string& name) {
   close(out[0]);
   int status = 0;
   waitpid(child, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {"the child failed", all};
-  std::vector<std::string> parts;
-  for (size_t start = 0;;) {
-    const size_t end = all.find('\0', start);
-    parts.push_back(all.substr(start, end - start));
-    if (end == std::string::npos) return parts;
-    start = end + 1;
-  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? all : "the child failed: " + all;
 }
 
 enum class Hold { kPlain, kExclusive, kLock, kExclusiveLeft };
@@ -89,47 +78,30 @@ enum class Hold { kPlain, kExclusive, kLock, kExclusiveLeft };
 // Another program with the device open: a process named "holder" that opens
 // it as hold says (as nobody when asked) and keeps it until destroyed; with
 // kExclusiveLeft it sets the exclusive flag and ends at once.
-class Holder {
- public:
+struct Holder {
   Holder(const std::string& path, Hold hold, bool nobody) {
-    int ready[2], release[2];
-    if (pipe(ready) != 0 || pipe(release) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
+    int ready[2];
+    if (pipe(ready) != 0) return;
+    if ((pid = fork()) != 0) {
+      close(ready[1]);
+      char c = 'n';
+      ok = pid > 0 && read(ready[0], &c, 1) == 1 && c == 'y';
       close(ready[0]);
-      close(release[1]);
-      prctl(PR_SET_NAME, "holder");
-      bool ok = !nobody || BecomeNobody();
-      const int fd = ok ? open(path.c_str(), O_RDWR | O_NOCTTY) : -1;
-      ok = fd >= 0;
-      if (hold == Hold::kExclusive || hold == Hold::kExclusiveLeft) {
-        ok = ok && ioctl(fd, TIOCEXCL) == 0;
-      }
-      if (hold == Hold::kLock) ok = ok && flock(fd, LOCK_EX) == 0;
-      char c = ok ? 'y' : 'n';
-      if (write(ready[1], &c, 1) == 1 && hold != Hold::kExclusiveLeft) {
-        [[maybe_unused]] ssize_t r = read(release[0], &c, 1);  // until the test lets go
-      }
-      _exit(0);
+      return;
     }
-    close(ready[1]);
-    close(release[0]);
-    release_ = release[1];
-    char c = 'n';
-    ok_ = pid_ > 0 && read(ready[0], &c, 1) == 1 && c == 'y';
-    close(ready[0]);
+    prctl(PR_SET_NAME, "holder");
+    const int fd = !nobody || BecomeNobody() ? open(path.c_str(), O_RDWR | O_NOCTTY) : -1;
+    const bool held =
+        fd >= 0 && (hold == Hold::kPlain ||
+                    (hold == Hold::kLock ? flock(fd, LOCK_EX) : ioctl(fd, TIOCEXCL)) == 0);
+    if (write(ready[1], held ? "y" : "n", 1) == 1 && hold != Hold::kExclusiveLeft) pause();
+    _exit(0);
   }
   ~Holder() {
-    if (release_ >= 0) close(release_);
-    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+    if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
   }
-  bool Ok() const { return ok_; }
-  pid_t Pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
-  int release_ = -1;
-  bool ok_ = false;
+  pid_t pid = -1;
+  bool ok = false;
 };
 
 class PtyTest : public testing::Test {
@@ -278,20 +250,15 @@ TEST_F(PtyTest, SpecialTimeoutSettings) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "abcd");
 }
 
-const char kOpenError[] = "Error opening com port\n";
-const std::string kNoDevice = std::string(kOpenError) +
-                              "No such device: check the port name and that the device is "
-                              "plugged in.";
-const std::string kNotSerial =
-    std::string(kOpenError) + "Not a serial device: choose a serial port from the list.";
+const std::string kFailed = "0 0|Error opening com port\n";
+const std::string kNoDevice =
+    kFailed + "No such device: check the port name and that the device is plugged in.";
+const std::string kNotSerial = kFailed + "Not a serial device: choose a serial port from the list.";
 
-std::string BusyText(pid_t holder) {
-  if (holder == 0) {
-    return std::string(kOpenError) +
-           "The port is busy: another program has it open; close that program and try again.";
-  }
-  return std::string(kOpenError) + "The port is busy: another program (holder, process " +
-         std::to_string(holder) + ") has it open; close that program and try again.";
+std::string Busy(pid_t holder) {
+  return kFailed + "The port is busy: another program " +
+         (holder != 0 ? "(holder, process " + std::to_string(holder) + ") " : "") +
+         "has it open; close that program and try again.";
 }
 
 // Catches a failed open that does not say why, or says the wrong thing: the
@@ -322,13 +289,11 @@ TEST_F(PtyTest, OpenSaysWhyItFails) {
       {"/dev/null", 0, 0, false, kNotSerial},
       {"null", 0, 0, false, kNotSerial},  // a short name is a device in /dev
       {path_, 0000, 0, true,
-       std::string(kOpenError) +
-           "Permission denied: the device's group may not use it either; ask your "
-           "administrator for access."},
+       kFailed + "Permission denied: the device's group may not use it either; ask your "
+                 "administrator for access."},
       {path_, 0660, dialout->gr_gid, true,
-       std::string(kOpenError) +
-           "Permission denied: the device belongs to the group dialout; add your user to that "
-           "group and log in again."},
+       kFailed + "Permission denied: the device belongs to the group dialout; add your user to "
+                 "that group and log in again."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name + (c.nobody ? " as nobody" : ""));
@@ -336,7 +301,7 @@ TEST_F(PtyTest, OpenSaysWhyItFails) {
       ASSERT_EQ(chown(path_.c_str(), 0, c.group), 0);
       ASSERT_EQ(chmod(path_.c_str(), c.mode), 0);
     }
-    EXPECT_THAT(OpenPortAs(c.nobody, c.name), ElementsAre("0 0", c.message));
+    EXPECT_EQ(OpenPortAs(c.nobody, c.name), c.message);
   }
   std::remove(file.c_str());
   rmdir(dir.c_str());
@@ -373,10 +338,9 @@ TEST_F(PtyTest, PortHeldByAnotherProgramIsBusy) {
     SCOPED_TRACE(c.what);
     NewPty();
     ASSERT_EQ(chmod(path_.c_str(), 0666), 0);
-    Holder holder(path_, c.hold, c.holderNobody);
-    ASSERT_TRUE(holder.Ok());
-    EXPECT_THAT(OpenPortAs(c.nobody, path_),
-                ElementsAre("0 0", BusyText(c.named ? holder.Pid() : 0)));
+    const Holder holder(path_, c.hold, c.holderNobody);
+    ASSERT_TRUE(holder.ok);
+    EXPECT_EQ(OpenPortAs(c.nobody, path_), Busy(c.named ? holder.pid : 0));
     if (c.hold == Hold::kExclusiveLeft) {
       // Another program's flag is not the tool's to clear.
       const int fd = open(path_.c_str(), O_RDWR | O_NOCTTY);
