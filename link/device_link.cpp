@@ -45,9 +45,13 @@ int OpenPort(const std::string& name) {
     // did not pick.
     ClosePort();
   }
-  DeviceLink.portHandle = platform::Serial().Open(name);
+  platform::OpenError why;
+  DeviceLink.portHandle = platform::Serial().Open(name, why);
   if (!DeviceLink.portHandle) {
-    platform::ShowMessageBox("Error opening com port");
+    // The first line as ever, then why and what to do about it.
+    const std::string reason = platform::OpenFailureText(why);
+    platform::ShowMessageBox(reason.empty() ? "Error opening com port"
+                                            : "Error opening com port\n" + reason);
     DeviceLink.portOpen = 0;
     return 0;
   }

@@ -128,7 +128,8 @@ TEST(Kw9cliProcess, CommandsAgainstTrackersim) {
       {"read --port /dev/kw9-no-such-port",
        1,
        {"statusText=Read Failed"},
-       "kw9: Error opening com port\n"},
+       "kw9: Error opening com port\\nNo such device: check the port name and that the device is "
+       "plugged in.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);

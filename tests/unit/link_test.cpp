@@ -104,7 +104,8 @@ TEST_F(LinkTest, OpenOfAnUnknownEmptyOrBusyNameFails) {
     EXPECT_EQ(DeviceLink.portOpen, 0);
   }
   // Held by another program: the exclusive open is refused.
-  auto other = serial.Open("COM1");
+  platform::OpenError why;
+  auto other = serial.Open("COM1", why);
   ASSERT_TRUE(other);
   messages.texts.clear();
   EXPECT_EQ(OpenPort("COM1"), 0);
