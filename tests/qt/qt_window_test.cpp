@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -422,6 +423,44 @@ TEST_F(QtWindowTest, ReadShowsTheTrackerAndTheListDropsDownWithThePorts) {
     Key(main, Qt::Key_Escape);
   });
   EXPECT_EQ(answerer.Texts(), std::vector<std::string>{});
+}
+
+// The opened list says what each device is, beside its name, and is wide
+// enough to show it whole; the field stays as narrow as the template has it,
+// and picking an item puts only the name there.
+TEST_F(QtWindowTest, PortListShowsWhatEachDeviceIs) {
+  class DescribedPorts final : public platform::SerialSystem {
+   public:
+    DescribedPorts() { platform::UseSerial(this); }
+    ~DescribedPorts() override { platform::UseSerial(nullptr); }
+    std::unique_ptr<platform::SerialPort> Open(const std::string&, platform::OpenError&) override {
+      return nullptr;
+    }
+    bool PortExists(const std::string&) override { return false; }
+    std::vector<platform::PortInfo> ListPorts() override {
+      return {{"ttyS0", "/dev/ttyS0", "", "", false},
+              {"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART", "0403:6001", false}};
+    }
+  } ports;
+  Run("kw9", [&](QDialog& main) {
+    auto* combo = Control<QComboBox>(main, 1013);
+    const int fieldWidth = combo->width();
+    combo->showPopup();
+    ASSERT_EQ(combo->count(), 2);
+    QAbstractItemView* view = combo->view();
+    const QString listed = "ttyUSB0  FT232R USB UART (0403:6001)";
+    QStyleOptionViewItem option;
+    option.initFrom(view);
+    const QModelIndex usb = combo->model()->index(1, 0);
+    EXPECT_GE(view->itemDelegate()->sizeHint(option, usb).width(),
+              view->fontMetrics().horizontalAdvance(listed))
+        << "the item does not show its description";
+    EXPECT_GE(view->width(), view->fontMetrics().horizontalAdvance(listed));
+    EXPECT_EQ(combo->width(), fieldWidth);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(usb).center());
+    EXPECT_EQ(Shown(combo), "ttyUSB0");
+    Key(main, Qt::Key_Escape);
+  });
 }
 
 // The port field holds what the user typed, as the native drop-down combo

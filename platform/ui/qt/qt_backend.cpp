@@ -3,6 +3,7 @@
 // the Windows semantics the tool was written against (no default button, an
 // unsorted-looking but sorted combo list, a progress bar that starts over),
 // and a worker reaches the user-interface thread by a blocking queued call.
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -25,6 +26,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QThread>
 #include <QTimer>
 #include <clocale>
@@ -119,12 +122,46 @@ class DialogWidget;
 
 // An editable drop-down whose list is filled by the window just before it
 // opens, as the native combo box asks with its drop-down notification.
+// What an item of the port list says about its device, shown beside its name
+// in the opened list only: picking the item puts the name alone in the field.
+constexpr int kDescriptionRole = Qt::UserRole + 1;
+constexpr char kDescriptionGap[] = "  ";
+
+QString ListedText(const QModelIndex& index) {
+  const QString description = index.data(kDescriptionRole).toString();
+  const QString name = index.data(Qt::DisplayRole).toString();
+  return description.isEmpty() ? name : name + kDescriptionGap + description;
+}
+
+class DescribedItemDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->text = ListedText(index);
+  }
+};
+
+// An editable drop-down whose list is filled by the window just before it
+// opens, as the native combo box asks with its drop-down notification.
 class DropDownCombo final : public QComboBox {
  public:
   DropDownCombo(QWidget* parent, CDialog& dialog, int id)
-      : QComboBox(parent), dialog_(dialog), id_(id) {}
+      : QComboBox(parent), dialog_(dialog), id_(id) {
+    setItemDelegate(new DescribedItemDelegate(this));
+  }
   void showPopup() override {
     dialog_.OnCommand(id_, CBN_DROPDOWN);
+    // The list, not the field, widens to show each item whole.
+    int widest = 0;
+    const QFontMetrics metrics(view()->font());
+    for (int i = 0; i < count(); ++i) {
+      widest = std::max(widest, metrics.horizontalAdvance(ListedText(model()->index(i, 0))));
+    }
+    view()->setMinimumWidth(widest + 4 * metrics.averageCharWidth() +
+                            view()->verticalScrollBar()->sizeHint().width());
     QComboBox::showPopup();
   }
 
@@ -158,6 +195,7 @@ class QtWindow final : public Window {
   int ComboCount(int id) override;
   void ComboDelete(int id, int index) override;
   int ComboAdd(int id, const std::string& text) override;
+  int ComboAddDescribed(int id, const std::string& text, const std::string& description) override;
   int ComboSelectString(int id, const std::string& prefix) override;
   intptr_t SendProgress(int id, unsigned message, uintptr_t wParam, intptr_t lParam) override;
   bool HasSystemMenu() override { return (dialog_.Template().style & kStyleSysMenu) != 0; }
@@ -622,6 +660,10 @@ void QtWindow::ComboDelete(int id, int index) {
 }
 
 int QtWindow::ComboAdd(int id, const std::string& text) {
+  return ComboAddDescribed(id, text, "");
+}
+
+int QtWindow::ComboAddDescribed(int id, const std::string& text, const std::string& description) {
   QComboBox* combo = ComboOf(id);
   if (combo == nullptr) return -1;
   const QString item = Q(text);
@@ -634,6 +676,7 @@ int QtWindow::ComboAdd(int id, const std::string& text) {
   const QString current = combo->currentText();
   const int selected = combo->currentIndex();
   combo->insertItem(index, item);
+  combo->setItemData(index, Q(description), kDescriptionRole);
   combo->setCurrentIndex(selected < 0 ? -1 : (selected >= index ? selected + 1 : selected));
   combo->setEditText(current);
   return index;
