@@ -70,7 +70,13 @@ void WriteTrackCoordinates(TextOutFile& out, int availableBytes) {
   for (int offset = 0; offset < limit; offset += TrackRecord::kSize) {
     if (IsEndOfLogRecord(offset) == 1) break;
     int32_t* r = FlashImage + offset;
-    if (r[TrackRecord::lonDegrees] == 0) continue;
+    // No place on earth has more degrees than these: such bytes are erased or
+    // unwritten memory, not a fix, and stay as they are in the dump.
+    if (r[TrackRecord::lonDegrees] == 0 ||
+        static_cast<uint32_t>(r[TrackRecord::lonDegrees]) > 180 ||
+        static_cast<uint32_t>(r[TrackRecord::latDegrees]) > 90) {
+      continue;
+    }
     if (!firstLine) out.Write("\n", 1);
     const bool west = (r[TrackRecord::lonTenThousandths] & 0x80) != 0;
     const bool south = (r[TrackRecord::latTenThousandths] & 0x80) != 0;

@@ -14,7 +14,9 @@ inline constexpr char kKmlFileFilter[] = "KML Files (*.kml)|*.kml|All Files (*.*
 void WriteKmlHeader(platform::TextOutFile& out);
 
 // One line per fix record of FlashImage below LogMemoryGeometry.decodeLimit,
-// up to the first end marker; no line end after the last one. Clears bit 7 of
+// up to the first end marker; no line end after the last one. A record whose
+// longitude degrees are 0 or above 180, or whose latitude degrees are above
+// 90, is no fix and writes nothing. Clears bit 7 of
 // bytes 3 and 7 (the sign flags) of every record it writes, in the image.
 // Only records wholly within the first availableBytes of the image count (a
 // download that stopped early has no more).
