@@ -6,6 +6,8 @@
 
 #include "platform/os/text_file.h"
 #include "tracklog/flash_image.h"
+#include "tracklog/track_model.h"
+#include "tracklog/track_text.h"
 
 // The file dialogs' filter for KML files.
 inline constexpr char kKmlFileFilter[] = "KML Files (*.kml)|*.kml|All Files (*.*)|*.*||";
@@ -22,6 +24,10 @@ void WriteKmlHeader(platform::TextOutFile& out);
 // download that stopped early has no more).
 void WriteTrackCoordinates(platform::TextOutFile& out);
 void WriteTrackCoordinates(platform::TextOutFile& out, int availableBytes);
+
+// One coordinate line without its line end, in the form negativeAltitude
+// picks: the fix's position, altitude bytes, offset, satellites and time.
+void AppendKmlLine(TrackText& line, const TrackFix& fix, bool negativeAltitude);
 
 // Closes the last coordinate line and the document.
 void WriteKmlFooter(platform::TextOutFile& out);
