@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "tracklog/kml_writer.h"
@@ -95,6 +97,12 @@ TrackFix WithSignsOfLine(TrackFix fix, std::string_view line) {
 StoredKml ReadStoredKml(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return Failure("Cannot open " + path);
+  // The largest track Read Flash writes is about 1 MB; a file far larger is
+  // something else and is not read into memory line by line.
+  std::error_code ec;
+  if (std::filesystem::file_size(path, ec) > (64u << 20) && !ec) {
+    return Failure(path + " is not a KML file");
+  }
 
   enum class Part { kHeader, kCoordinates, kFooter, kDump, kAfterDump };
   Part part = Part::kHeader;

@@ -1,6 +1,7 @@
 #include "tracklog/track_text.h"
 
 #include <charconv>
+#include <cmath>
 
 #include "tracklog/track_dates.h"
 
@@ -19,7 +20,21 @@ TrackText& TrackText::Int(int64_t v, int width) {
 
 TrackText& TrackText::Fixed6(double v) {
   // Correctly rounded, as glibc's and MinGW's "%f" are, so the same bytes keep
-  // giving the same text.
+  // giving the same text. Most values take the short way: below 2^40 the
+  // product v * 1e6 is off the exact one by less than 2^-13, so unless it lies
+  // that close to halfway between two integers, its nearest integer is the
+  // exact rounding. The rest go through to_chars.
+  const double scaled = v * 1e6;
+  if (scaled > -1099511627776.0 && scaled < 1099511627776.0) {
+    const double nearest = std::nearbyint(scaled);
+    const double off = std::fabs(scaled - nearest);
+    if (off < 0.499) {
+      const auto units = static_cast<int64_t>(std::fabs(nearest));
+      if (std::signbit(v)) text_.push_back('-');
+      Int(units / 1000000).Add('.').Int(units % 1000000, 6);
+      return *this;
+    }
+  }
   char digits[400];
   const auto [end, ec] =
       std::to_chars(digits, digits + sizeof digits, v, std::chars_format::fixed, 6);

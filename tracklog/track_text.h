@@ -21,7 +21,7 @@ class TrackText {
     text_.push_back(c);
     return *this;
   }
-  // As "%d", or "%02d" with width 2.
+  // As "%d", or "%02d" with width 2 (zeros ahead of a number below the width).
   TrackText& Int(int64_t v, int width = 1);
   // As "%f": six digits after the point.
   TrackText& Fixed6(double v);
