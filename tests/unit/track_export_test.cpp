@@ -179,4 +179,38 @@ TEST(TrackExport, StoredFileOperation) {
   std::filesystem::remove_all(dir);
 }
 
+// The download's exports: the fixes that arrived, decoded before the KML
+// writer clears their sign flags, dated back from the moment it ended.
+// Catches a record cut short exported, signs lost to the writer, and dates
+// anchored forward instead of back.
+TEST(TrackExport, DownloadOperation) {
+  for (int32_t& v : FlashImage) v = 0;
+  const int records[3][15] = {{2, 30, 0, 0x80, 51, 30, 0, 0, 1, 2, 3, 4, 23, 59, 50},
+                              {2, 31, 0, 0x80, 51, 31, 0, 0, 1, 2, 3, 4, 0, 0, 10},
+                              {2, 32, 0, 0x80, 51, 32, 0, 0, 1, 2, 3, 4, 0, 0, 20}};
+  for (int r = 0; r < 3; ++r) {
+    for (int i = 0; i < 15; ++i) FlashImage[r * 15 + i] = records[r][i];
+  }
+  LogMemoryGeometry = {1024, 131056};
+  const int arrived = 40;  // the third record did not come whole
+  const TrackModel track = DecodeFlashImage(arrived);
+  const std::string dir = TempDir();
+  platform::TextOutFile kml;
+  ASSERT_TRUE(kml.Open(dir + "/track.kml"));
+  WriteTrackCoordinates(kml, arrived);
+  ASSERT_TRUE(kml.Close());
+  LogMemoryGeometry = {};
+  for (int32_t& v : FlashImage) v = 0;
+
+  const ExportResult r =
+      ExportDownloadedTrack(track, 1772409900, TrackFormat::kCsv, dir + "/track.csv");
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_EQ(ReadBytes(dir + "/track.csv"),
+            "time,latitude,longitude,altitude,satellites,offset\r\n"
+            "2026-03-01T23:59:50Z,51.500000,-2.500000,10203,4,0\r\n"
+            "2026-03-02T00:00:10Z,51.516667,-2.516667,10203,4,15\r\n");
+  EXPECT_NE(r.notice.find("2026-03-02T00:05:00Z"), std::string::npos) << r.notice;
+  std::filesystem::remove_all(dir);
+}
+
 }  // namespace
