@@ -10,7 +10,9 @@
 //
 // A new segment starts wherever two timed fixes lie more than 10 minutes
 // apart. A fix whose position lies off the globe (latitude beyond 90 degrees,
-// longitude beyond 180, which minute bytes above 59 can give) is left out.
+// longitude beyond 180, which minute bytes above 59 can give) is left out;
+// GPX, whose schema takes longitudes from -180 up to but not including 180,
+// writes 180 east as -180, the same meridian.
 #pragma once
 
 #include <cstdint>
