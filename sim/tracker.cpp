@@ -134,6 +134,7 @@ struct Tracker::Impl {
   bool dropped = false;
   bool shortBlocks = false;
   bool garbage = false;  // the command being served answers noise
+  bool late = false;     // the command being served answers lateMs late
   uint32_t noise = 0x2545F491u;
 
   size_t MemorySize() const { return log.size(); }
@@ -159,10 +160,16 @@ struct Tracker::Impl {
 
   // Queues one byte that may start at earliest; bytes never overlap.
   void Send(uint8_t b, int64_t earliest) {
+    if (late) earliest += LateTicks();
     const int64_t start = std::max(earliest, outboundFree);
     const int64_t done = config.pace ? start + kByteTicks : start;
     out.push_back({garbage ? Noise() : b, done});
     outboundFree = done;
+  }
+
+  int64_t LateTicks() const {
+    return static_cast<int64_t>(std::clamp(config.faults.lateMs, 0, kMaxEraseMs)) * 1000 *
+           kTicksPerMicro;
   }
 
   void SendLineEnd(int64_t t) {
@@ -259,9 +266,10 @@ struct Tracker::Impl {
     }
     if (Fires(f.shortBlock, c)) shortBlocks = true;
     garbage = Fires(f.garbage, c);
+    late = Fires(f.late, c);
     switch (c) {
       case '?':
-        Line("OK", t);
+        Line(f.pingAnswer.empty() ? "OK" : f.pingAnswer, t);
         break;
       case 'V':
         Line(std::to_string(config.version), t);

@@ -34,9 +34,15 @@ struct Faults {
   Trigger drop;           // the line drops at this command (the transport hangs up)
   Trigger shortBlock;     // this block read and every later one get half their reply
   Trigger garbage;        // this command's reply is replaced by bytes without a line end
+  Trigger late;           // this command's reply starts lateMs late
+  int lateMs = 6000;      // how late the late reply starts
   bool crlf = false;      // reply lines end CR LF instead of LF CR
   bool overlong = false;  // reply lines carry 70 characters of text
   int eraseMs = 1500;     // how long the erase answer takes in all
+
+  // When set, every "?" is answered with this line instead of "OK": a device
+  // that answers, but is no tracker ready to talk.
+  std::string pingAnswer;
 };
 
 struct Config {

@@ -29,6 +29,9 @@ constexpr const char* kUsage =
     "  --drop-after CMD:N       drop the line at the N-th CMD\n"
     "  --short-block-after CMD:N  half replies to block reads from the N-th CMD on\n"
     "  --garbage-after CMD:N    answer the N-th CMD with bytes that hold no line end\n"
+    "  --late-after CMD:N       answer the N-th CMD late (see --late-ms)\n"
+    "  --late-ms N              how late, in milliseconds (default 6000)\n"
+    "  --ping-answer TEXT       answer every ? with TEXT instead of OK\n"
     "  --crlf                   end lines CR LF instead of LF CR\n"
     "  --overlong               send 70 characters of text in every line\n"
     "  --erase-ms N             how long the erase answer takes (default 1500)\n"
@@ -128,6 +131,12 @@ int main(int argc, char** argv) {
       ok = ParseTrigger(value, config.faults.shortBlock);
     } else if (arg == "--garbage-after") {
       ok = ParseTrigger(value, config.faults.garbage);
+    } else if (arg == "--late-after") {
+      ok = ParseTrigger(value, config.faults.late);
+    } else if (arg == "--late-ms") {
+      ok = ParseInt(value, config.faults.lateMs);
+    } else if (arg == "--ping-answer") {
+      config.faults.pingAnswer = value;
     } else if (arg == "--crlf") {
       config.faults.crlf = true;
     } else if (arg == "--overlong") {

@@ -176,6 +176,7 @@ TEST(Trackersim, OptionsShapeTheAnswers) {
     std::vector<std::string> args;
     Bytes send;
     Bytes reply;
+    int quietMs = 0;  // how long nothing may arrive first
   };
   const Case cases[] = {
       {{}, B("?"), B("OK\n\r")},
@@ -190,6 +191,8 @@ TEST(Trackersim, OptionsShapeTheAnswers) {
       {{"--silent-after", "?:2"}, B("??"), B("OK\n\r")},
       {{"--silent-after", "any:2"}, B("?V"), B("OK\n\r")},
       {{"--short-block-after", "J:1"}, {'J', 0, 0, 0}, Bytes(track.begin(), track.begin() + 9)},
+      {{"--ping-answer", "ERROR"}, B("?"), B("ERROR\n\r")},
+      {{"--late-after", "V:1", "--late-ms", "700"}, B("V"), B("20\n\r"), 500},
   };
   for (const Case& c : cases) {
     const std::string what = c.args.empty() ? "defaults" : c.args[0];
@@ -198,6 +201,9 @@ TEST(Trackersim, OptionsShapeTheAnswers) {
     Client client(sim.path);
     ASSERT_TRUE(client.Ok()) << sim.path;
     ASSERT_TRUE(client.Send(c.send));
+    if (c.quietMs > 0) {
+      EXPECT_TRUE(client.Read(1, c.quietMs).empty()) << what << ": came early";
+    }
     EXPECT_EQ(client.Read(c.reply.size(), 3000), c.reply) << what;
     EXPECT_TRUE(client.Read(1, 100).empty()) << what << ": more than the reply";
   }

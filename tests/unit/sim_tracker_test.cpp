@@ -362,6 +362,22 @@ TEST(SimTracker, GarbageReplacesOneWholeReplyWithoutLineEnds) {
   }
 }
 
+TEST(SimTracker, LateReplyAndAnotherPingAnswer) {
+  sim::Config config;
+  config.faults.late = {'?', 2};
+  config.faults.lateMs = 500;
+  sim::Tracker t(config);
+  EXPECT_EQ(Exchange(t, "?"), B("OK\n\r"));
+  EXPECT_EQ(Exchange(t, B("?"), 1000000, 1499999), Bytes()) << "not before its time";
+  EXPECT_EQ(Exchange(t, B(""), 1500000), B("OK\n\r"));
+  EXPECT_EQ(Exchange(t, B("?"), 1600000), B("OK\n\r")) << "only that reply is late";
+
+  config = {};
+  config.faults.pingAnswer = "ERROR";
+  sim::Tracker other(config);
+  EXPECT_EQ(Exchange(other, "?V"), B("ERROR\n\r20\n\r"));
+}
+
 // 70 characters of text: a reader that cuts at 65 bytes finds no line end.
 TEST(SimTracker, OverlongLinesHaveNoLineEndWithin65Bytes) {
   sim::Config config;
