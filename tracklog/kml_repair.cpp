@@ -14,8 +14,8 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 
 }  // namespace
 
-std::string RepairKmlPiece(const std::string& piece) {
-  std::string text = piece;
+std::string RepairKmlLine(const std::string& line) {
+  std::string text = line;
   ReplaceAll(text, ", ", ",");
   ReplaceAll(text, ">,", ">");
   return text;
@@ -41,13 +41,20 @@ void CTrackerDlg::OnFixKml() {
     AfxMessageBox("Error opening output filefile");
     return;
   }
-  char line[kRepairPieceSize + 1];
+  std::string line;
+  bool notText = false;
   // A last line without a line end still comes with its read: it is copied too.
-  while (input.ReadLine(line, sizeof line)) {
-    const std::string repaired = RepairKmlPiece(line);
+  while (input.ReadLine(line)) {
+    // A NUL is no part of a KML file (one in UTF-16 has one in every other
+    // byte): its copy would keep only scraps of it.
+    if (line.find('\0') != std::string::npos) {
+      notText = true;
+      break;
+    }
+    const std::string repaired = RepairKmlLine(line);
     output.Write(repaired.data(), repaired.size());
   }
-  const bool readFailed = input.Error();
+  const bool readFailed = input.Error() || notText;
   input.Close();
   if (readFailed) {
     // A copy that stopped early must not replace anything.

@@ -5,9 +5,7 @@
 
 #include <string>
 
-// The longest piece one read takes: a longer line is repaired piece by piece.
-constexpr int kRepairPieceSize = 127;
-
 // Every ", " becomes ",", then every ">," becomes ">"; each pass goes on
-// scanning behind what it put in.
-std::string RepairKmlPiece(const std::string& piece);
+// scanning behind what it put in. Applied to whole lines, however long, so
+// that nothing escapes by straddling two reads.
+std::string RepairKmlLine(const std::string& line);

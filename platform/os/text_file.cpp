@@ -199,4 +199,23 @@ bool TextInFile::ReadLine(char* buf, int size) {
   return stored > 0;
 }
 
+bool TextInFile::ReadLine(std::string& line) {
+  line.clear();
+  for (;;) {
+    int c = NextByte();
+    if (c < 0) break;
+    if (c == '\r' && PeekByte() == '\n') {
+      ++pos_;
+      c = '\n';
+    }
+    line.push_back(static_cast<char>(c));
+    if (c == '\n') break;
+  }
+  if (error_) {
+    line.clear();
+    return false;
+  }
+  return !line.empty();
+}
+
 }  // namespace platform

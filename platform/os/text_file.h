@@ -79,6 +79,8 @@ class TextInFile {
   // buf then holds an empty string. A last line without a line end is
   // delivered with true, and Eof() is set by that same read.
   bool ReadLine(char* buf, int size);
+  // The same for a whole line however long, into line; it may hold NUL bytes.
+  bool ReadLine(std::string& line);
 
   // True once a read reached the end of the file.
   bool Eof() const { return eof_; }

@@ -50,7 +50,7 @@ void SetBytes(const fs::path& path, const std::string& bytes) {
 
 // Catches a pass skipped, a pass that rescans what it put in, and the passes
 // run in the other order.
-TEST(RepairKmlPiece, TakesTheBlankOutOfCommasAndTheCommaOutOfTagEnds) {
+TEST(RepairKmlLine, TakesTheBlankOutOfCommasAndTheCommaOutOfTagEnds) {
   const std::pair<const char*, const char*> cases[] = {
       {"1.5, 2.5, 100", "1.5,2.5,100"},
       {",  x", ", x"},
@@ -59,7 +59,7 @@ TEST(RepairKmlPiece, TakesTheBlankOutOfCommasAndTheCommaOutOfTagEnds) {
       {">, ", ">"},
       {"  <name>gps</name>\n", "  <name>gps</name>\n"},
   };
-  for (auto [piece, repaired] : cases) EXPECT_EQ(RepairKmlPiece(piece), repaired) << piece;
+  for (auto [line, repaired] : cases) EXPECT_EQ(RepairKmlLine(line), repaired) << line;
 }
 
 // --- Fix KML ----------------------------------------------------------------
@@ -103,12 +103,18 @@ class FixKmlTest : public testing::Test {
 };
 
 // Catches a line end left LF, an empty or unterminated last line dropped, a
-// repair across the boundary of two pieces, and a wrong dialog request.
-TEST_F(FixKmlTest, CopiesLineByLineRepairingEachPiece) {
+// ", " missed where it straddles two reads of a long line, and a wrong dialog
+// request.
+TEST_F(FixKmlTest, CopiesLineByLineRepairingEachLine) {
   const std::string golden = Bytes(fs::path(KW9_GOLDEN_DIR) / "track64.kml");
   ASSERT_FALSE(golden.empty());
-  // The ", " at 126..127 falls between the first piece and the second.
+  // The ", " at 126..127 falls between the first 127 characters and the rest.
   const std::string a122(122, 'a');
+  std::string tuples, fixedTuples;  // one line of 300 tuples, 4500 characters
+  for (int i = 0; i < 300; ++i) {
+    tuples += ">, 7.1, 50.2, 300 ";
+    fixedTuples += ">7.1,50.2,300 ";
+  }
   const struct {
     const char* what;
     std::string input, output;
@@ -118,7 +124,8 @@ TEST_F(FixKmlTest, CopiesLineByLineRepairingEachPiece) {
       {"empty lines", "\n\r\n\nx\n", "\r\n\r\n\r\nx\r\n"},
       {"last line without end", "x\r\n<coordinates>, 7.1, 50.2, 300",
        "x\r\n<coordinates>7.1,50.2,300"},
-      {"long line", "1, 2" + a122 + ", 3, 4\n", "1,2" + a122 + ", 3,4\r\n"},
+      {"long line", "1, 2" + a122 + ", 3, 4\n", "1,2" + a122 + ",3,4\r\n"},
+      {"one line of coordinates", "<c>" + tuples + "</c>\n", "<c>" + fixedTuples + "</c>\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -139,23 +146,36 @@ TEST_F(FixKmlTest, CopiesLineByLineRepairingEachPiece) {
   EXPECT_EQ(dialogs[1].flags, 2u);  // OFN_OVERWRITEPROMPT
 }
 
-// Catches an in-place repair that reads what it has just written over.
+// A file with NUL bytes, as UTF-16 has one in every other byte: the copy
+// of its lines as text keeps only scraps.
+const std::string kUtf16("<\0k\0m\0l\0>\0,\0 \0\r\0\n\0", 18);
+
+// Catches an in-place repair that reads what it has just written over, and
+// one that replaces the only copy of a file it cannot read as text.
 TEST_F(FixKmlTest, InputAsOutputIsRepairedInPlace) {
-  SetBytes(dir / "t.kml", "<c>, 1, 2\n");
-  EXPECT_THAT(Fix({dir / "t.kml", dir / "t.kml"}), ElementsAre(kFirst, kNow, kFixed));
-  EXPECT_EQ(Bytes(dir / "t.kml"), "<c>1,2\r\n");
-  EXPECT_THAT(Names(), ElementsAre("t.kml"));
+  const struct {
+    std::string input, output;
+    const char* message;
+  } cases[] = {{"<c>, 1, 2\n", "<c>1,2\r\n", kFixed},
+               {kUtf16, kUtf16, "Error reading file"},
+               {"<c>, 1\n" + kUtf16, "<c>, 1\n" + kUtf16, "Error reading file"}};
+  for (const auto& c : cases) {
+    SetBytes(dir / "t.kml", c.input);
+    EXPECT_THAT(Fix({dir / "t.kml", dir / "t.kml"}), ElementsAre(kFirst, kNow, c.message));
+    EXPECT_EQ(Bytes(dir / "t.kml"), c.output);
+    EXPECT_THAT(Names(), ElementsAre("t.kml"));
+  }
 }
 
 // Catches a failure that still writes, replaces the old output, leaves a
 // temporary file, says nothing or says the wrong thing.
 TEST_F(FixKmlTest, FailuresWriteNothingAndSaySo) {
-  SetBytes(dir / "in.kml", "a, b\n");
   const std::string old = "old\r\n";
   const struct {
     const char* what;
     std::optional<fs::path> input, output;
     Ops messages;
+    std::string content = "a, b\n";  // of in.kml
   } cases[] = {
       {"open cancelled", std::nullopt, dir / "out.kml", {kFirst, kNow}},
       {"save cancelled", dir / "in.kml", std::nullopt, {kFirst, kNow}},
@@ -164,6 +184,7 @@ TEST_F(FixKmlTest, FailuresWriteNothingAndSaySo) {
        dir / "in.kml",
        dir / "no" / "out.kml",
        {kFirst, kNow, "Error opening output filefile"}},
+      {"NUL bytes", dir / "in.kml", dir / "out.kml", {kFirst, kNow, "Error reading file"}, kUtf16},
 #ifndef _WIN32
       {"disk full", dir / "in.kml", "/dev/full", {kFirst, kNow, "Error writing file"}},
       // fopen of a folder succeeds on Linux; its first read fails.
@@ -172,6 +193,7 @@ TEST_F(FixKmlTest, FailuresWriteNothingAndSaySo) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    SetBytes(dir / "in.kml", c.content);
     SetBytes(dir / "out.kml", old);
     EXPECT_EQ(Fix({c.input, c.output}), c.messages);
     EXPECT_EQ(Bytes(dir / "out.kml"), old);
