@@ -5,6 +5,8 @@
 
 #include "link/device_link.h"
 #include "platform/os/os.h"
+#include "platform/serial/serial.h"
+#include "platform/ui/message_box.h"
 #include "tracklog/flash_image.h"
 
 std::string modelString;
@@ -50,11 +52,20 @@ int LeadingNumber(const uint8_t* text, bool& hasDigits) {
 }  // namespace
 
 int Ping() {
+  // A device that answers, but never with "OK" (a GPS receiver on the wrong
+  // port, a modem saying ERROR), would otherwise be asked for ever.
+  constexpr int64_t kGiveUpMicros = 10'000'000;
+  const int64_t start = platform::Serial().NowMicros();
   uint8_t reply[kReplyBufferSize];
   for (;;) {
     WriteByte('?');
     if (!ReadLine(reply)) return 0;
     if (reply[0] == 'O' && reply[1] == 'K') return 1;
+    if (platform::Serial().NowMicros() - start >= kGiveUpMicros) {
+      ClosePort();
+      platform::ShowMessageBox("Tracker not responding");
+      return 0;
+    }
   }
 }
 

@@ -8,6 +8,9 @@
 // The last model text the tracker returned (or "err0").
 extern std::string modelString;
 
+// 1 once a reply line starts with "OK". 0 when a reply read failed, or when
+// 10 seconds of other answers passed: the link is then closed and the user
+// has been told "Tracker not responding".
 int Ping();
 uint8_t ReadNvByte(uint8_t address);
 int WriteNvByte(uint8_t address, uint8_t value);

@@ -7,13 +7,14 @@
 #include "link/commands.h"
 #include "link/device_link.h"
 #include "platform/os/os.h"
+#include "platform/serial/serial.h"
 #include "tracklog/log_download.h"
 
 namespace {
 
 // The tracker answers the erase with a byte now and then and ends with its
-// line end. Silent this long (six read time-outs in a row), or running this
-// long in all, it is taken to have given up.
+// line end. Silent this long (six read time-outs in a row), or with the
+// worker running this long in all, it is taken to have given up.
 constexpr int kSilentReadsGivingUp = 6;
 constexpr int64_t kLongestEraseMicros = int64_t{10} * 60 * 1000000;
 
@@ -37,6 +38,9 @@ int LogEraseWorker(void* param) {
   const std::unique_ptr<WorkerParameter> block(static_cast<WorkerParameter*>(param));
   CTrackerDlg& dialog = *block->dialog;
   workerBusy = 1;
+  // From here, not from the erase command: a tracker slow to answer the ping
+  // and the size query uses up the same allowance.
+  const int64_t start = platform::Serial().NowMicros();
 
   Ping();  // a failure has closed the link; the size query then fails too
   const std::optional<char> size = GetMemorySize();
@@ -48,7 +52,6 @@ int LogEraseWorker(void* param) {
   SetSizeCodeFromSizeReply(*size);
   EraseFlash();
 
-  const int64_t start = platform::MonotonicMicros();
   uint8_t last = 0, beforeLast = 0;
   int silentReads = 0;
   bool finished = false;
@@ -67,7 +70,7 @@ int LogEraseWorker(void* param) {
       break;
     }
     if (silentReads >= kSilentReadsGivingUp ||
-        platform::MonotonicMicros() - start >= kLongestEraseMicros) {
+        platform::Serial().NowMicros() - start >= kLongestEraseMicros) {
       break;
     }
   }

@@ -1,5 +1,7 @@
 #include "platform/serial/serial.h"
 
+#include "platform/os/os.h"
+
 namespace platform {
 
 namespace {
@@ -41,6 +43,10 @@ std::vector<PortInfo> SerialSystem::ListPorts() {
     if (PortExists(name)) ports.push_back({name, "\\\\.\\" + name, "", "", false});
   }
   return ports;
+}
+
+int64_t SerialSystem::NowMicros() {
+  return MonotonicMicros();
 }
 
 SerialSystem& Serial() {

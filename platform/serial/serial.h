@@ -89,6 +89,9 @@ class SerialSystem {
   // The ports that exist, for the port list. Unless a system knows better:
   // COM1 to COM63, those that exist.
   virtual std::vector<PortInfo> ListPorts();
+  // Microseconds on the clock the time-outs run on: the monotonic clock, or a
+  // test's virtual one, so that bounds the link keeps are measured alike.
+  virtual int64_t NowMicros();
 };
 
 // The platform's own serial ports.

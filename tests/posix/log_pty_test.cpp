@@ -232,11 +232,14 @@ TEST(DownloadFaultsOverPty, NoAnswerLeavesTheOldFileAlone) {
   struct Case {
     const char* what;
     std::vector<std::string> fault;  // empty: no tracker at all
+    const char* message;
   };
   const Case cases[] = {
-      {"port that does not exist", {}},
-      {"line lost at the ping", {"--drop-after", "?:1"}},
-      {"line lost at the size query", {"--drop-after", "K:1"}},
+      {"port that does not exist", {}, "kw9: Error opening com port"},
+      {"line lost at the ping", {"--drop-after", "?:1"}, "kw9: Serial Port Error"},
+      {"line lost at the size query", {"--drop-after", "K:1"}, "kw9: Error reading memory size\n"},
+      // Ten seconds of asking before it gives up.
+      {"no OK to the ping", {"--ping-answer", "ERROR"}, "kw9: Tracker not responding\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -256,6 +259,7 @@ TEST(DownloadFaultsOverPty, NoAnswerLeavesTheOldFileAlone) {
     const CliRun run = Kw9cli(dir, "download --port " + port + " --output " + output);
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.err, testing::Not(HasSubstr("Done Reading Flash")));
+    EXPECT_THAT(run.err, HasSubstr(c.message));
     EXPECT_EQ(Slurp(output), old);
     EXPECT_THAT(dir.Names(), testing::ElementsAre("track.kml"));
   }

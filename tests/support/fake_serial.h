@@ -57,6 +57,7 @@ class FakeSerial final : public platform::SerialSystem {
   std::unique_ptr<platform::SerialPort> Open(const std::string& name,
                                              platform::OpenError& error) override;
   bool PortExists(const std::string& name) override;
+  int64_t NowMicros() override { return now; }
 
   int64_t now = 0;  // the virtual clock, microseconds
 

@@ -365,6 +365,46 @@ TEST_F(LogDownloadTest, ABrokenOffDownloadKeepsWhatArrived) {
   }
 }
 
+// Catches an operation that hangs on a device that answers the ping, but
+// never with "OK" (a modem, a GPS receiver on the wrong port), a ping that
+// gives up much later than ten seconds, and an operation that does not end as
+// after any failed ping. Each answer takes its line time, so ten seconds are
+// some 1200 questions; should the ping not give up, the device says "OK"
+// after many more.
+TEST_F(LogDownloadTest, ADeviceThatNeverSaysOkEndsEveryOperation) {
+  const std::string nmea = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47";
+  const struct {
+    int button;
+    std::string answer;
+    Ops messages;
+  } cases[] = {
+      {kReadFlash, "ERROR", {"Tracker not responding"}},
+      {kClearFlash, nmea, {"Tracker not responding", kReadError, "Error readimg memory size"}},
+      {kFlashTest, "ERROR", {"Tracker not responding", kReadError, "Error readimg memory size"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.button);
+    FakeDevice& device = Fresh();
+    sim::Config config;
+    config.pace = true;
+    config.faults.pingAnswer = c.answer;
+    device.tracker = sim::Tracker(config);
+    device.onWrite = [asked = 0](FakeDevice& d, const std::vector<uint8_t>&) mutable {
+      if (++asked == 30000) d.Inject("OK\n\r");
+    };
+    WriteOld();
+    const int64_t start = serial.now;
+    Run([&](ui::ScriptedWindow& w) { PressAndWait(w, c.button); });
+    EXPECT_GE(serial.now - start, 10'000'000);
+    EXPECT_LT(serial.now - start, 10'200'000) << "more than one answer past the bound";
+    EXPECT_EQ(Messages(), c.messages);
+    const Ops wire = Wire(device);
+    EXPECT_EQ(std::count(wire.begin(), wire.end(), "?"), static_cast<long>(wire.size()));
+    EXPECT_EQ(DeviceLink.portOpen, 0);
+    EXPECT_EQ(ReadBytes(path), kOld);
+  }
+}
+
 TEST_F(LogDownloadTest, AFullDiskIsReported) {
   // Only the device: a regular file of that name would be renamed over.
   std::error_code ec;
@@ -517,6 +557,24 @@ TEST_F(LogDownloadTest, ClearFlashGivesUpOnABadAnswer) {
     EXPECT_EQ(harness->dialog().statusText, "Ready");
     EXPECT_GE(serial.now - start, c.faults.crlf ? 60 * 1000000 : 0);
   }
+}
+
+// Catches an erase whose ten-minute bound starts only after the ping and the
+// size query: a tracker slow at those would get more than ten minutes.
+TEST_F(LogDownloadTest, ClearFlashCountsItsBoundFromTheWorkersStart) {
+  sim::Faults faults = Fault(&sim::Faults::late, {'?', 1});
+  faults.lateMs = 9000;
+  faults.eraseMs = 3600 * 1000;
+  Fresh(64, faults);
+  int64_t start = 0, end = 0;
+  harness->backend().OnMessage([&](const ui::MessageRecord&) { end = serial.now; });
+  Run([&](ui::ScriptedWindow& w) {
+    start = serial.now;
+    PressAndWait(w, kClearFlash);
+  });
+  EXPECT_THAT(Messages(), ElementsAre("Error clearing flash"));
+  EXPECT_GE(end - start, 600 * 1000000LL);
+  EXPECT_LT(end - start, 601 * 1000000LL);
 }
 
 }  // namespace
