@@ -170,14 +170,20 @@ bool ReadFlashBlock(int address, int32_t block[16], int* entriesArrived) {
   return got == replyLength;
 }
 
-void WriteFlashByte(int address, uint8_t value) {
+bool WriteFlashByte(int address, uint8_t value) {
   WriteByte('I');
   WriteByte(static_cast<uint8_t>((address >> 8) & 0xFF));
   WriteByte(static_cast<uint8_t>(address & 0xFF));
   WriteByte(value);
+  // What the acknowledgement says does not matter, but its absence does: a
+  // tracker that has stopped answering must not cost ten seconds a byte.
   uint8_t ack;
-  ReadPort(&ack, 1);
-  ReadPort(&ack, 1);
+  if (ReadPort(&ack, 1) != 1 || ReadPort(&ack, 1) != 1) {
+    platform::ShowMessageBox("Serial Port Error: Read returned 0 chars. Closing com port");
+    ClosePort();
+    return false;
+  }
+  return true;
 }
 
 void StartTransmit() {

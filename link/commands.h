@@ -31,5 +31,7 @@ void EraseFlash();
 // is true only when the whole reply arrived. entriesArrived, when given,
 // gets how many leading entries were delivered.
 bool ReadFlashBlock(int address, int32_t block[16], int* entriesArrived = nullptr);
-void WriteFlashByte(int address, uint8_t value);
+// False when the two acknowledgement bytes did not both arrive: the user has
+// then been told and the link is closed, as after a failed reply line.
+bool WriteFlashByte(int address, uint8_t value);
 void StartTransmit();

@@ -1,5 +1,7 @@
 // Flash Test and Go!: two service buttons that act on the tracker directly.
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "app/tracker_dlg.h"
 #include "link/commands.h"
@@ -12,6 +14,30 @@ namespace {
 
 constexpr int kPatternBytes = 16;
 constexpr int kPatternBase = 9;  // the byte at address i is i + 9
+
+// Log memory bytes 0 to 15 as the test reads them back: one wide block, or
+// two short ones. True when every block came whole; entries that no reply
+// filled read as 0, never as left-overs.
+bool ReadTestBytes(int32_t (&bytes)[kPatternBytes]) {
+  std::fill(std::begin(bytes), std::end(bytes), 0);
+  bool whole = ReadFlashBlock(0, bytes);
+  if (LogMemoryGeometry.sizeCode != 1024) {
+    // The short form brings 8 bytes a block: the second half needs its own read.
+    int32_t upper[kPatternBytes] = {};
+    whole = ReadFlashBlock(8, upper) && whole;
+    std::copy(upper, upper + 8, bytes + 8);
+  }
+  return whole;
+}
+
+// False at the first write the tracker did not acknowledge (the user has been
+// told and the link is closed).
+bool WriteTestBytes(const int32_t (&bytes)[kPatternBytes]) {
+  for (int i = 0; i < kPatternBytes; ++i) {
+    if (!WriteFlashByte(i, static_cast<uint8_t>(bytes[i]))) return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -26,31 +52,41 @@ void CTrackerDlg::OnFlashTest() {
     return;
   }
   SetSizeCodeFromSizeReply(*size);
-  for (int i = 0; i < kPatternBytes; ++i) WriteFlashByte(i, static_cast<uint8_t>(i + kPatternBase));
 
-  // Entries that no reply filled read as 0, never as left-overs.
-  int32_t readBack[kPatternBytes] = {};
-  ReadFlashBlock(0, readBack);
-  if (LogMemoryGeometry.sizeCode != 1024) {
-    // The short form brings 8 bytes a block: the second half needs its own read.
-    int32_t upper[kPatternBytes] = {};
-    ReadFlashBlock(8, upper);
-    for (int i = 8; i < kPatternBytes; ++i) readBack[i] = upper[i - 8];
+  // The pattern goes over the first record of the user's log, which is put
+  // back afterwards. Unless it can be read, nothing is written.
+  int32_t saved[kPatternBytes];
+  if (!ReadTestBytes(saved)) {
+    AfxMessageBox("Serial Port Error: Read returned 0 chars. Closing com port");
+    ClosePort();
+    return;
   }
+  int32_t pattern[kPatternBytes];
+  for (int i = 0; i < kPatternBytes; ++i) pattern[i] = i + kPatternBase;
+  if (!WriteTestBytes(pattern)) return;
+
+  int32_t readBack[kPatternBytes];
+  ReadTestBytes(readBack);  // a reply that did not come shows as a difference
   platform::SleepMs(100);
 
-  for (int i = 0; i < kPatternBytes; ++i) {
-    const int expected = i + kPatternBase;
-    if (readBack[i] != expected) {
+  bool passed = true;
+  for (int i = 0; i < kPatternBytes && passed; ++i) {
+    if (readBack[i] != pattern[i]) {
+      passed = false;
       AfxMessageBox("Data Read Error");
       char text[64];
       std::snprintf(text, sizeof text, "Read: %x, Expected: %x", static_cast<unsigned>(readBack[i]),
-                    static_cast<unsigned>(expected));
+                    static_cast<unsigned>(pattern[i]));
       AfxMessageBox(text);
-      return;
     }
   }
-  AfxMessageBox("I2C Read Test Passed");
+  if (passed) AfxMessageBox("I2C Read Test Passed");
+
+  int32_t restored[kPatternBytes];
+  if (!WriteTestBytes(saved) || !ReadTestBytes(restored) ||
+      !std::equal(std::begin(saved), std::end(saved), std::begin(restored))) {
+    AfxMessageBox("Error restoring flash");
+  }
 }
 
 void CTrackerDlg::OnGo() {

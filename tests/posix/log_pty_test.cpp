@@ -310,6 +310,21 @@ TEST(LogCommandsOverPty, SendTheirCommandsAfterTheRead) {
   }
 }
 
+// Catches a Flash Test that leaves its pattern over the first record of the
+// user's log: a download afterwards must find the log as it was.
+TEST(LogCommandsOverPty, FlashTestLeavesTheLogAsItWas) {
+  ScratchDir dir;
+  const std::string output = dir / "track.kml";
+  TrackersimProcess sim({"--size", "64"});
+  ASSERT_TRUE(sim.Running());
+  const CliRun test = Kw9cli(dir, "flash-test --port " + sim.Device());
+  EXPECT_EQ(test.status, 0);
+  EXPECT_EQ(test.err, "kw9: I2C Read Test Passed\n");
+  const CliRun download = Kw9cli(dir, "download --port " + sim.Device() + " --output " + output);
+  EXPECT_EQ(download.status, 0);
+  EXPECT_TRUE(Slurp(output) == Golden(64)) << "differs from track64.kml";
+}
+
 // Catches an in-place repair that reads the file it has already truncated,
 // keeps LF line ends, or misses a blank after a comma.
 TEST(LogCommandsOverPty, FixKmlRepairsInPlace) {

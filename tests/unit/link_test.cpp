@@ -435,12 +435,31 @@ TEST_F(LinkTest, SilentBlockReadWaitsOutTheTotalTimeout) {
 
 TEST_F(LinkTest, WriteFlashByteSendsFourSingleBytesAndReadsTwo) {
   FakeDevice& device = Open();
-  WriteFlashByte(5, 14);
-  WriteFlashByte(0x1234, 0xAB);
+  EXPECT_TRUE(WriteFlashByte(5, 14));
+  EXPECT_TRUE(WriteFlashByte(0x1234, 0xAB));
   EXPECT_EQ(device.writes,
             (std::vector<Bytes>{B("I"), {0x00}, {0x05}, {0x0E}, B("I"), {0x12}, {0x34}, {0xAB}}));
   EXPECT_EQ(device.tracker.LogMemory()[5], 14);
   EXPECT_EQ(device.tracker.LogMemory()[0x1234], 0xAB);
+  EXPECT_TRUE(messages.texts.empty());
+}
+
+// Catches an acknowledgement that never came passed over in silence (a silent
+// tracker then costs ten seconds a byte, and the test goes on regardless),
+// and a second ten seconds spent on its other half.
+TEST_F(LinkTest, WriteFlashByteWithoutItsAcknowledgementClosesTheLink) {
+  for (const char* arrived : {"", "O"}) {
+    SCOPED_TRACE(arrived);
+    testing_support::ResetLinkState();
+    messages.texts.clear();
+    FakeDevice& device = Open(Silent());
+    device.Inject(arrived);
+    const int64_t before = serial.now;
+    EXPECT_FALSE(WriteFlashByte(5, 14));
+    EXPECT_EQ(serial.now - before, 10'000'000);
+    EXPECT_THAT(messages.texts, ElementsAre(kReadError));
+    EXPECT_EQ(DeviceLink.portOpen, 0);
+  }
 }
 
 TEST_F(LinkTest, StartTransmitAndEraseSendOneByteAndReadNothing) {

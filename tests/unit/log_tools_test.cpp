@@ -229,66 +229,117 @@ class ServiceButtonTest : public testing::Test {
   std::optional<DialogHarness> harness;
 };
 
-// What Flash Test sends: ping, size, the 16 pattern bytes one byte a write,
-// then one wide block read or two short ones.
-std::vector<std::vector<uint8_t>> FlashTestWire(bool wide) {
-  std::vector<std::vector<uint8_t>> w = {{'?'}, {'K'}};
-  for (uint8_t i = 0; i < 16; ++i) {
-    for (uint8_t b : {uint8_t{'I'}, uint8_t{0}, i, uint8_t(i + 9)}) w.push_back({b});
-  }
-  if (wide) {
-    w.insert(w.end(), {{'J'}, {0, 0, 0}});
-  } else {
-    w.insert(w.end(), {{'J'}, {0, 0}, {'J'}, {0, 8}});
+using Wire = std::vector<std::vector<uint8_t>>;
+
+// Bytes 0 to 15 read: one wide block, or two short ones.
+Wire ReadsOfTheTestBytes(bool wide) {
+  return wide ? Wire{{'J'}, {0, 0, 0}} : Wire{{'J'}, {0, 0}, {'J'}, {0, 8}};
+}
+
+// The first `count` of 16 bytes written to addresses 0 to 15, one byte a write.
+Wire WritesOf(const std::vector<uint8_t>& bytes, size_t count = 16) {
+  Wire w;
+  for (uint8_t i = 0; i < count; ++i) {
+    for (uint8_t b : {uint8_t{'I'}, uint8_t{0}, i, bytes[i]}) w.push_back({b});
   }
   return w;
 }
 
+Wire operator+(Wire a, const Wire& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+const std::vector<uint8_t> kPattern = {9,  10, 11, 12, 13, 14, 15, 16,
+                                       17, 18, 19, 20, 21, 22, 23, 24};
+
 // Catches a wrong address, pattern or read form, a size reply mapped wrongly,
 // a difference missed in either half, the wrong entry reported, a value shown
-// in decimal, and a port closed after the test.
+// in decimal, a port closed after the test, and the first record of the log
+// left overwritten or its restore not checked. The tracker's memory changes
+// as the `atRead`-th reading of the 16 bytes starts (1: the record saved, 2:
+// the pattern read back, 3: the record read again).
 TEST_F(ServiceButtonTest, FlashTestWritesThePatternAndReadsItBack) {
   const struct {
     int sizeKbit;
-    std::map<int, uint8_t> corrupt;  // log memory changed as the block read starts
+    std::map<int, uint8_t> corrupt;
+    int atRead;
     Ops messages;
   } cases[] = {
-      {1024, {}, {"I2C Read Test Passed"}},
-      {128, {}, {"I2C Read Test Passed"}},
-      {64, {}, {"I2C Read Test Passed"}},
-      {1024, {{3, 0xFF}, {7, 0}}, {"Data Read Error", "Read: ff, Expected: c"}},
-      {128, {{15, 0x42}}, {"Data Read Error", "Read: 42, Expected: 18"}},
-      {1024, {{15, 0}}, {"Data Read Error", "Read: 0, Expected: 18"}},
+      {1024, {}, 0, {"I2C Read Test Passed"}},
+      {128, {}, 0, {"I2C Read Test Passed"}},
+      {64, {}, 0, {"I2C Read Test Passed"}},
+      {1024, {{3, 0xFF}, {7, 0}}, 2, {"Data Read Error", "Read: ff, Expected: c"}},
+      {128, {{15, 0x42}}, 2, {"Data Read Error", "Read: 42, Expected: 18"}},
+      {1024, {{15, 0}}, 2, {"Data Read Error", "Read: 0, Expected: 18"}},
+      {1024, {{5, 0x77}}, 3, {"I2C Read Test Passed", "Error restoring flash"}},
+      {64, {{12, 0x77}}, 3, {"I2C Read Test Passed", "Error restoring flash"}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.sizeKbit);
+    SCOPED_TRACE(testing::Message() << c.sizeKbit << " at read " << c.atRead);
+    const bool wide = c.sizeKbit == 1024;
+    std::vector<uint8_t> record;
     const Ops messages = Press(c.sizeKbit, kFlashTestButton, "COM1", [&](FakeDevice& d) {
-      d.onWrite = [&](FakeDevice& dev, const std::vector<uint8_t>& bytes) {
-        if (bytes == std::vector<uint8_t>{'J'}) {
-          for (auto [at, value] : c.corrupt) dev.tracker.LogMemory()[at] = value;
+      record.assign(d.tracker.LogMemory().begin(), d.tracker.LogMemory().begin() + 16);
+      d.onWrite = [&, reads = 0](FakeDevice& dev, const std::vector<uint8_t>& bytes) mutable {
+        if (bytes != std::vector<uint8_t>{'J'} || ++reads != (c.atRead - 1) * (wide ? 1 : 2) + 1) {
+          return;
         }
+        for (auto [at, value] : c.corrupt) dev.tracker.LogMemory()[at] = value;
       };
     });
     EXPECT_EQ(messages, c.messages);
-    EXPECT_EQ(device->writes, FlashTestWire(c.sizeKbit == 1024));
+    const Wire reads = ReadsOfTheTestBytes(wide);
+    const Wire head = {{'?'}, {'K'}};
+    EXPECT_EQ(device->writes, head + reads + WritesOf(kPattern) + reads + WritesOf(record) + reads);
+    std::vector<uint8_t> after(device->tracker.LogMemory().begin(),
+                               device->tracker.LogMemory().begin() + 16);
+    if (c.atRead == 3) {
+      for (auto [at, value] : c.corrupt) record[at] = value;
+    }
+    EXPECT_EQ(after, record) << "the first record of the log is not as it was";
     EXPECT_EQ(LogMemoryGeometry.sizeCode, c.sizeKbit);
     EXPECT_TRUE(device->open);
     EXPECT_EQ(DeviceLink.portOpen, 1);
   }
 }
 
-// Catches a test that goes on after the tracker stayed silent, or that talks
-// to a port it could not open.
+// Catches a test that goes on after the tracker stayed silent (before the
+// first record was saved it must write nothing; a write that was not
+// acknowledged must end it at once), talks to a port it could not open, or
+// keeps quiet about a restore that did not happen.
 TEST_F(ServiceButtonTest, FlashTestStopsWithoutAReply) {
-  const Ops silent = Press(1024, kFlashTestButton, "COM1", [](FakeDevice& d) {
-    // A tracker built silent from its first command.
-    sim::Config config;
-    config.faults.silent = {0, 1};
-    d.tracker = sim::Tracker(config);
-  });
-  EXPECT_THAT(silent, ElementsAre(kReadError, kReadError, "Error readimg memory size"));
-  EXPECT_EQ(device->writes, (std::vector<std::vector<uint8_t>>{{'?'}}));
-  EXPECT_EQ(LogMemoryGeometry.sizeCode, 0);
+  const std::vector<uint8_t> track = sim::RealisticTrack(1024);
+  const std::vector<uint8_t> record(track.begin(), track.begin() + 16);
+  const Wire head = {{'?'}, {'K'}}, reads = ReadsOfTheTestBytes(true);
+  const struct {
+    const char* what;
+    sim::Trigger silent;
+    Ops messages;
+    Wire wire;
+    int sizeCode;
+  } cases[] = {
+      {"from the start", {0, 1}, {kReadError, kReadError, "Error readimg memory size"}, {{'?'}}, 0},
+      {"from the first block read", {'J', 1}, {kReadError}, head + reads, 1024},
+      {"from the first write", {'I', 1}, {kReadError}, head + reads + WritesOf(kPattern, 1), 1024},
+      {"from the restore",
+       {'I', 17},
+       {"I2C Read Test Passed", kReadError, "Error restoring flash"},
+       head + reads + WritesOf(kPattern) + reads + WritesOf(record, 1),
+       1024},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Ops messages = Press(1024, kFlashTestButton, "COM1", [&](FakeDevice& d) {
+      sim::Config config;
+      config.faults.silent = c.silent;
+      d.tracker = sim::Tracker(config);
+    });
+    EXPECT_EQ(messages, c.messages);
+    EXPECT_EQ(device->writes, c.wire);
+    EXPECT_EQ(LogMemoryGeometry.sizeCode, c.sizeCode);
+    EXPECT_EQ(DeviceLink.portOpen, 0);
+  }
   EXPECT_THAT(Press(0, kFlashTestButton, "COM9"), ElementsAre("Error opening com port"));
 }
 
