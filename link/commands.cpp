@@ -162,12 +162,16 @@ bool ReadFlashBlock(int address, int32_t block[16], int* entriesArrived) {
   platform::SleepMs(1);
   WritePort(buffer + 1, requestLength - 1);
   const size_t got = ReadPort(buffer, replyLength);
+  // The wide block ends like a reply line. Anything else there means noise
+  // or a reply out of step, and then none of its bytes is data.
+  const bool trailerWrong =
+      wide && got == replyLength && !(buffer[16] == 0x0A && buffer[17] == 0x0D);
   // Only bytes that really arrived reach the block: the rest of the buffer
   // still holds the request.
-  const size_t delivered = std::min(entries, got);
+  const size_t delivered = trailerWrong ? 0 : std::min(entries, got);
   for (size_t i = 0; i < delivered; ++i) block[i] = buffer[i];
   if (entriesArrived != nullptr) *entriesArrived = static_cast<int>(delivered);
-  return got == replyLength;
+  return got == replyLength && !trailerWrong;
 }
 
 bool WriteFlashByte(int address, uint8_t value) {

@@ -28,8 +28,10 @@ std::optional<char> GetMemorySize();
 void EraseFlash();
 // Reads one block at address into block (16 entries; the short form fills
 // 0..7). Entries whose bytes did not arrive are left as they were; the result
-// is true only when the whole reply arrived. entriesArrived, when given,
-// gets how many leading entries were delivered.
+// is true only when the whole reply arrived, in the 1024 form ended by LF CR.
+// A 1024-form reply with any other ending delivers no entry at all: its bytes
+// cannot be told from noise. entriesArrived, when given, gets how many
+// leading entries were delivered.
 bool ReadFlashBlock(int address, int32_t block[16], int* entriesArrived = nullptr);
 // False when the two acknowledgement bytes did not both arrive: the user has
 // then been told and the link is closed, as after a failed reply line.

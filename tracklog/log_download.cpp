@@ -7,6 +7,7 @@
 #include "app/tracker_dlg.h"
 #include "link/commands.h"
 #include "link/device_link.h"
+#include "platform/serial/serial.h"
 #include "tracklog/flash_image.h"
 #include "tracklog/kml_writer.h"
 
@@ -17,6 +18,14 @@ namespace {
 
 // The model that cannot be asked for its memory size.
 const char kModelWithoutSizeQuery[] = "NXVLDQ";
+
+// A block that does not come whole is asked for this many more times before
+// the download gives up: one garbled or late reply must not cost the rest.
+constexpr int kBlockRetries = 2;
+// How long the line must stay quiet before a block is asked for again, and
+// how many such waits a line that never goes quiet gets.
+constexpr uint32_t kQuietMs = 100;
+constexpr int kMostQuietWaits = 100;
 
 // The geometry a size reply names; nullopt for a reply that names none.
 std::optional<LogMemoryGeometryState> GeometryOfSizeReply(char reply) {
@@ -32,10 +41,34 @@ std::optional<LogMemoryGeometryState> GeometryOfSizeReply(char reply) {
   }
 }
 
+// Drops whatever the tracker still sends until the line has been quiet for
+// kQuietMs, so that the rest of a late or garbled reply is not taken for the
+// answer to the next request. False when the line did not go quiet (or its
+// time-outs could not be set): asking again then cannot help.
+bool DiscardUntilQuiet() {
+  if (!DeviceLink.portOpen || !DeviceLink.portHandle) return false;
+  platform::SerialPort& port = *DeviceLink.portHandle;
+  platform::Timeouts usual;
+  if (!port.GetTimeouts(usual)) return false;
+  platform::Timeouts brief = usual;
+  brief.readInterval = 0;
+  brief.readTotalMultiplier = 0;
+  brief.readTotalConstant = kQuietMs;
+  if (!port.SetTimeouts(brief)) return false;
+  bool quiet = false;
+  uint8_t scrap[64];
+  for (int wait = 0; wait < kMostQuietWaits && !quiet; ++wait) {
+    quiet = ReadPort(scrap, sizeof scrap) == 0;
+  }
+  return port.SetTimeouts(usual) && quiet;
+}
+
 }  // namespace
 
-void SetGeometryFromSizeReply(char reply) {
-  if (const auto geometry = GeometryOfSizeReply(reply)) LogMemoryGeometry = *geometry;
+bool SetGeometryFromSizeReply(char reply) {
+  const auto geometry = GeometryOfSizeReply(reply);
+  if (geometry) LogMemoryGeometry = *geometry;
+  return geometry.has_value();
 }
 
 void SetSizeCodeFromSizeReply(char reply) {
@@ -88,7 +121,13 @@ void CTrackerDlg::OnReadFlash() {
       kmlStream.Discard();
       return;
     }
-    SetGeometryFromSizeReply(static_cast<char>(reply[0]));
+    if (!SetGeometryFromSizeReply(static_cast<char>(reply[0]))) {
+      // No size: a device that is no tracker, or one not set up. Its
+      // download would replace the user's file with an empty track.
+      AfxMessageBox("Error reading memory size");
+      kmlStream.Discard();
+      return;
+    }
   }
   StartWorker(LogDownloadWorker);
 }
@@ -105,6 +144,7 @@ int LogDownloadWorker(void* param) {
   char percent[32];
   int arrived = 0;  // bytes of the image this download filled, from address 0
   bool complete = true;
+  bool failedAtStart = false;
   for (int address = 0; address < end; address += blockSize) {
     if (dialog.WorkerMustStop()) {
       // The window is going: the user gave up on this download.
@@ -115,12 +155,18 @@ int LogDownloadWorker(void* param) {
     std::snprintf(percent, sizeof percent, "%4.2f", address * 0.000762939453125);
     dialog.HandOverText(&CTrackerDlg::percentLabel, percent);
     int entries = 0;
-    const bool whole = ReadFlashBlock(address, buffer, &entries);
+    bool whole = ReadFlashBlock(address, buffer, &entries);
+    for (int retry = 0;
+         !whole && retry < kBlockRetries && !dialog.WorkerMustStop() && DiscardUntilQuiet();
+         ++retry) {
+      whole = ReadFlashBlock(address, buffer, &entries);
+    }
     for (int i = 0; i < entries; ++i) FlashImage[address + i] = buffer[i];
     arrived = address + entries;
     if (!whole) {
       // Bytes that did not come are no data: keep what did and say so.
       complete = false;
+      failedAtStart = address == 0;
       // Whatever the tracker still sends must not be taken for the answer
       // to the next command: a fresh open starts with an empty line.
       ClosePort();
@@ -129,6 +175,15 @@ int LogDownloadWorker(void* param) {
     if (address % 32 == 0) dialog.StepProgress();
   }
 
+  if (failedAtStart) {
+    // Nothing came: like a download that never started, this one replaces
+    // no file.
+    kmlStream.Discard();
+    dialog.FlushHandedOverTexts();
+    AfxMessageBox("Error reading flash");
+    workerBusy = 0;
+    return 1;
+  }
   WriteTrackCoordinates(kmlStream, arrived);
   WriteKmlFooter(kmlStream);
   WriteMemoryDump(kmlStream, arrived);

@@ -17,8 +17,8 @@ extern std::atomic<int> workerBusy;
 extern platform::TextOutFile kmlStream;
 
 // Sets LogMemoryGeometry from the first character of a size reply: "0", "1",
-// "2" are 64, 128 and 1024 kbit; any other leaves it unchanged.
-void SetGeometryFromSizeReply(char reply);
+// "2" are 64, 128 and 1024 kbit; any other leaves it unchanged and gives false.
+bool SetGeometryFromSizeReply(char reply);
 // The same for sizeCode alone, as the erase and the flash test set it.
 void SetSizeCodeFromSizeReply(char reply);
 

@@ -216,6 +216,19 @@ TEST(DownloadFaultsOverPty, BrokenLineKeepsTheTrackThatArrived) {
   }
 }
 
+// Catches noise in a block written into the track as fixes, and a download
+// that gives up on one garbled block instead of asking for it again.
+TEST(DownloadFaultsOverPty, AGarbledBlockIsAskedForAgain) {
+  ScratchDir dir;
+  const std::string output = dir / "track.kml";
+  TrackersimProcess sim({"--size", "1024", "--garbage-after", "J:5"});
+  ASSERT_TRUE(sim.Running());
+  const CliRun run = Kw9cli(dir, "download --port " + sim.Device() + " --output " + output);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "kw9: Done Reading Flash\n");
+  EXPECT_TRUE(Slurp(output) == Golden(1024)) << "differs from track1024.kml";
+}
+
 // Catches a full disk reported as success.
 TEST(DownloadFaultsOverPty, FullDiskIsReported) {
   ScratchDir dir;

@@ -427,6 +427,8 @@ TEST_F(PtyTest, BlockReadPausesBeforeTheAddress) {
         }
       }
       uint8_t reply[18] = {};
+      reply[16] = 0x0A;  // a wide block ends like a reply line
+      reply[17] = 0x0D;
       if (write(master_, reply, sizeof reply) != sizeof reply) return;
     }
   });

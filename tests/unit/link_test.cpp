@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -421,6 +423,31 @@ TEST_F(LinkTest, ShortBlockReplyLeavesMissingEntriesUntouched) {
     } else {
       EXPECT_EQ(block[i], -1) << "entry " << i << " was filled from the request";
     }
+  }
+}
+
+// Catches noise in a wide block taken for data, and a block read out of step
+// (its trailer falls elsewhere) delivered as if whole.
+TEST_F(LinkTest, WideBlockWithoutItsLineEndDeliversNothing) {
+  const struct {
+    const char* what;
+    sim::Trigger garbage;
+    bool crlf;
+  } cases[] = {{"noise", {'J', 1}, false}, {"CR LF", {}, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing_support::ResetLinkState();
+    sim::Config config;
+    config.faults.garbage = c.garbage;
+    config.faults.crlf = c.crlf;
+    Open(config);
+    LogMemoryGeometry.sizeCode = 1024;
+    int32_t block[16];
+    std::fill(std::begin(block), std::end(block), -1);
+    int entries = -1;
+    EXPECT_FALSE(ReadFlashBlock(0, block, &entries));
+    EXPECT_EQ(entries, 0);
+    EXPECT_EQ(std::count(std::begin(block), std::end(block), -1), 16);
   }
 }
 

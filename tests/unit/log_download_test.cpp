@@ -57,19 +57,22 @@ Ops Wire(const FakeDevice& device) {
 
 // head, then `blocks` requests from address 0: each a 'J' alone, then its
 // address alone (three bytes in the wide form, bit 16 as 0x04, else two).
-void ExpectWire(const Ops& wire, const Ops& head, int blocks, bool wide) {
-  ASSERT_EQ(wire.size(), head.size() + 2 * static_cast<size_t>(blocks));
-  EXPECT_EQ(Ops(wire.begin(), wire.begin() + static_cast<long>(head.size())), head);
+// Block `repeated` is asked for `times` times in a row.
+void ExpectWire(const Ops& wire, const Ops& head, int blocks, bool wide, int repeated = -1,
+                int times = 1) {
+  Ops expected = head;
   for (int b = 0; b < blocks; ++b) {
     const int a = b * (wide ? 16 : 8);
     std::string address = {static_cast<char>(a >> 8 & 0xFF), static_cast<char>(a & 0xFF)};
     if (wide) address.insert(address.begin(), static_cast<char>(a >> 16 ? 0x04 : 0x00));
-    const size_t at = head.size() + 2 * static_cast<size_t>(b);
-    if (wire[at] != "J" || wire[at + 1] != address) {
-      ADD_FAILURE() << "block " << b << " (address " << a << ") requested wrongly";
-      return;
+    for (int n = 0; n < (b == repeated ? times : 1); ++n) {
+      expected.insert(expected.end(), {"J", address});
     }
   }
+  if (wire == expected) return;
+  const auto at = std::mismatch(wire.begin(), wire.end(), expected.begin(), expected.end());
+  ADD_FAILURE() << "the wire differs from write " << at.second - expected.begin() << " of "
+                << expected.size() << " (" << wire.size() << " made)";
 }
 
 // Faults with one member set: Fault(&sim::Faults::silent, {'J', 601}).
@@ -252,11 +255,8 @@ TEST_F(LogDownloadTest, ReadFlashWritesTheGoldenFileForEveryMemorySize) {
 }
 
 // Catches a 'K' sent to the model that cannot be asked its size (it would be
-// taken for another command), and a geometry changed by a reply that is no
-// size. The simulator answers 'K' only with 0, 1 or 2, so for the second case
-// two stale lines on the line shift the replies: Ping and 'V' take them, and
-// 'K' gets the Ping's "OK". Geometry 0/0 then means the short form, 2048
-// blocks, no fix and an empty dump.
+// taken for another command), and a geometry changed without a size reply.
+// Geometry 0/0 means the short form, 2048 blocks, no fix and an empty dump.
 TEST_F(LogDownloadTest, WithoutASizeReplyTheGeometryStays) {
   struct Case {
     const char *model, *stale;
@@ -266,7 +266,7 @@ TEST_F(LogDownloadTest, WithoutASizeReplyTheGeometryStays) {
   };
   const std::string golden = Golden("track64.kml");
   const Case cases[] = {{"NXVLDQ", "", {64, 8180}, {"?", "V"}, golden},
-                        {"KLX-TX3", "OK\n\rOK\n\r", {0, 0}, {"?", "V", "K"}, Cut(golden, 0)}};
+                        {"NXVLDQ", "", {0, 0}, {"?", "V"}, Cut(golden, 0)}};
   EXPECT_THAT(cases[1].file, testing::EndsWith("</kml>\r\n\r\n\r\n<!-- KLXDATA\r\n-->\r\n"));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.model);
@@ -339,8 +339,9 @@ TEST_F(LogDownloadTest, EveryLinkButtonIsRefusedWhileTheDoneBoxIsOpen) {
 // --- Faults -----------------------------------------------------------------
 
 // Catches bytes that never came written as data, a fix cut in two decoded, a
-// broken file, success reported, and the port left open for the late bytes.
-// Both cut-offs fall on a record boundary (see Cut).
+// broken file, success reported, the port left open for the late bytes, and
+// a block given up before it was asked for twice more. Both cut-offs fall on
+// a record boundary (see Cut).
 TEST_F(LogDownloadTest, ABrokenOffDownloadKeepsWhatArrived) {
   const struct {
     const char* what;
@@ -356,12 +357,44 @@ TEST_F(LogDownloadTest, ABrokenOffDownloadKeepsWhatArrived) {
     Run([&](ui::ScriptedWindow& w) { PressAndWait(w); });
     EXPECT_THAT(Messages(), ElementsAre("Error reading flash"));
     EXPECT_EQ(DeviceLink.portOpen, 0);
-    ExpectWire(Wire(device), {"?", "V", "K"}, c.requested, false);
+    ExpectWire(Wire(device), {"?", "V", "K"}, c.requested, false, c.requested - 1, 3);
     const std::string written = ReadBytes(path);
     EXPECT_THAT(written, testing::HasSubstr("sats:"));  // some fixes came
     ExpectSameBytes(written, Cut(golden, c.arrived));
     EXPECT_EQ(Files(), Ops{"track.kml"});
     ExpectWellFormed(path);
+  }
+}
+
+// Catches a garbled block taken for data (the 1024 form's LF CR shows it), a
+// download given up for one bad block, a block asked for again before the
+// rest of a late reply was out of the way (every later block would then be
+// one reply behind), and a block asked for again that was only slow.
+TEST_F(LogDownloadTest, ABlockThatFailsIsAskedForAgain) {
+  const auto late = [](int ms) {
+    sim::Faults faults = Fault(&sim::Faults::late, {'J', 5});
+    faults.lateMs = ms;
+    return faults;
+  };
+  const struct {
+    const char* what;
+    int kbit;
+    sim::Faults faults;
+    int times;  // block 4 is asked for this often
+  } cases[] = {
+      {"garbled", 1024, Fault(&sim::Faults::garbage, {'J', 5}), 2},
+      // Just past the read's time-out, into the wait for a quiet line.
+      {"late", 64, late(5000 * 8 + 5000 + 50), 2},
+      {"slow, but within the time-out", 64, late(5000 * 8 + 4000), 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeDevice& device = Fresh(c.kbit, c.faults);
+    Run([&](ui::ScriptedWindow& w) { PressAndWait(w); });
+    EXPECT_THAT(Messages(), ElementsAre(kDone));
+    ExpectSameBytes(ReadBytes(path), Golden(c.kbit == 1024 ? "track1024.kml" : "track64.kml"));
+    ExpectWire(Wire(device), {"?", "V", "K"}, c.kbit == 1024 ? 8192 : 2048, c.kbit == 1024, 4,
+               c.times);
   }
 }
 
@@ -415,27 +448,40 @@ TEST_F(LogDownloadTest, AFullDiskIsReported) {
   EXPECT_THAT(Messages(), ElementsAre("Error writing file"));
 }
 
-// Catches a download that starts without a tracker, and the header of one
-// that never started replacing the file the user chose.
+// Catches a download that starts without a tracker, or on a reply that names
+// no memory size (the geometry left at 0 would download nothing), and one
+// whose first block never came: none may replace the file the user chose.
+// The simulator answers 'K' only with 0, 1 or 2, so stale lines injected
+// ahead answer the ping, the version and the size query instead.
 TEST_F(LogDownloadTest, AFailedStartLeavesTheChosenFileAlone) {
+  const std::string zero(2, '\0');
+  const Ops head = {"?", "V", "K"}, thrice = {"?", "V", "K", "J", zero, "J", zero, "J", zero};
   const struct {
     const char* port;
     sim::Faults faults;
+    const char* stale;
     const char* message;
     Ops wire;
-  } cases[] = {{"COM9", {}, "Error opening com port", {}},
-               {"COM1", Fault(&sim::Faults::silent, {'?', 1}), kReadError, {"?"}}};
+  } cases[] = {
+      {"COM9", {}, "", "Error opening com port", {}},
+      {"COM1", Fault(&sim::Faults::silent, {'?', 1}), "", kReadError, {"?"}},
+      {"COM1", {}, "OK\n\r20\n\r3\n\r", "Error reading memory size", head},
+      {"COM1", {}, "OK\n\r20\n\rOK\n\r", "Error reading memory size", head},
+      {"COM1", Fault(&sim::Faults::silent, {'J', 1}), "", "Error reading flash", thrice},
+      {"COM1", Fault(&sim::Faults::shortBlock, {'J', 1}), "", "Error reading flash", thrice}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.message);
+    SCOPED_TRACE(testing::Message() << c.message << " " << c.stale);
     FakeDevice& device = Fresh(64, c.faults);
+    device.Inject(c.stale);
     WriteOld();
     Run([&](ui::ScriptedWindow& w) {
       UsePort(w, c.port);
       Press(w, kReadFlash);
-      EXPECT_EQ(workerBusy, 0);
+      ASSERT_TRUE(Idle());
     });
     EXPECT_THAT(Messages(), ElementsAre(c.message));
     EXPECT_EQ(Wire(device), c.wire);
+    EXPECT_EQ(LogMemoryGeometry.sizeCode, c.wire.size() > 3 ? 64 : 0);
     EXPECT_EQ(ReadBytes(path), kOld);
     EXPECT_EQ(Files(), Ops{"track.kml"});
   }
