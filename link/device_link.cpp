@@ -1,6 +1,5 @@
 #include "link/device_link.h"
 
-#include "platform/os/os.h"
 #include "platform/ui/message_box.h"
 
 DeviceLinkState DeviceLink;
@@ -12,29 +11,7 @@ constexpr uint32_t kTimeoutMs = 5000;
 // been quiet this long, or, against a device that never stops talking, until
 // this much time has gone.
 constexpr uint32_t kQuietMs = 100;
-constexpr int64_t kLongestDropMicros = 2'000'000;
-
-// Reads and drops bytes until LF CR has passed (last and beforeLast carry the
-// bytes already taken) or the line has been quiet for quietMs. The link's
-// time-outs are put back afterwards.
-void DropUntilLineEndOrQuiet(uint8_t last, uint8_t beforeLast, uint32_t quietMs) {
-  platform::Timeouts saved;
-  if (!DeviceLink.portHandle || !DeviceLink.portHandle->GetTimeouts(saved)) return;
-  platform::Timeouts quiet = saved;
-  quiet.readInterval = quietMs;
-  quiet.readTotalMultiplier = 0;
-  quiet.readTotalConstant = quietMs;
-  if (!DeviceLink.portHandle->SetTimeouts(quiet)) return;
-  const int64_t start = platform::MonotonicMicros();
-  while (!(last == 0x0D && beforeLast == 0x0A) &&
-         platform::MonotonicMicros() - start < kLongestDropMicros) {
-    uint8_t byte = 0;
-    if (ReadPort(&byte, 1) != 1) break;
-    beforeLast = last;
-    last = byte;
-  }
-  if (DeviceLink.portHandle) DeviceLink.portHandle->SetTimeouts(saved);
-}
+constexpr uint32_t kLongestDropMs = 2000;
 
 }  // namespace
 
@@ -129,7 +106,37 @@ int ReadLine(uint8_t* buffer) {
   if (!(last == 0x0D && beforeLast == 0x0A)) {
     // What is left of a cut line would otherwise start the next reply and put
     // every later answer one question behind.
-    DropUntilLineEndOrQuiet(last, beforeLast, kQuietMs);
+    DiscardUntilQuiet(kQuietMs, kLongestDropMs, [&](uint8_t byte) {
+      beforeLast = last;
+      last = byte;
+      return last == 0x0D && beforeLast == 0x0A;
+    });
   }
   return 1;
+}
+
+bool DiscardUntilQuiet(uint32_t quietMs, uint32_t longestMs,
+                       const std::function<bool(uint8_t)>& enough) {
+  if (!DeviceLink.portOpen || !DeviceLink.portHandle) return false;
+  platform::SerialPort& port = *DeviceLink.portHandle;
+  platform::Timeouts usual;
+  if (!port.GetTimeouts(usual)) return false;
+  platform::Timeouts brief = usual;
+  brief.readInterval = quietMs;
+  brief.readTotalMultiplier = 0;
+  brief.readTotalConstant = quietMs;
+  if (!port.SetTimeouts(brief)) return false;
+  const int64_t end = platform::Serial().NowMicros() + int64_t{longestMs} * 1000;
+  bool stopped = false;
+  while (!stopped && platform::Serial().NowMicros() < end) {
+    uint8_t byte = 0;
+    if (ReadPort(&byte, 1) != 1) {
+      stopped = true;  // quiet, or the link is gone
+    } else if (enough && enough(byte)) {
+      stopped = true;
+    }
+  }
+  // A link that went meanwhile has no time-outs to put back.
+  const bool restored = DeviceLink.portHandle && DeviceLink.portHandle->SetTimeouts(usual);
+  return restored && stopped;
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,3 +33,10 @@ int ReadLine(uint8_t* buffer);
 // Raw port access for the commands. A closed link sends and reads nothing.
 bool WritePort(const uint8_t* data, size_t n);
 size_t ReadPort(uint8_t* data, size_t n);
+
+// Reads and drops what the line still carries until it has been quiet for
+// quietMs, or until enough (given each byte dropped) says so, for at most
+// longestMs; the link's time-outs are then put back. False when the line did
+// not go quiet in that time, or its time-outs could not be set.
+bool DiscardUntilQuiet(uint32_t quietMs, uint32_t longestMs,
+                       const std::function<bool(uint8_t)>& enough = {});

@@ -23,9 +23,9 @@ const char kModelWithoutSizeQuery[] = "NXVLDQ";
 // the download gives up: one garbled or late reply must not cost the rest.
 constexpr int kBlockRetries = 2;
 // How long the line must stay quiet before a block is asked for again, and
-// how many such waits a line that never goes quiet gets.
+// how long a line that never goes quiet gets.
 constexpr uint32_t kQuietMs = 100;
-constexpr int kMostQuietWaits = 100;
+constexpr uint32_t kLongestQuietWaitMs = 10000;
 
 // The geometry a size reply names; nullopt for a reply that names none.
 std::optional<LogMemoryGeometryState> GeometryOfSizeReply(char reply) {
@@ -39,28 +39,6 @@ std::optional<LogMemoryGeometryState> GeometryOfSizeReply(char reply) {
     default:
       return std::nullopt;
   }
-}
-
-// Drops whatever the tracker still sends until the line has been quiet for
-// kQuietMs, so that the rest of a late or garbled reply is not taken for the
-// answer to the next request. False when the line did not go quiet (or its
-// time-outs could not be set): asking again then cannot help.
-bool DiscardUntilQuiet() {
-  if (!DeviceLink.portOpen || !DeviceLink.portHandle) return false;
-  platform::SerialPort& port = *DeviceLink.portHandle;
-  platform::Timeouts usual;
-  if (!port.GetTimeouts(usual)) return false;
-  platform::Timeouts brief = usual;
-  brief.readInterval = 0;
-  brief.readTotalMultiplier = 0;
-  brief.readTotalConstant = kQuietMs;
-  if (!port.SetTimeouts(brief)) return false;
-  bool quiet = false;
-  uint8_t scrap[64];
-  for (int wait = 0; wait < kMostQuietWaits && !quiet; ++wait) {
-    quiet = ReadPort(scrap, sizeof scrap) == 0;
-  }
-  return port.SetTimeouts(usual) && quiet;
 }
 
 }  // namespace
@@ -156,8 +134,8 @@ int LogDownloadWorker(void* param) {
     dialog.HandOverText(&CTrackerDlg::percentLabel, percent);
     int entries = 0;
     bool whole = ReadFlashBlock(address, buffer, &entries);
-    for (int retry = 0;
-         !whole && retry < kBlockRetries && !dialog.WorkerMustStop() && DiscardUntilQuiet();
+    for (int retry = 0; !whole && retry < kBlockRetries && !dialog.WorkerMustStop() &&
+                        DiscardUntilQuiet(kQuietMs, kLongestQuietWaitMs);
          ++retry) {
       whole = ReadFlashBlock(address, buffer, &entries);
     }
