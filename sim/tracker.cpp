@@ -133,7 +133,8 @@ struct Tracker::Impl {
   bool silent = false;
   bool dropped = false;
   bool shortBlocks = false;
-  bool garbage = false;  // the command being served answers noise
+  bool garbage = false;   // the command being served answers noise
+  bool ignoring = false;  // the settings write being served is not stored
   uint32_t noise = 0x2545F491u;
 
   size_t MemorySize() const { return log.size(); }
@@ -221,7 +222,7 @@ struct Tracker::Impl {
         const Await done = await;
         await = Await::kCommand;
         if (done == Await::kNvWrite) {
-          settings[args[0]] = args[1];
+          if (!ignoring) settings[args[0]] = args[1];
           Line("OK", t);
         } else if (done == Await::kFlashReadAddress) {
           ReadBlock(t);
@@ -259,6 +260,7 @@ struct Tracker::Impl {
     }
     if (Fires(f.shortBlock, c)) shortBlocks = true;
     garbage = Fires(f.garbage, c);
+    ignoring = Fires(f.ignoreWrite, c);
     switch (c) {
       case '?':
         Line("OK", t);

@@ -34,6 +34,7 @@ struct Faults {
   Trigger drop;           // the line drops at this command (the transport hangs up)
   Trigger shortBlock;     // this block read and every later one get half their reply
   Trigger garbage;        // this command's reply is replaced by bytes without a line end
+  Trigger ignoreWrite;    // this settings write is acknowledged but the byte is not stored
   bool crlf = false;      // reply lines end CR LF instead of LF CR
   bool overlong = false;  // reply lines carry 70 characters of text
   int eraseMs = 1500;     // how long the erase answer takes in all

@@ -29,6 +29,7 @@ constexpr const char* kUsage =
     "  --drop-after CMD:N       drop the line at the N-th CMD\n"
     "  --short-block-after CMD:N  half replies to block reads from the N-th CMD on\n"
     "  --garbage-after CMD:N    answer the N-th CMD with bytes that hold no line end\n"
+    "  --ignore-write N         acknowledge the N-th settings write (Y) but keep the old byte\n"
     "  --crlf                   end lines CR LF instead of LF CR\n"
     "  --overlong               send 70 characters of text in every line\n"
     "  --erase-ms N             how long the erase answer takes (default 1500)\n"
@@ -128,6 +129,9 @@ int main(int argc, char** argv) {
       ok = ParseTrigger(value, config.faults.shortBlock);
     } else if (arg == "--garbage-after") {
       ok = ParseTrigger(value, config.faults.garbage);
+    } else if (arg == "--ignore-write") {
+      config.faults.ignoreWrite.command = 'Y';
+      ok = ParseInt(value, config.faults.ignoreWrite.count) && config.faults.ignoreWrite.count >= 1;
     } else if (arg == "--crlf") {
       config.faults.crlf = true;
     } else if (arg == "--overlong") {
