@@ -223,6 +223,14 @@ TEST(Kw9cliProfiles, ApplyReportsWhatDidNotTake) {
        1,
        "kw9: Please enter an integer between 1 and 255.\n",
        0},
+      // Only Update checks the length: it must come before Write.
+      {"radio value too long",
+       R"({"kw9-profile": 1, "settings": {"storeInterval": 42}, "radio": {"radioHP": ")" +
+           std::string(76, '5') + "\"}}",
+       {},
+       1,
+       "kw9: Please enter no more than 75 characters.\n",
+       0},
       {"malformed",
        "{\"kw9-profile\": 1,\n\"settings\": {\"storeIntervall\": 5}}",
        {},
