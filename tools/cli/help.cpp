@@ -48,6 +48,7 @@ constexpr std::array<HelpSection, 8> kSections = {{
      "  notes      kw9cli's own notes in order, without \"kw9cli: \"\n"
      "  window     every value of the window under its member name: numbers\n"
      "             for numeric fields and check boxes, strings for the rest\n"
+     "             (null after a usage error)\n"
      "  ports      (ports) the port names\n"
      "  download   (download) file; fixes: the points of the track FILE holds,\n"
      "             null when it cannot be read back; complete: true only after\n"

@@ -272,8 +272,8 @@ class Session {
       completed_ = Seen("KML file fixed");
       return;
     }
-    if (Interrupted()) return Stop();
     window.Type(kPortCombo, inv_.port);
+    if (Interrupted()) return Stop();
     switch (inv_.command) {
       case Command::kRead:
       case Command::kWrite:
@@ -290,7 +290,7 @@ class Session {
         // These need no Read: the window takes the port through its own save
         // exchange, as when a user types it and presses the button.
         dialog_->UpdateData(true);
-        LogCommand(window);
+        if (!Interrupted()) LogCommand(window);
         break;
     }
     Stop();
