@@ -114,9 +114,14 @@ ui::Icon CTrackerDlg::OnQueryDragIcon() {
 void CTrackerDlg::OnDropdownComPort() {
   ui::Window* window = GetWindow();
   for (int i = window->ComboCount(1013) - 1; i >= 0; --i) window->ComboDelete(1013, i);
-  for (int n = 1; n <= 63; ++n) {
-    const std::string name = "COM" + std::to_string(n);
-    if (platform::Serial().PortExists(name)) window->ComboAdd(1013, name);
+  // Windows lists COM1 to COM63 as they exist; Linux its devices by their
+  // short names, with what each one is beside it.
+  for (const platform::PortInfo& port : platform::Serial().ListPorts()) {
+    std::string description = port.description;
+    if (!port.vidPid.empty()) {
+      description += (description.empty() ? "(" : " (") + port.vidPid + ")";
+    }
+    window->ComboAddDescribed(1013, port.name, description);
   }
 }
 

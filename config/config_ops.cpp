@@ -38,8 +38,17 @@ std::string* EditFor(CTrackerDlg& dialog, RadioParameter parameter) {
   return nullptr;
 }
 
-// "AT" and the edit's text in a command of at most 79 characters.
-constexpr size_t kMaxRadioValue = 75;
+// Longer values would be cut when the radio echoes them back on a Read.
+constexpr size_t kMaxRadioValue = 63;
+
+// A CR or any other control byte inside a value would end the AT command early
+// and reach the tracker as commands of its own.
+bool IsPrintable(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
+}
 
 // One byte of the settings memory or of the registers; false once the link
 // is lost.
@@ -67,77 +76,93 @@ void CTrackerDlg::OnRead() {
   if (RefuseWhileBusy()) return;
   UpdateData(true);  // a field's check message does not stop a Read
   UpdateData(false);
-  if (!OpenPort(portName)) return;
+  // Only a Read that completed unlocks Write and Update: after any other the
+  // window holds values nobody read from this tracker.
+  configRead = false;
+  const auto readTracker = [this]() -> bool {
+    if (!OpenPort(portName)) return false;
+
+    const std::string model = GetModel();
+    if (model == "err" || LinkLost()) return false;
+
+    // A device that is no tracker (a GPS receiver on the wrong port, say)
+    // answers with other text; nothing has been written to it yet, and its
+    // "model" is no model to show.
+    bool versionIsNumber = false;
+    const int version = GetVersion(&versionIsNumber);
+    if (version == 999 || !versionIsNumber || LinkLost()) return false;
+    modelLabel = "Model: " + model;
+    versionLabel = FormatText("Version %d", version);
+
+    uint8_t batteryHigh = 0, batteryLow = 0;
+    if (!ReadRegister(kRegisterBatteryHigh, batteryHigh)) return false;
+    if (!ReadRegister(kRegisterBatteryLow, batteryLow)) return false;
+    batteryLabel = FormatText(
+        "battery: %4.2f", voltsFromCount(static_cast<uint16_t>(batteryHigh * 256 + batteryLow)));
+
+    for (int p = 0; p < kRadioParameterCount; ++p) {
+      const std::string reply = RadioAtCommand(std::string("AT") + kRadioParameterNames[p]);
+      RadioParameterCache[p] = reply;
+      if (reply == "ERR" || LinkLost()) return false;
+      if (std::string* edit = EditFor(*this, static_cast<RadioParameter>(p))) *edit = reply;
+    }
+    destinationLabel = "Dest: " + RadioParameterCache[kDT];
+    RadioAtCommand("ATCN");
+    if (LinkLost()) return false;
+    DeviceLink.radioCommandMode = 0;
+    hopChannelLabel = "Hop Chan " + RadioParameterCache[kHP];
+    vendorIdLabel = "Vendor ID " + RadioParameterCache[kID];
+    radioSerialLabel = "Serial Number " + RadioParameterCache[kSH] + RadioParameterCache[kSL];
+    addressMaskLabel = "Address Mask: " + RadioParameterCache[kMK];
+
+    uint8_t high = 0, low = 0, value = 0;
+    if (!ReadNv(kNvSerialHigh, high) || !ReadNv(kNvSerialLow, low)) return false;
+    serialNumber = high * 256u + low;
+    serialNumberLabel = FormatText("Serial #: %d", static_cast<int>(serialNumber));
+    const std::array<char, 4> expectedDigits = serialDigits(serialNumber);
+    if (!ReadNv(kNvTransmitInterval, value)) return false;
+    transmitInterval = value;
+    if (!ReadNv(kNvStoreInterval, value)) return false;
+    storeInterval = value;
+    if (!ReadNv(kNvTransmitSlot, value)) return false;
+    transmitSlot = value;
+
+    if (!ReadNv(kNvShutdownLow, low) || !ReadNv(kNvShutdownHigh, high)) return false;
+    shutdownVoltage = FormatText("%4.2f", voltsFromCount(static_cast<uint16_t>(high * 256 + low)));
+
+    if (!ReadNv(kNvOptionFlags, value)) return false;
+    unpackOptionFlags(value, OptionFlagMembers());
+
+    bool idIntact = true;
+    for (size_t i = 0; i < kIdString.size(); ++i) {  // all eight, even after a mismatch
+      if (!ReadNv(static_cast<uint8_t>(kNvIdString + i), value)) return false;
+      if (value != static_cast<uint8_t>(kIdString[i])) idIntact = false;
+    }
+    if (!idIntact) {
+      AfxMessageBox("Non-volatile memory corruption detected.  Attempting recovery of ID string");
+      if (!WriteBytes(kNvIdString, kIdString.data(), kIdString.size())) return false;
+    }
+
+    bool digitsAgree = true;
+    for (size_t i = 0; i < expectedDigits.size(); ++i) {
+      if (!ReadNv(static_cast<uint8_t>(kNvSerialDigits + i), value)) return false;
+      if (value != static_cast<uint8_t>(expectedDigits[i])) digitsAgree = false;
+    }
+    if (!digitsAgree) {
+      AfxMessageBox(
+          "IDs do not match, you should invoke this program with the -tamsk switch and recheck "
+          "all programming parameters");
+    }
+    return true;
+  };
+  if (!readTracker()) {
+    // What was read shows, and that it is not all: the previous tracker's
+    // "Read Complete" must not stand over it.
+    statusText = "Read Failed";
+    UpdateData(false);
+    return;
+  }
   configRead = true;
-
-  const std::string model = GetModel();
-  if (model == "err" || LinkLost()) return;
-  modelLabel = "Model: " + model;
-
-  const int version = GetVersion();
-  if (version == 999 || LinkLost()) return;
-  versionLabel = FormatText("Version %d", version);
-
-  uint8_t batteryHigh = 0, batteryLow = 0;
-  if (!ReadRegister(kRegisterBatteryHigh, batteryHigh)) return;
-  if (!ReadRegister(kRegisterBatteryLow, batteryLow)) return;
-  batteryLabel = FormatText("battery: %4.2f",
-                            voltsFromCount(static_cast<uint16_t>(batteryHigh * 256 + batteryLow)));
-
-  for (int p = 0; p < kRadioParameterCount; ++p) {
-    const std::string reply = RadioAtCommand(std::string("AT") + kRadioParameterNames[p]);
-    RadioParameterCache[p] = reply;
-    if (reply == "ERR" || LinkLost()) return;
-    if (std::string* edit = EditFor(*this, static_cast<RadioParameter>(p))) *edit = reply;
-  }
-  destinationLabel = "Dest: " + RadioParameterCache[kDT];
-  RadioAtCommand("ATCN");
-  if (LinkLost()) return;
-  DeviceLink.radioCommandMode = 0;
-  hopChannelLabel = "Hop Chan " + RadioParameterCache[kHP];
-  vendorIdLabel = "Vendor ID " + RadioParameterCache[kID];
-  radioSerialLabel = "Serial Number " + RadioParameterCache[kSH] + RadioParameterCache[kSL];
-  addressMaskLabel = "Address Mask: " + RadioParameterCache[kMK];
-
-  uint8_t high = 0, low = 0, value = 0;
-  if (!ReadNv(kNvSerialHigh, high) || !ReadNv(kNvSerialLow, low)) return;
-  serialNumber = high * 256u + low;
-  serialNumberLabel = FormatText("Serial #: %d", static_cast<int>(serialNumber));
-  const std::array<char, 4> expectedDigits = serialDigits(serialNumber);
-  if (!ReadNv(kNvTransmitInterval, value)) return;
-  transmitInterval = value;
-  if (!ReadNv(kNvStoreInterval, value)) return;
-  storeInterval = value;
-  if (!ReadNv(kNvTransmitSlot, value)) return;
-  transmitSlot = value;
-
-  if (!ReadNv(kNvShutdownLow, low) || !ReadNv(kNvShutdownHigh, high)) return;
-  shutdownVoltage = FormatText("%4.2f", voltsFromCount(static_cast<uint16_t>(high * 256 + low)));
-
-  if (!ReadNv(kNvOptionFlags, value)) return;
-  unpackOptionFlags(value, OptionFlagMembers());
-
-  bool idIntact = true;
-  for (size_t i = 0; i < kIdString.size(); ++i) {  // all eight, even after a mismatch
-    if (!ReadNv(static_cast<uint8_t>(kNvIdString + i), value)) return;
-    if (value != static_cast<uint8_t>(kIdString[i])) idIntact = false;
-  }
-  if (!idIntact) {
-    AfxMessageBox("Non-volatile memory corruption detected.  Attempting recovery of ID string");
-    if (!WriteBytes(kNvIdString, kIdString.data(), kIdString.size())) return;
-  }
-
-  bool digitsAgree = true;
-  for (size_t i = 0; i < expectedDigits.size(); ++i) {
-    if (!ReadNv(static_cast<uint8_t>(kNvSerialDigits + i), value)) return;
-    if (value != static_cast<uint8_t>(expectedDigits[i])) digitsAgree = false;
-  }
-  if (!digitsAgree) {
-    AfxMessageBox(
-        "IDs do not match, you should invoke this program with the -tamsk switch and recheck all "
-        "programming parameters");
-  }
-
   statusText = "Read Complete";
   UpdateData(false);
   ClosePort();
@@ -173,9 +198,21 @@ void CTrackerDlg::OnWrite() {
 void CTrackerDlg::OnUpdate() {
   if (RefuseWhileBusy()) return;
   if (!UpdateData(true)) return;
+  // Without a completed Read the serial number and the radio values are the
+  // window's start-up values, not this tracker's.
+  if (!configRead) {
+    AfxMessageBox("Please issue a read command before attempting a write");
+    return;
+  }
   for (const RadioEdit& e : kRadioEdits) {
-    if ((this->*e.member).size() > kMaxRadioValue) {
-      ReportFieldError(e.control, "Please enter no more than 75 characters.", true);
+    const std::string& value = this->*e.member;
+    if (value == RadioParameterCache[e.parameter]) continue;  // not sent
+    if (value.size() > kMaxRadioValue) {
+      ReportFieldError(e.control, "Please enter no more than 63 characters.", true);
+      return;
+    }
+    if (!IsPrintable(value)) {
+      ReportFieldError(e.control, "Please enter printable characters only.", true);
       return;
     }
   }

@@ -48,7 +48,8 @@ extern const std::array<const char*, kRadioParameterCount> kRadioParameterNames;
 // The last reply to each parameter's query, as it came ("ERR" included).
 extern std::array<std::string, kRadioParameterCount> RadioParameterCache;
 
-// Set once a Read has the port open; nothing clears it.
+// Set by a Read that completed, cleared by one that did not: Write and Update
+// refuse while it is clear.
 extern bool configRead;
 
 // printf into a std::string.

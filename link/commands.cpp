@@ -32,11 +32,13 @@ uint8_t ReadByteCommand(uint8_t command, uint8_t address) {
 
 // Leading blanks, one sign, then digits up to the first non-digit, as atoi
 // reads it, but saturating instead of overflowing on a long run of digits.
-int LeadingNumber(const uint8_t* text) {
+// hasDigits tells whether there was a number at all.
+int LeadingNumber(const uint8_t* text, bool& hasDigits) {
   const uint8_t* p = text;
   while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
   bool negative = false;
   if (*p == '+' || *p == '-') negative = *p++ == '-';
+  hasDigits = *p >= '0' && *p <= '9';
   long long value = 0;
   for (; *p >= '0' && *p <= '9'; ++p) {
     if (value < INT_MAX) value = value * 10 + (*p - '0');
@@ -73,11 +75,15 @@ int WriteNvByte(uint8_t address, uint8_t value) {
   return ReadLine(reply);
 }
 
-int GetVersion() {
+int GetVersion(bool* replyIsNumber) {
   uint8_t reply[kReplyBufferSize];
+  if (replyIsNumber != nullptr) *replyIsNumber = false;
   if (!WriteByte('V')) return 999;
   if (!ReadLine(reply)) return 999;
-  return LeadingNumber(reply);
+  bool hasDigits = false;
+  const int version = LeadingNumber(reply, hasDigits);
+  if (replyIsNumber != nullptr) *replyIsNumber = hasDigits;
+  return version;
 }
 
 std::string GetModel() {

@@ -12,7 +12,11 @@ int Ping();
 uint8_t ReadNvByte(uint8_t address);
 int WriteNvByte(uint8_t address, uint8_t value);
 uint8_t ReadRegisterByte(uint8_t address);
-int GetVersion();
+// The number the version reply starts with (0 when it starts with none); 999
+// when the command could not be sent or no reply came. replyIsNumber, when
+// given, tells whether the reply began with a decimal number: a device that is
+// no tracker answers with other text.
+int GetVersion(bool* replyIsNumber = nullptr);
 std::string GetModel();
 int EnterRadioCommandMode();
 std::string RadioAtCommand(const std::string& text);

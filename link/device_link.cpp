@@ -1,12 +1,42 @@
 #include "link/device_link.h"
 
+#include "platform/os/os.h"
 #include "platform/ui/message_box.h"
 
 DeviceLinkState DeviceLink;
 
 namespace {
 constexpr uint32_t kTimeoutMs = 5000;
+
+// The rest of a cut line is dropped until its line end, until the line has
+// been quiet this long, or, against a device that never stops talking, until
+// this much time has gone.
+constexpr uint32_t kQuietMs = 100;
+constexpr int64_t kLongestDropMicros = 2'000'000;
+
+// Reads and drops bytes until LF CR has passed (last and beforeLast carry the
+// bytes already taken) or the line has been quiet for quietMs. The link's
+// time-outs are put back afterwards.
+void DropUntilLineEndOrQuiet(uint8_t last, uint8_t beforeLast, uint32_t quietMs) {
+  platform::Timeouts saved;
+  if (!DeviceLink.portHandle || !DeviceLink.portHandle->GetTimeouts(saved)) return;
+  platform::Timeouts quiet = saved;
+  quiet.readInterval = quietMs;
+  quiet.readTotalMultiplier = 0;
+  quiet.readTotalConstant = quietMs;
+  if (!DeviceLink.portHandle->SetTimeouts(quiet)) return;
+  const int64_t start = platform::MonotonicMicros();
+  while (!(last == 0x0D && beforeLast == 0x0A) &&
+         platform::MonotonicMicros() - start < kLongestDropMicros) {
+    uint8_t byte = 0;
+    if (ReadPort(&byte, 1) != 1) break;
+    beforeLast = last;
+    last = byte;
+  }
+  if (DeviceLink.portHandle) DeviceLink.portHandle->SetTimeouts(saved);
 }
+
+}  // namespace
 
 int OpenPort(const std::string& name) {
   if (DeviceLink.portOpen) {
@@ -15,9 +45,13 @@ int OpenPort(const std::string& name) {
     // did not pick.
     ClosePort();
   }
-  DeviceLink.portHandle = platform::Serial().Open(name);
+  platform::OpenError why;
+  DeviceLink.portHandle = platform::Serial().Open(name, why);
   if (!DeviceLink.portHandle) {
-    platform::ShowMessageBox("Error opening com port");
+    // The first line as ever, then why and what to do about it.
+    const std::string reason = platform::OpenFailureText(why);
+    platform::ShowMessageBox(reason.empty() ? "Error opening com port"
+                                            : "Error opening com port\n" + reason);
     DeviceLink.portOpen = 0;
     return 0;
   }
@@ -92,5 +126,10 @@ int ReadLine(uint8_t* buffer) {
   }
   // Over the LF of a whole line; after a cut line, at position 63.
   buffer[count - 2] = 0;
+  if (!(last == 0x0D && beforeLast == 0x0A)) {
+    // What is left of a cut line would otherwise start the next reply and put
+    // every later answer one question behind.
+    DropUntilLineEndOrQuiet(last, beforeLast, kQuietMs);
+  }
   return 1;
 }

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -30,6 +31,10 @@ void CloseFd(int& fd) {
   fd = -1;
 }
 
+// How often a line without a client is looked at again where the system
+// cannot tell of opens.
+constexpr int64_t kRecheckMicros = 10000;
+
 // ptsname hands out a static buffer.
 std::mutex ptsnameMutex;
 
@@ -53,17 +58,24 @@ bool PtyTransport::Start(Config config) {
     if (ok) path_ = name;
   }
   if (ok) {
-    slave_ = open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    // Raw both ways: LF CR and every other byte must pass untranslated. The
+    // settings stay with the pseudo-terminal while the master is open; the
+    // slave is not kept open, or every client would find the line in use.
+    int slave = open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios tio{};
-    // Raw both ways: LF CR and every other byte must pass untranslated.
-    ok = slave_ >= 0 && tcgetattr(slave_, &tio) == 0;
+    ok = slave >= 0 && tcgetattr(slave, &tio) == 0;
     if (ok) {
       cfmakeraw(&tio);
       tio.c_cflag |= CLOCAL | CREAD;
       cfsetispeed(&tio, B9600);
       cfsetospeed(&tio, B9600);
-      ok = tcsetattr(slave_, TCSANOW, &tio) == 0;
+      ok = tcsetattr(slave, TCSANOW, &tio) == 0;
     }
+    CloseFd(slave);
+  }
+  if (ok) {
+    opens_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (opens_ >= 0 && inotify_add_watch(opens_, path_.c_str(), IN_OPEN) < 0) CloseFd(opens_);
   }
   int wake[2];
   if (ok && pipe(wake) == 0) {
@@ -127,7 +139,7 @@ void PtyTransport::Wake() {
 
 void PtyTransport::CloseAll() {
   CloseFd(master_);
-  CloseFd(slave_);
+  CloseFd(opens_);
   CloseFd(wakeRead_);
   CloseFd(wakeWrite_);
 }
@@ -136,6 +148,9 @@ void PtyTransport::Serve() {
   std::vector<uint8_t> pending;  // due, but the client's side is full
   uint8_t buf[4096];
   bool lineGone = false;
+  // False while no client has the slave side open: the master then reports
+  // a hang-up at once, so it is left alone until a client opens the line.
+  bool attached = true;
   while (!stopping_ && !lineGone) {
     int64_t next;
     {
@@ -151,6 +166,8 @@ void PtyTransport::Serve() {
     }
 
     // Written even when the line is about to drop: it was on the line first.
+    // With no client the bytes wait on the line for the next one, as they
+    // would on a real tracker's.
     size_t done = 0;
     while (done < pending.size()) {
       const ssize_t w = write(master_, pending.data() + done, pending.size() - done);
@@ -167,16 +184,24 @@ void PtyTransport::Serve() {
 
     // To the microsecond: a paced byte a millisecond late would show up as
     // the tool's own slowness in a benchmark.
+    int64_t wait = -1;
+    if (next != Tracker::kNever) wait = std::clamp<int64_t>(next - NowMicros(), 0, 60000000);
+    if (!attached && opens_ < 0) {
+      // Without word of opens, look again now and then.
+      wait = wait < 0 ? kRecheckMicros : std::min(wait, kRecheckMicros);
+    }
     timespec timeout{};
     timespec* timeoutAt = nullptr;
-    if (next != Tracker::kNever) {
-      const int64_t wait = std::clamp<int64_t>(next - NowMicros(), 0, 60000000);
+    if (wait >= 0) {
       timeout = {static_cast<time_t>(wait / 1000000), static_cast<long>(wait % 1000000) * 1000};
       timeoutAt = &timeout;
     }
-    pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
-                     {wakeRead_, POLLIN, 0}};
-    if (ppoll(fds, 2, timeoutAt, nullptr) < 0) {
+    pollfd fds[3] = {
+        {attached ? master_ : -1, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
+        {wakeRead_, POLLIN, 0},
+        {opens_, POLLIN, 0}};
+    const int ready = ppoll(fds, 3, timeoutAt, nullptr);
+    if (ready < 0) {
       if (errno == EINTR) continue;
       lineGone = true;
       break;
@@ -185,25 +210,34 @@ void PtyTransport::Serve() {
       while (read(wakeRead_, buf, sizeof buf) > 0) {
       }
     }
+    // Taken before the master is asked again, so that an open after this
+    // point leaves word for the next wait.
+    if (fds[2].revents & POLLIN) {
+      while (read(opens_, buf, sizeof buf) > 0) {
+      }
+      attached = true;
+    }
+    if (!attached && opens_ < 0 && ready == 0) attached = true;
     if (fds[0].revents & POLLIN) {
       const ssize_t n = read(master_, buf, sizeof buf);
       if (n > 0) {
         std::lock_guard lock(mutex_);
         tracker_->Receive(buf, static_cast<size_t>(n), NowMicros());
-      } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+      } else if (n == 0 || errno == EIO) {
+        attached = false;  // the client closed its side, and all it sent is read
+      } else if (errno != EAGAIN && errno != EINTR) {
         lineGone = true;
       }
-    } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-      // We hold the slave side ourselves, so this is not a client going
-      // away; the pseudo-terminal itself is unusable.
-      lineGone = true;
+    } else if (fds[0].revents & (POLLERR | POLLNVAL)) {
+      lineGone = true;  // the pseudo-terminal itself is unusable
+    } else if (fds[0].revents & POLLHUP) {
+      attached = false;
     }
   }
   if (!lineGone) return;
   // Closing the master hangs the line up: the client's next poll or read
   // sees it at once.
   CloseFd(master_);
-  CloseFd(slave_);
   dropped_ = true;
   if (onDrop_) onDrop_();
 }

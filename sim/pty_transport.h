@@ -54,7 +54,9 @@ class PtyTransport {
   std::optional<Tracker> tracker_;
   std::string path_;
   int master_ = -1;
-  int slave_ = -1;  // our own hold on the slave side, so client closes do not hang it up
+  // Tells of opens of the slave side while no client has it: the master
+  // then only says "hung up" until one does. -1 where the system cannot.
+  int opens_ = -1;
   int wakeRead_ = -1;
   int wakeWrite_ = -1;
   std::thread thread_;

@@ -6,24 +6,11 @@
 #include <cstdio>
 
 #include "tracklog/flash_image.h"
+#include "tracklog/track_model.h"
 
 using platform::TextOutFile;
 
 namespace {
-
-// degrees + minutes / 60 with the minutes built up from their three bytes.
-// The order of the operations and the constants are part of the file format,
-// so that the same bytes always give the same last digit.
-double Coordinate(const int32_t* bytes) {
-  const double d = static_cast<uint32_t>(bytes[0]);
-  const double m = static_cast<uint32_t>(bytes[1]);
-  const double h = static_cast<uint32_t>(bytes[2]);
-  const double t = static_cast<uint32_t>(bytes[3]);
-  const double a = h * 0.01;
-  const double b = a + m;
-  const double s = b + t * 0.0001;
-  return s * 0.016666666666666666 + d;
-}
 
 // "XX " for every byte value, so the dump needs no formatting per byte.
 constexpr std::array<std::array<char, 3>, 256> kHexItems = [] {
@@ -58,42 +45,39 @@ void WriteTrackCoordinates(TextOutFile& out) {
   WriteTrackCoordinates(out, kFlashImageSize);
 }
 
+void AppendKmlLine(TrackText& line, const TrackFix& fix, bool negativeAltitude) {
+  // "%f,%f,%d%02d%02d <!-- %d sats:%d UTC %02d:%02d:%02d -->", or with
+  // "-%02d%02d" for the altitude and two blanks before "UTC".
+  line.Fixed6(fix.longitude).Add(',').Fixed6(fix.latitude).Add(',');
+  if (negativeAltitude) {
+    line.Add('-');
+  } else {
+    line.Int(fix.altitudeHigh);
+  }
+  line.Int(fix.altitudeMid, 2).Int(fix.altitudeLow, 2).Add(" <!-- ").Int(fix.offset);
+  line.Add(" sats:").Int(fix.satellites).Add(negativeAltitude ? "  UTC " : " UTC ");
+  line.Int(fix.utcHours, 2).Add(':').Int(fix.utcMinutes, 2).Add(':').Int(fix.utcSeconds, 2);
+  line.Add(" -->");
+}
+
 void WriteTrackCoordinates(TextOutFile& out, int availableBytes) {
   // Address 0 picks the line form for the whole file; decoding never changes it.
   const bool negativeAltitude = FlashImage[0] == 253;
-  // A geometry never holds more, but a record must not reach past the image,
-  // nor past the bytes that really arrived.
-  const int limit =
-      std::min({LogMemoryGeometry.decodeLimit, kFlashImageSize - TrackRecord::kSize + 1,
-                availableBytes - TrackRecord::kSize + 1});
+  TrackText line;
+  line.Reserve(160);
   bool firstLine = true;
-  for (int offset = 0; offset < limit; offset += TrackRecord::kSize) {
-    if (IsEndOfLogRecord(offset) == 1) break;
-    int32_t* r = FlashImage + offset;
-    if (r[TrackRecord::lonDegrees] == 0) continue;
-    if (!firstLine) out.Write("\n", 1);
-    const bool west = (r[TrackRecord::lonTenThousandths] & 0x80) != 0;
-    const bool south = (r[TrackRecord::latTenThousandths] & 0x80) != 0;
-    // Cleared in the image itself: the dump written later shows them so.
-    r[TrackRecord::lonTenThousandths] &= 0x7F;
-    r[TrackRecord::latTenThousandths] &= 0x7F;
-    double lon = Coordinate(r + TrackRecord::lonDegrees);
-    double lat = Coordinate(r + TrackRecord::latDegrees);
-    if (west) lon = lon * -1;
-    if (south) lat = lat * -1;
-    if (negativeAltitude) {
-      out.Printf("%f,%f,-%02d%02d <!-- %d sats:%d  UTC %02d:%02d:%02d -->", lon, lat,
-                 r[TrackRecord::altitudeMid], r[TrackRecord::altitudeLow], offset,
-                 r[TrackRecord::satellites], r[TrackRecord::utcHours], r[TrackRecord::utcMinutes],
-                 r[TrackRecord::utcSeconds]);
-    } else {
-      out.Printf("%f,%f,%d%02d%02d <!-- %d sats:%d UTC %02d:%02d:%02d -->", lon, lat,
-                 r[TrackRecord::altitudeHigh], r[TrackRecord::altitudeMid],
-                 r[TrackRecord::altitudeLow], offset, r[TrackRecord::satellites],
-                 r[TrackRecord::utcHours], r[TrackRecord::utcMinutes], r[TrackRecord::utcSeconds]);
-    }
-    firstLine = false;
-  }
+  DecodeFixes(FlashImage, kFlashImageSize, availableBytes, LogMemoryGeometry.decodeLimit,
+              [&](const TrackFix& fix) {
+                line.Clear();
+                if (!firstLine) line.Add('\n');
+                // Cleared in the image itself: the dump written later shows
+                // them so. The fix holds the signs as they were.
+                FlashImage[fix.offset + TrackRecord::lonTenThousandths] &= 0x7F;
+                FlashImage[fix.offset + TrackRecord::latTenThousandths] &= 0x7F;
+                AppendKmlLine(line, fix, negativeAltitude);
+                out.Write(line.Text().data(), line.Text().size());
+                firstLine = false;
+              });
 }
 
 void WriteKmlFooter(TextOutFile& out) {

@@ -6,6 +6,8 @@
 
 #include "platform/os/text_file.h"
 #include "tracklog/flash_image.h"
+#include "tracklog/track_model.h"
+#include "tracklog/track_text.h"
 
 // The file dialogs' filter for KML files.
 inline constexpr char kKmlFileFilter[] = "KML Files (*.kml)|*.kml|All Files (*.*)|*.*||";
@@ -14,12 +16,18 @@ inline constexpr char kKmlFileFilter[] = "KML Files (*.kml)|*.kml|All Files (*.*
 void WriteKmlHeader(platform::TextOutFile& out);
 
 // One line per fix record of FlashImage below LogMemoryGeometry.decodeLimit,
-// up to the first end marker; no line end after the last one. Clears bit 7 of
+// up to the first end marker; no line end after the last one. A record whose
+// longitude degrees are 0 or above 180, or whose latitude degrees are above
+// 90, is no fix and writes nothing. Clears bit 7 of
 // bytes 3 and 7 (the sign flags) of every record it writes, in the image.
 // Only records wholly within the first availableBytes of the image count (a
 // download that stopped early has no more).
 void WriteTrackCoordinates(platform::TextOutFile& out);
 void WriteTrackCoordinates(platform::TextOutFile& out, int availableBytes);
+
+// One coordinate line without its line end, in the form negativeAltitude
+// picks: the fix's position, altitude bytes, offset, satellites and time.
+void AppendKmlLine(TrackText& line, const TrackFix& fix, bool negativeAltitude);
 
 // Closes the last coordinate line and the document.
 void WriteKmlFooter(platform::TextOutFile& out);

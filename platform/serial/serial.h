@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -46,14 +47,48 @@ class SerialPort {
   virtual bool Write(const uint8_t* data, size_t n, size_t& written) = 0;
 };
 
+// Why a port did not open, as far as the system says.
+enum class OpenFailure {
+  kUnknown,     // the system did not say
+  kNoDevice,    // no device of that name
+  kPermission,  // the user may not open it
+  kBusy,        // another program has it
+  kNotSerial,   // it opened, but it is no serial device
+  kOther,       // anything else: systemText says what
+};
+
+struct OpenError {
+  OpenFailure reason = OpenFailure::kUnknown;
+  std::string group;       // kPermission: the group that may use the device; empty if none may
+  std::string holder;      // kBusy: the program that has it open, when known
+  long holderPid = 0;      // and its process id
+  std::string systemText;  // kOther: the system's own words
+};
+
+// The line that tells the user why and what to do; empty for kUnknown.
+std::string OpenFailureText(const OpenError& error);
+
+// One entry of the port list.
+struct PortInfo {
+  std::string name;         // what the port field takes: "ttyUSB0", "COM3"
+  std::string devicePath;   // "/dev/ttyUSB0", "\\.\COM3"
+  std::string description;  // what the device says it is (a USB product string); may be empty
+  std::string vidPid;       // USB vendor and product id, "0403:6001"; empty when not USB
+  bool busy = false;        // another program has it open, as far as can be seen
+};
+
 class SerialSystem {
  public:
   virtual ~SerialSystem() = default;
   // Opens the named port exclusively for reading and writing; nullptr is the
-  // invalid handle (no such device, in use, empty name).
-  virtual std::unique_ptr<SerialPort> Open(const std::string& name) = 0;
+  // invalid handle (no such device, in use, empty name), and error then says
+  // why.
+  virtual std::unique_ptr<SerialPort> Open(const std::string& name, OpenError& error) = 0;
   // True when a serial port of this COM name exists ("COM3").
   virtual bool PortExists(const std::string& name) = 0;
+  // The ports that exist, for the port list. Unless a system knows better:
+  // COM1 to COM63, those that exist.
+  virtual std::vector<PortInfo> ListPorts();
 };
 
 // The platform's own serial ports.

@@ -5,6 +5,7 @@
 
 #include <limits>
 #include <new>
+#include <string>
 
 #include "platform/serial/serial.h"
 
@@ -101,13 +102,59 @@ class Win32Port final : public SerialPort {
   HANDLE handle_;
 };
 
+// Why CreateFileA failed, from its last error.
+OpenError FromLastError(DWORD code) {
+  OpenError error;
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_BAD_UNIT:
+      error.reason = OpenFailure::kNoDevice;
+      break;
+    case ERROR_ACCESS_DENIED:  // a port another program holds answers this
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+      error.reason = OpenFailure::kBusy;
+      break;
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_NOT_SUPPORTED:
+      error.reason = OpenFailure::kNotSerial;
+      break;
+    default: {
+      error.reason = OpenFailure::kOther;
+      char text[256] = {};
+      const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, code, 0, text, sizeof text, nullptr);
+      error.systemText = std::string(text, n);
+      while (!error.systemText.empty() &&
+             (error.systemText.back() == '\n' || error.systemText.back() == '\r' ||
+              error.systemText.back() == ' ' || error.systemText.back() == '.')) {
+        error.systemText.pop_back();
+      }
+      if (error.systemText.empty()) error.systemText = "error " + std::to_string(code);
+      break;
+    }
+  }
+  return error;
+}
+
 class Win32Serial final : public SerialSystem {
  public:
-  std::unique_ptr<SerialPort> Open(const std::string& name) override {
+  std::unique_ptr<SerialPort> Open(const std::string& name, OpenError& error) override {
+    error = {};
     const std::string device = "\\\\.\\" + name;
     HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    if (handle == INVALID_HANDLE_VALUE) {
+      error = FromLastError(GetLastError());
+      return nullptr;
+    }
+    // Whatever an earlier program left in the buffers (an erase's progress
+    // bytes, say) must not pass for the first reply.
+    PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
     std::unique_ptr<SerialPort> port(new (std::nothrow) Win32Port(handle));
     if (!port) CloseHandle(handle);
     return port;

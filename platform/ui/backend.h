@@ -45,6 +45,13 @@ class Window {
   virtual int ComboCount(int id) = 0;
   virtual void ComboDelete(int id, int index) = 0;
   virtual int ComboAdd(int id, const std::string& text) = 0;  // index where it went
+  // An item with a note shown beside it in the open list (what a port is);
+  // picking it puts only text into the field. A backend that cannot show
+  // notes adds text alone.
+  virtual int ComboAddDescribed(int id, const std::string& text, const std::string& description) {
+    (void)description;
+    return ComboAdd(id, text);
+  }
   // CB_SELECTSTRING from the top: selects the first item that begins with
   // prefix, ignoring case, and shows it in the edit field; -1 when none does.
   virtual int ComboSelectString(int id, const std::string& prefix) = 0;

@@ -226,10 +226,10 @@ TEST(Kw9cliProfiles, ApplyReportsWhatDidNotTake) {
       // Only Update checks the length: it must come before Write.
       {"radio value too long",
        R"({"kw9-profile": 1, "settings": {"storeInterval": 42}, "radio": {"radioHP": ")" +
-           std::string(76, '5') + "\"}}",
+           std::string(64, '5') + "\"}}",
        {},
        1,
-       "kw9: Please enter no more than 75 characters.\n",
+       "kw9: Please enter no more than 63 characters.\n",
        0},
       {"malformed",
        "{\"kw9-profile\": 1,\n\"settings\": {\"storeIntervall\": 5}}",

@@ -2,9 +2,14 @@
 // holds the master side and plays the tracker's end of the line.
 #include <fcntl.h>
 #include <gmock/gmock.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,10 +34,85 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
+std::unique_ptr<platform::SerialPort> OpenNative(const std::string& name) {
+  platform::OpenError why;
+  return platform::NativeSerial().Open(name, why);
+}
+
+constexpr uid_t kNobody = 65534;
+
+// Turns this forked process into an ordinary user's program: no groups, and
+// dumpable as a program the user started, so its /proc entries are the
+// user's to read.
+bool BecomeNobody() {
+  return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0 &&
+         prctl(PR_SET_DUMPABLE, 1) == 0;
+}
+
+// OpenPort(name) in a process of its own, as root or as nobody: "result
+// portOpen" ("0 0": failed, closed), then "|" and each message it showed.
+std::string OpenPortAs(bool nobody, const std::string& name) {
+  int out[2];
+  if (pipe(out) != 0) return "no pipe";
+  const pid_t child = fork();
+  if (child == 0) {
+    if (nobody && !BecomeNobody()) _exit(2);
+    MessageRecorder messages;
+    const int opened = OpenPort(name);
+    std::string all = std::to_string(opened) + " " + std::to_string(DeviceLink.portOpen);
+    for (const std::string& text : messages.texts) all += "|" + text;
+    _exit(write(out[1], all.data(), all.size()) == static_cast<ssize_t>(all.size()) ? 0 : 3);
+  }
+  close(out[1]);
+  std::string all;
+  char buf[512];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) all.append(buf, n);
+  close(out[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? all : "the child failed: " + all;
+}
+
+enum class Hold { kPlain, kExclusive, kLock, kExclusiveLeft };
+
+// Another program with the device open: a process named "holder" that opens
+// it as hold says (as nobody when asked) and keeps it until destroyed; with
+// kExclusiveLeft it sets the exclusive flag and ends at once.
+struct Holder {
+  Holder(const std::string& path, Hold hold, bool nobody) {
+    int ready[2];
+    if (pipe(ready) != 0) return;
+    if ((pid = fork()) != 0) {
+      close(ready[1]);
+      char c = 'n';
+      ok = pid > 0 && read(ready[0], &c, 1) == 1 && c == 'y';
+      close(ready[0]);
+      return;
+    }
+    prctl(PR_SET_NAME, "holder");
+    const int fd = !nobody || BecomeNobody() ? open(path.c_str(), O_RDWR | O_NOCTTY) : -1;
+    const bool held =
+        fd >= 0 && (hold == Hold::kPlain ||
+                    (hold == Hold::kLock ? flock(fd, LOCK_EX) : ioctl(fd, TIOCEXCL)) == 0);
+    if (write(ready[1], held ? "y" : "n", 1) == 1 && hold != Hold::kExclusiveLeft) pause();
+    _exit(0);
+  }
+  ~Holder() {
+    if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+  }
+  pid_t pid = -1;
+  bool ok = false;
+};
+
 class PtyTest : public testing::Test {
  protected:
   void SetUp() override {
     testing_support::ResetLinkState();
+    NewPty();
+  }
+  // A fresh pseudo-terminal in master_ and path_.
+  void NewPty() {
+    if (master_ >= 0) close(master_);
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master_, 0);
     ASSERT_EQ(grantpt(master_), 0);
@@ -95,7 +176,7 @@ TEST_F(PtyTest, ReplyLinesAndCommandsOverThePty) {
 // Bytes a previous program left unread must not pass for the next reply.
 TEST_F(PtyTest, OpenStartsWithEmptyBuffers) {
   {
-    auto earlier = platform::NativeSerial().Open(path_);
+    auto earlier = OpenNative(path_);
     ASSERT_TRUE(earlier);
     ASSERT_EQ(write(master_, "stale", 5), 5);
     Drain(20);
@@ -109,17 +190,17 @@ TEST_F(PtyTest, OpenStartsWithEmptyBuffers) {
 
 TEST_F(PtyTest, PortIsHeldExclusively) {
   ASSERT_EQ(OpenPort(path_), 1);
-  EXPECT_EQ(platform::NativeSerial().Open(path_), nullptr);
+  EXPECT_EQ(OpenNative(path_), nullptr);
   // Another process is refused too.
   pid_t child = fork();
-  if (child == 0) _exit(platform::NativeSerial().Open(path_) == nullptr ? 0 : 1);
+  if (child == 0) _exit(OpenNative(path_) == nullptr ? 0 : 1);
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a second process opened the port";
 
   // And once it is closed, it opens again.
   ClosePort();
-  EXPECT_NE(platform::NativeSerial().Open(path_), nullptr);
+  EXPECT_NE(OpenNative(path_), nullptr);
 }
 
 // Root passes the exclusive flag by; an ordinary user must still be able to
@@ -144,7 +225,7 @@ TEST_F(PtyTest, OrdinaryUserReopensAfterClose) {
 
 // The two special time-out settings of the Win32 rules.
 TEST_F(PtyTest, SpecialTimeoutSettings) {
-  auto port = platform::NativeSerial().Open(path_);
+  auto port = OpenNative(path_);
   ASSERT_TRUE(port);
   uint8_t buffer[4];
   size_t got = 0;
@@ -169,17 +250,106 @@ TEST_F(PtyTest, SpecialTimeoutSettings) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "abcd");
 }
 
-TEST_F(PtyTest, NamesThatAreNoPortFailToOpen) {
-  for (const char* name : {"", "/dev/null", "/no/such/device", "COM0", "ttyS0", "COM99999999999"}) {
-    SCOPED_TRACE(name);
-    messages.texts.clear();
-    EXPECT_EQ(OpenPort(name), 0);
-    EXPECT_THAT(messages.texts, ElementsAre("Error opening com port"));
-    EXPECT_EQ(DeviceLink.portOpen, 0);
+const std::string kFailed = "0 0|Error opening com port\n";
+const std::string kNoDevice =
+    kFailed + "No such device: check the port name and that the device is plugged in.";
+const std::string kNotSerial = kFailed + "Not a serial device: choose a serial port from the list.";
+
+std::string Busy(pid_t holder) {
+  return kFailed + "The port is busy: another program " +
+         (holder != 0 ? "(holder, process " + std::to_string(holder) + ") " : "") +
+         "has it open; close that program and try again.";
+}
+
+// Catches a failed open that does not say why, or says the wrong thing: the
+// cause made real on a pseudo-terminal, a directory and a file.
+TEST_F(PtyTest, OpenSaysWhyItFails) {
+  ASSERT_EQ(geteuid(), 0u) << "plays root and an ordinary user: run it as root";
+  const std::string dir = testing::TempDir() + "kw9_serial_" + std::to_string(getpid());
+  const std::string file = dir + "/plain";
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  std::ofstream(file) << "no terminal";
+  const group* dialout = getgrnam("dialout");
+  ASSERT_NE(dialout, nullptr);
+  const struct {
+    std::string name;
+    mode_t mode;  // of the pseudo-terminal, when name is it
+    gid_t group;
+    bool nobody;
+    std::string message;
+  } cases[] = {
+      {"", 0, 0, false, kNoDevice},
+      {"/no/such/device", 0, 0, false, kNoDevice},
+      {"COM0", 0, 0, false, kNoDevice},
+      {"COM99999999999", 0, 0, false, kNoDevice},
+      {"ttyKW9none", 0, 0, false, kNoDevice},
+      {"pts/0", 0, 0, false, kNoDevice},  // a path must start with "/"
+      {dir, 0, 0, false, kNotSerial},
+      {file, 0, 0, false, kNotSerial},
+      {"/dev/null", 0, 0, false, kNotSerial},
+      {"null", 0, 0, false, kNotSerial},  // a short name is a device in /dev
+      {path_, 0000, 0, true,
+       kFailed + "Permission denied: the device's group may not use it either; ask your "
+                 "administrator for access."},
+      {path_, 0660, dialout->gr_gid, true,
+       kFailed + "Permission denied: the device belongs to the group dialout; add your user to "
+                 "that group and log in again."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name + (c.nobody ? " as nobody" : ""));
+    if (c.name == path_) {
+      ASSERT_EQ(chown(path_.c_str(), 0, c.group), 0);
+      ASSERT_EQ(chmod(path_.c_str(), c.mode), 0);
+    }
+    EXPECT_EQ(OpenPortAs(c.nobody, c.name), c.message);
   }
+  std::remove(file.c_str());
+  rmdir(dir.c_str());
   EXPECT_FALSE(platform::NativeSerial().PortExists("COM0"));
   EXPECT_FALSE(platform::NativeSerial().PortExists("COM64000"));
   EXPECT_FALSE(platform::NativeSerial().PortExists(path_));  // paths are no COM names
+}
+
+// Catches a second program on the line: one that holds the device without a
+// lock, with the exclusive flag or with a lock, against the tool run as root
+// (which opens past the flag) and as an ordinary user (to whom /proc shows
+// only the user's own programs). The holder is named where /proc shows it.
+TEST_F(PtyTest, PortHeldByAnotherProgramIsBusy) {
+  ASSERT_EQ(geteuid(), 0u) << "plays root and an ordinary user: run it as root";
+  const struct {
+    const char* what;
+    Hold hold;
+    bool holderNobody;
+    bool nobody;
+    bool named;
+  } cases[] = {
+      {"plain open, root", Hold::kPlain, false, false, true},
+      {"plain open, user", Hold::kPlain, true, true, true},
+      {"exclusive flag, root", Hold::kExclusive, false, false, true},
+      {"exclusive flag, user", Hold::kExclusive, true, true, true},
+      {"lock, root", Hold::kLock, false, false, true},
+      {"lock, user", Hold::kLock, true, true, true},
+      {"root's exclusive flag, user", Hold::kExclusive, false, true, false},
+      {"root's lock, user", Hold::kLock, false, true, false},
+      // A pseudo-terminal keeps the flag after the program that set it.
+      {"exclusive flag left behind, root", Hold::kExclusiveLeft, false, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    NewPty();
+    ASSERT_EQ(chmod(path_.c_str(), 0666), 0);
+    const Holder holder(path_, c.hold, c.holderNobody);
+    ASSERT_TRUE(holder.ok);
+    EXPECT_EQ(OpenPortAs(c.nobody, path_), Busy(c.named ? holder.pid : 0));
+    if (c.hold == Hold::kExclusiveLeft) {
+      // Another program's flag is not the tool's to clear.
+      const int fd = open(path_.c_str(), O_RDWR | O_NOCTTY);
+      int exclusive = 0;
+      EXPECT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+      EXPECT_EQ(exclusive, 1);
+      close(fd);
+    }
+  }
 }
 
 // One real silent read: the Win32 rules give up after 5000 x 1 + 5000 ms.

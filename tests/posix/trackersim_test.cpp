@@ -313,14 +313,16 @@ TEST(PtyTransport, DropClosesTheLineAndTellsTheOwner) {
   EXPECT_EQ(told, 1);
 }
 
-// Waiting for the host or for the erase answer's next byte must not spin.
+// Waiting for a client (the line then reads as hung up), for the host or for
+// the erase answer's next byte must not spin.
 TEST(PtyTransport, WaitingCostsNoCpu) {
   sim::Config config;
   config.faults.eraseMs = 400;
   sim::PtyTransport pty;
   ASSERT_TRUE(pty.Start(config));
-  Client client(pty.DevicePath());
   const double before = CpuSeconds();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  Client client(pty.DevicePath());
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   ASSERT_TRUE(client.Send(B("Z")));
   const Bytes answer = client.ReadLine(1000);

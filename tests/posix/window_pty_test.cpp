@@ -127,8 +127,9 @@ TEST(Kw9cliProcess, CommandsAgainstTrackersim) {
        "kw9: Please enter an integer between 1 and 255.\n"},
       {"read --port /dev/kw9-no-such-port",
        3,
-       {"statusText=Ready"},
-       "kw9: Error opening com port\n"},
+       {"statusText=Read Failed"},
+       "kw9: Error opening com port\\nNo such device: check the port name and that the device is "
+       "plugged in.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -192,7 +193,7 @@ TEST(Kw9cliProcess, SilentTrackerFailsOnceAndExitsWithFour) {
   EXPECT_THAT(run.out, HasSubstr("modelLabel=Model: KLX-TX3\n"));
   EXPECT_THAT(run.out, HasSubstr("serialNumberLabel=Serial #: 2417\n"));
   EXPECT_THAT(run.out, HasSubstr("transmitInterval=1\n"));
-  EXPECT_THAT(run.out, HasSubstr("statusText=Ready\n"));
+  EXPECT_THAT(run.out, HasSubstr("statusText=Read Failed\n"));
 }
 
 }  // namespace

@@ -2,9 +2,12 @@
 // mouse clicks and key presses on the real widgets, message boxes, file
 // dialogs and the erase confirmation answered as a user answers them.
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,7 +27,9 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -42,6 +47,7 @@
 #include "platform/os/os.h"
 #include "platform/ui/native_backend.h"
 #include "tests/support/dialog_harness.h"
+#include "tests/support/fake_serial.h"
 #include "tests/support/trackersim_process.h"
 #include "tracklog/log_download.h"
 
@@ -88,6 +94,7 @@ struct Box {
   QMessageBox::Icon icon;
   int buttons;
   bool modal, mainShown;
+  QPoint centre;
 };
 struct FileDialogSeen {
   bool save;
@@ -155,7 +162,7 @@ class Answerer {
                        box->parentWidget() ? box->parentWidget()->objectName().toStdString() : "",
                        box->icon(), static_cast<int>(box->buttons().size()),
                        box->windowModality() != Qt::NonModal,
-                       ShownDialog(IDD_TRACKER_DIALOG) != nullptr});
+                       ShownDialog(IDD_TRACKER_DIALOG) != nullptr, box->frameGeometry().center()});
       Answer(box, [box] { QTest::mouseClick(box->buttons().value(0), Qt::LeftButton); });
       return;
     }
@@ -273,6 +280,9 @@ class QtWindowTest : public testing::Test {
     }
     dlg.reset();
     testing_support::ResetToolState();
+    // Nothing the window did (file dialogs included) brought the desktop's
+    // decimal mark back into the numbers.
+    EXPECT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }
@@ -378,7 +388,11 @@ TEST_F(QtWindowTest, StartsInEitherModeWithTheRightControlsFocusAndTabOrder) {
     });
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(answerer.Texts(), c.boxes);
-    for (const Box& b : answerer.boxes) EXPECT_FALSE(b.mainShown) << "the message comes first";
+    const QPoint screen = QApplication::primaryScreen()->availableGeometry().center();
+    for (const Box& b : answerer.boxes) {
+      EXPECT_FALSE(b.mainShown) << "the message comes first";
+      EXPECT_LE((b.centre - screen).manhattanLength(), 2) << "centred on the screen";
+    }
   }
 }
 
@@ -396,7 +410,8 @@ TEST_F(QtWindowTest, ReadShowsTheTrackerAndTheListDropsDownWithThePorts) {
                                                        QStyle::SC_ComboBoxArrow, combo);
     QTest::mouseClick(combo, Qt::LeftButton, {}, arrow.center());
     EXPECT_EQ(combo->findText("ZZZ stale entry"), -1) << "the list was not filled on opening";
-    for (int i = 0; i < combo->count(); ++i) EXPECT_TRUE(combo->itemText(i).startsWith("COM"));
+    // Linux lists its serial devices by their short names.
+    for (int i = 0; i < combo->count(); ++i) EXPECT_TRUE(combo->itemText(i).startsWith("tty"));
     combo->hidePopup();
     EXPECT_EQ(combo->currentText().toStdString(), sim->Device());
     Read(main);
@@ -408,6 +423,78 @@ TEST_F(QtWindowTest, ReadShowsTheTrackerAndTheListDropsDownWithThePorts) {
     Key(main, Qt::Key_Escape);
   });
   EXPECT_EQ(answerer.Texts(), std::vector<std::string>{});
+}
+
+// The opened list says what each device is, beside its name, and is wide
+// enough to show it whole; the field stays as narrow as the template has it,
+// and picking an item puts only the name there.
+TEST_F(QtWindowTest, PortListShowsWhatEachDeviceIs) {
+  class DescribedPorts final : public platform::SerialSystem {
+   public:
+    DescribedPorts() { platform::UseSerial(this); }
+    ~DescribedPorts() override { platform::UseSerial(nullptr); }
+    std::unique_ptr<platform::SerialPort> Open(const std::string&, platform::OpenError&) override {
+      return nullptr;
+    }
+    bool PortExists(const std::string&) override { return false; }
+    std::vector<platform::PortInfo> ListPorts() override {
+      return {{"ttyS0", "/dev/ttyS0", "", "", false},
+              {"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART", "0403:6001", false}};
+    }
+  } ports;
+  Run("kw9", [&](QDialog& main) {
+    auto* combo = Control<QComboBox>(main, 1013);
+    const int fieldWidth = combo->width();
+    combo->showPopup();
+    ASSERT_EQ(combo->count(), 2);
+    QAbstractItemView* view = combo->view();
+    const QString listed = "ttyUSB0  FT232R USB UART (0403:6001)";
+    QStyleOptionViewItem option;
+    option.initFrom(view);
+    const QModelIndex usb = combo->model()->index(1, 0);
+    EXPECT_GE(view->itemDelegate()->sizeHint(option, usb).width(),
+              view->fontMetrics().horizontalAdvance(listed))
+        << "the item does not show its description";
+    EXPECT_GE(view->width(), view->fontMetrics().horizontalAdvance(listed));
+    EXPECT_EQ(combo->width(), fieldWidth);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(usb).center());
+    EXPECT_EQ(Shown(combo), "ttyUSB0");
+    Key(main, Qt::Key_Escape);
+  });
+}
+
+// The port field holds what the user typed, as the native drop-down combo
+// does: filling and dropping down the list put no port into an empty field,
+// nor does a Read's load, and typed letters are not completed to a listed
+// port. A Read does select the listed port the text begins.
+TEST_F(QtWindowTest, PortFieldKeepsWhatWasTyped) {
+  testing_support::FakeSerial ports;  // a machine with COM1 and COM2
+  ports.AddPort("COM1");
+  ports.AddPort("COM2");
+  Run("kw9", [&](QDialog& main) {
+    auto* combo = Control<QComboBox>(main, 1013);
+    const struct {
+      const char* typed;
+      const char* afterRead;
+    } rows[] = {{"", ""}, {"c", "COM1"}};
+    for (const auto& row : rows) {
+      SCOPED_TRACE(row.typed);
+      // Typing goes to the active window (a message box had it last).
+      main.activateWindow();
+      ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
+      Type(main, 1013, "");
+      QTest::keyClick(combo->lineEdit(), Qt::Key_F4);  // drops the list down
+      EXPECT_EQ(combo->count(), 2) << "the list was filled";
+      combo->hidePopup();
+      EXPECT_EQ(Shown(combo), "");
+      Type(main, 1013, row.typed);
+      EXPECT_EQ(Shown(combo), row.typed);
+      Click(main, 1000);  // Read saves the field, loads it, opens nothing
+      EXPECT_EQ(Shown(combo), row.afterRead);
+    }
+    Key(main, Qt::Key_Escape);
+  });
+  EXPECT_EQ(answerer.Texts(), std::vector<std::string>(2, "Error opening com port"));
 }
 
 TEST_F(QtWindowTest, WriteRefusesAnInvalidFieldThenWritesWhatWasTypedAndClicked) {
@@ -435,6 +522,31 @@ TEST_F(QtWindowTest, WriteRefusesAnInvalidFieldThenWritesWhatWasTypedAndClicked)
     Key(main, Qt::Key_Escape);
   });
   EXPECT_EQ(answerer.boxes.size(), 1u);
+}
+
+// The voltage as the tracker holds it, shown and written back with a decimal
+// point under any desktop locale: a Write of the untouched window keeps it.
+TEST_F(QtWindowTest, ShutdownVoltageSurvivesReadWriteRead) {
+  StartTracker();
+  Run("kw9", [&](QDialog& main) {
+    Read(main);
+    EXPECT_EQ(Shown(Control(main, 1008)), "battery: 4.02");
+    const struct {
+      const char* typed;  // nullptr: left as read
+      const char* readBack;
+    } rows[] = {{nullptr, "3.30"}, {"4.2", "4.20"}};
+    for (const auto& row : rows) {
+      SCOPED_TRACE(row.readBack);
+      if (row.typed != nullptr) Type(main, 1034, row.typed);
+      Click(main, 1001);
+      EXPECT_EQ(Shown(Control(main, 1026)), "Write Complete");
+      Type(main, 1034, "0");
+      Read(main);
+      EXPECT_EQ(Shown(Control(main, 1034)), row.readBack);
+    }
+    Key(main, Qt::Key_Escape);
+  });
+  EXPECT_EQ(answerer.Texts(), std::vector<std::string>{});
 }
 
 TEST_F(QtWindowTest, UpdateInCalibrationModeCommitsTheRadioAndTheSerialNumber) {
@@ -632,11 +744,67 @@ TEST_F(QtWindowTest, LayoutFitsInBothModesAndScreenshotsAreSaved) {
 
 }  // namespace
 
+namespace {
+
+// Makes the named locale (de_DE.UTF-8) in a folder of its own and selects it
+// for the process, as a desktop set to that language would: the machine may
+// have none but C. Empty when done, else what failed.
+std::string EnterLocale(const std::string& name, std::string& dir) {
+  const size_t dot = name.find('.');
+  if (dot == std::string::npos) return "no charmap in " + name;
+  char pattern[] = "/tmp/kw9_qt_locale.XXXXXX";
+  if (mkdtemp(pattern) == nullptr) return "no folder for the locale";
+  dir = pattern;
+  const std::string input = name.substr(0, dot), charmap = name.substr(dot + 1);
+  const std::string out = dir + "/" + name;
+  const char* argv[] = {"localedef",     "-i",        input.c_str(), "-f",
+                        charmap.c_str(), out.c_str(), nullptr};
+  pid_t pid = -1;
+  int status = -1;
+  if (posix_spawnp(&pid, "localedef", nullptr, nullptr, const_cast<char* const*>(argv), environ) !=
+          0 ||
+      waitpid(pid, &status, 0) != pid || status != 0) {
+    return "localedef could not make " + out;
+  }
+  setenv("LOCPATH", dir.c_str(), 1);
+  setenv("LANG", name.c_str(), 1);
+  setenv("LC_ALL", name.c_str(), 1);
+  return {};
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   // Listing the tests needs no display either.
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  // KW9_QT_TEST_LOCALE names a locale with a decimal comma to run under. A
+  // locale that cannot be made fails the run: it must never pass in C.
+  const char* locale = std::getenv("KW9_QT_TEST_LOCALE");
+  std::string localeDir;
+  const auto finish = [&localeDir](int result) {
+    std::error_code ec;
+    if (!localeDir.empty()) std::filesystem::remove_all(localeDir, ec);
+    return result;
+  };
+  if (locale != nullptr && *locale != '\0') {
+    const std::string problem = EnterLocale(locale, localeDir);
+    if (!problem.empty()) {
+      std::fprintf(stderr, "kw9_qt_tests: %s\n", problem.c_str());
+      return finish(1);
+    }
+  }
   QApplication app(argc, argv);
+  if (!localeDir.empty()) {
+    // The application handed the locale to the C library; the backend has
+    // not pinned the numbers yet.
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.1f", 1.5);
+    if (std::string(probe) != "1,5") {
+      std::fprintf(stderr, "kw9_qt_tests: %s took no effect: 1.5 prints as %s\n", locale, probe);
+      return finish(1);
+    }
+  }
   testing::InitGoogleTest(&argc, argv);
   ui::UseBackend(&ui::NativeBackend());
-  return RUN_ALL_TESTS();
+  return finish(RUN_ALL_TESTS());
 }

@@ -117,7 +117,9 @@ FakeDevice& FakeSerial::AddPort(const std::string& name, sim::Config config) {
   return *slot;
 }
 
-std::unique_ptr<platform::SerialPort> FakeSerial::Open(const std::string& name) {
+std::unique_ptr<platform::SerialPort> FakeSerial::Open(const std::string& name,
+                                                       platform::OpenError& error) {
+  error = {};  // says no more than "Error opening com port" did
   auto it = devices_.find(name);
   if (it == devices_.end() || it->second->open) return nullptr;
   ++it->second->opens;

@@ -54,7 +54,8 @@ class FakeSerial final : public platform::SerialSystem {
   FakeDevice& AddPort(const std::string& name, sim::Config config = {});
   FakeDevice& Port(const std::string& name) { return *devices_.at(name); }
 
-  std::unique_ptr<platform::SerialPort> Open(const std::string& name) override;
+  std::unique_ptr<platform::SerialPort> Open(const std::string& name,
+                                             platform::OpenError& error) override;
   bool PortExists(const std::string& name) override;
 
   int64_t now = 0;  // the virtual clock, microseconds

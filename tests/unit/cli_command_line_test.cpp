@@ -112,6 +112,10 @@ TEST(CliExitCodes, MessagesMapToTheirCause) {
       {"Calibration Mode Enabled\n", Command::kUpdate, cli::kExitOk},
       {"Calibration Mode Enabled", Command::kUpdate, cli::kExitMessage},  // not the same text
       {"Error opening com port", Command::kRead, cli::kExitPort},
+      {"Error opening com port\nNo such device: check the port name and that the device is "
+       "plugged in.",
+       Command::kDownload, cli::kExitPort},
+      {"Error opening com portable", Command::kRead, cli::kExitMessage},
       {"Serial Port Error: Read returned 0 chars. Closing com port", Command::kErase,
        cli::kExitNoAnswer},
       {"Error readimg memory size", Command::kFlashTest, cli::kExitNoAnswer},

@@ -34,7 +34,9 @@ TEST(DialogHarness, ApplicationRunsTheMainWindowModally) {
   EXPECT_TRUE(ran);
   const std::vector<ui::MessageRecord> messages = harness.backend().Messages();
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].text, "Error opening com port");
+  EXPECT_EQ(messages[0].text,
+            "Error opening com port\nNo such device: check the port name and that the device is "
+            "plugged in.");
   EXPECT_EQ(messages[0].ownerTemplate, IDD_TRACKER_DIALOG);
   EXPECT_EQ(messages[0].caption, platform::ExecutableBaseName());
   EXPECT_EQ(ui::MainWindow(), nullptr);

@@ -132,6 +132,9 @@ const std::vector<int> kWestFix = {97, 7, 41, 0x80 + 23, 30, 27, 44, 56, 0, 2, 1
 const std::vector<int> kFixAtZero = {2, 0, 0, 0, 51, 30, 0, 0, 1, 2, 3, 4, 23, 59, 58};
 const std::vector<int> kLonZeroA = {0, 1, 0, 0, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9};
 const std::vector<int> kLonZeroB = {0, 0, 0, 1, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9};
+const std::vector<int> kLonAbove180 = {181, 0, 0, 0x80, 10, 0, 0, 0x80, 1, 1, 1, 1, 1, 1, 1};
+const std::vector<int> kLatAbove90 = {1, 0, 0, 0x80, 91, 0, 0, 0x80, 1, 1, 1, 1, 1, 1, 1};
+const std::vector<int> kErased(15, 0xFF);
 const std::vector<int> kEnd5A = {0x5A, 0x5A, 0x5A, 0x5A};
 const std::vector<int> kEndA5 = {0xA5, 0xA5, 0xA5, 0xA5};
 const std::vector<int> kEnd00 = {0, 0, 0, 0};
@@ -160,14 +163,14 @@ INSTANTIATE_TEST_SUITE_P(
                        {{0, kLonZeroA}, {15, kLonZeroB}, {30, kWestFix}, {45, kEnd5A}},
                        16380,
                        kWestLine},
-        // Address 0 holds 253, which is also the longitude degrees of a fix.
+        // Address 0 holds 253, which is also the longitude degrees of record
+        // 0: no place, so that record is no fix, yet it picks the form.
         CoordinateCase{"negative altitude form",
                        {{0, {253, 30, 0, 0x80, 10, 0, 0, 0x80, 7, 1, 2, 3, 4, 5, 6}},
                         {15, kLonZeroB},
                         {30, kWestFix},
                         {45, kEnd5A}},
                        16380,
-                       "-253.500000,-10.000000,-0102 <!-- 0 sats:3  UTC 04:05:06 -->\n"
                        "-97.123538,30.457427,-0215 <!-- 30 sats:8  UTC 14:05:09 -->"},
         CoordinateCase{"fix at offset 0", {{0, kFixAtZero}, {15, kEndA5}}, 16380, kZeroLine},
         CoordinateCase{"south fix",
@@ -176,9 +179,21 @@ INSTANTIATE_TEST_SUITE_P(
                        "10.338400,-50.017005,00905 <!-- 0 sats:6 UTC 07:08:09 -->"},
         CoordinateCase{
             "bytes out of range add in",
-            {{0, {200, 99, 99, 127, 181, 250, 255, 255, 1, 100, 5, 12, 100, 7, 61}}, {15, kEnd00}},
+            {{0, {180, 99, 99, 127, 90, 250, 255, 255, 1, 100, 5, 12, 100, 7, 61}}, {15, kEnd00}},
             8180,
-            "201.666712,-185.209378,110005 <!-- 0 sats:12 UTC 100:07:61 -->"},
+            "181.666712,-94.209378,110005 <!-- 0 sats:12 UTC 100:07:61 -->"},
+        CoordinateCase{"longitude degrees above 180 are no fix",
+                       {{0, kFixAtZero}, {15, kLonAbove180}, {30, kWestFix}, {45, kEndA5}},
+                       8180,
+                       std::string(kZeroLine) + "\n" + kWestLine},
+        CoordinateCase{"latitude degrees above 90 are no fix",
+                       {{0, kFixAtZero}, {15, kLatAbove90}, {30, kWestFix}, {45, kEndA5}},
+                       8180,
+                       std::string(kZeroLine) + "\n" + kWestLine},
+        CoordinateCase{"erased record is no fix",
+                       {{0, kErased}, {15, kFixAtZero}, {30, kErased}, {45, kEnd00}},
+                       8180,
+                       "2.000000,51.500000,10203 <!-- 15 sats:4 UTC 23:59:58 -->"},
         CoordinateCase{"skipped record leaves one line end",
                        {{0, kFixAtZero}, {15, kLonZeroA}, {30, kWestFix}, {45, kEndA5}},
                        8180,
@@ -218,8 +233,9 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
-// Catches sign flags cleared in a copy instead of the image, records past the
-// end marker being touched, and an image entry 0 that decoding changes.
+// Catches sign flags cleared in a copy instead of the image, in records that
+// are no fix (lonDegrees 0, or degrees no place has), records past the end
+// marker being touched, and an image entry 0 that decoding changes.
 TEST_F(KmlWriter, DecodingClearsTheSignFlagsOfWrittenRecordsOnly) {
   SetBytes(0, {253, 30, 0, 0x80, 10, 0, 0, 0x80, 7, 1, 2, 3, 4, 5, 6});
   SetBytes(15, kWestFix);
@@ -229,8 +245,8 @@ TEST_F(KmlWriter, DecodingClearsTheSignFlagsOfWrittenRecordsOnly) {
   LogMemoryGeometry.decodeLimit = 8180;
   Written({WriteTrackCoordinates});
   EXPECT_EQ(FlashImage[0], 253);
-  EXPECT_EQ(FlashImage[3], 0x00);
-  EXPECT_EQ(FlashImage[7], 0x00);
+  EXPECT_EQ(FlashImage[3], 0x80);
+  EXPECT_EQ(FlashImage[7], 0x80);
   EXPECT_EQ(FlashImage[15 + 3], 23);
   EXPECT_EQ(FlashImage[15 + 7], 56);
   EXPECT_EQ(FlashImage[30 + 3], 0x81);
@@ -249,17 +265,25 @@ void PrintTo(const MemorySize& m, std::ostream* os) {
 
 class FullMemory : public KmlWriter, public testing::WithParamInterface<MemorySize> {};
 
-// A memory of 0xFF holds no end marker: every record below decodeLimit is a
-// west and south fix of 255 degrees. Catches an end test that takes 0xFF for a
-// marker and an off-by-one at decodeLimit.
+// A memory of 0xFF bytes but for the degrees holds no end marker: every record
+// below decodeLimit is a west and south fix. Catches an end test that takes
+// 0xFF for a marker and an off-by-one at decodeLimit. The same memory erased
+// through and through holds no fix at all and keeps every byte.
 TEST_P(FullMemory, EveryRecordBelowTheLimitIsWritten) {
   const MemorySize& m = GetParam();
   for (int32_t& v : FlashImage) v = 0xFF;
   LogMemoryGeometry = {m.sizeCode, m.decodeLimit};
+  EXPECT_EQ(Written({WriteTrackCoordinates}), "");
+  for (int k = 0; k < kFlashImageSize; ++k) ASSERT_EQ(FlashImage[k], 0xFF) << k;
+
+  for (int o = 0; o + 15 <= kFlashImageSize; o += 15) {
+    FlashImage[o + TrackRecord::lonDegrees] = 179;
+    FlashImage[o + TrackRecord::latDegrees] = 89;
+  }
   std::string expected;
   for (int i = 0; i < m.records; ++i) {
     if (i != 0) expected += "\r\n";
-    expected += "-259.292712,-259.292712,255255255 <!-- " + std::to_string(15 * i) +
+    expected += "-183.292712,-93.292712,255255255 <!-- " + std::to_string(15 * i) +
                 " sats:255 UTC 255:255:255 -->";
   }
   EXPECT_EQ(Written({WriteTrackCoordinates}), expected);

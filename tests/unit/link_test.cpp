@@ -104,7 +104,8 @@ TEST_F(LinkTest, OpenOfAnUnknownEmptyOrBusyNameFails) {
     EXPECT_EQ(DeviceLink.portOpen, 0);
   }
   // Held by another program: the exclusive open is refused.
-  auto other = serial.Open("COM1");
+  platform::OpenError why;
+  auto other = serial.Open("COM1", why);
   ASSERT_TRUE(other);
   messages.texts.clear();
   EXPECT_EQ(OpenPort("COM1"), 0);
@@ -163,7 +164,7 @@ TEST_F(LinkTest, ReadLineFraming) {
       {"a plain reply", std::string("OK\n\r"), 1, "OK", 4},
       {"an empty reply", std::string("\n\r"), 1, "", 2},
       {"lone LF, CR and NUL are text", std::string("a\nb\rc\0d\r\n\n\r", 11), 1, "a\nb\rc", 11},
-      {"an over-long reply is cut", seventy, 1, std::string(63, 'A'), 65},
+      {"an over-long reply is cut, its rest dropped", seventy, 1, std::string(63, 'A'), 70},
       {"the terminator needs LF first", std::string("OK\r\n"), 0, "", 4},
   };
   for (const Case& c : cases) {
@@ -192,13 +193,40 @@ TEST_F(LinkTest, ReadLineFraming) {
   }
 }
 
-TEST_F(LinkTest, AfterACutLineTheRestStartsTheNextReply) {
-  FakeDevice& device = Open(Silent());
-  device.Inject(std::string(65, 'A') + "BCDEF\n\r");
-  uint8_t buffer[kReplyBufferSize];
-  ASSERT_EQ(ReadLine(buffer), 1);
-  ASSERT_EQ(ReadLine(buffer), 1);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), "BCDEF");
+// Catches the rest of a cut line read as the next reply, which puts every
+// later answer one question behind, a drop that eats into the next reply, and
+// time-outs left short after it.
+TEST_F(LinkTest, AfterACutLineTheNextReplyStartsInStep) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::string next;     // the next reply's text
+    int64_t quietWaitUs;  // virtual time the drop waited for silence
+  };
+  const Case cases[] = {
+      {"rest ended by its line end", std::string(65, 'A') + "BCDEF\n\rOK\n\r", "OK", 0},
+      {"line end straddling the cut", std::string(64, 'A') + "\n\rOK\n\r", "OK", 0},
+      {"rest without a line end", std::string(68, 'A'), "KLX-TX3", 100'000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing_support::ResetLinkState();
+    FakeDevice& device = Open();
+    device.Inject(c.bytes);
+    uint8_t buffer[kReplyBufferSize];
+    const int64_t before = serial.now;
+    ASSERT_EQ(ReadLine(buffer), 1);
+    EXPECT_EQ(serial.now - before, c.quietWaitUs);
+    EXPECT_EQ(device.timeouts.readInterval, 5000u);
+    EXPECT_EQ(device.timeouts.readTotalConstant, 5000u);
+    if (c.next == "KLX-TX3") {
+      const uint8_t model = 'M';
+      WritePort(&model, 1);
+    }
+    ASSERT_EQ(ReadLine(buffer), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), c.next);
+    EXPECT_TRUE(messages.texts.empty());
+  }
 }
 
 // --- commands: bytes on the wire and results ------------------------------

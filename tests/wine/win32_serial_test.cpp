@@ -32,18 +32,43 @@ bool UnderWine() {
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-TEST(Win32Serial, OpenFailsWithoutADevice) {
-  // The empty name tries the device "\\.\" itself.
-  for (const char* name : {"", "COM60", "NOSUCHPORT"}) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(NativeSerial().Open(name), nullptr);
+std::unique_ptr<SerialPort> Open(const std::string& name) {
+  platform::OpenError why;
+  return NativeSerial().Open(name, why);
+}
+
+// Catches a failed open that does not say why, or says the wrong thing. A
+// file another program holds stands in for a port in use: Wine does not
+// enforce share mode 0 on a serial device.
+TEST(Win32Serial, OpenSaysWhyItFails) {
+  char dir[MAX_PATH] = {};
+  ASSERT_GT(GetTempPathA(sizeof dir, dir), 0u);
+  const std::string held = std::string(dir) + "kw9_held_" + std::to_string(GetCurrentProcessId());
+  HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  const struct {
+    std::string name;
+    platform::OpenFailure reason;
+  } cases[] = {
+      {"", platform::OpenFailure::kNoDevice},  // the device "\\.\" itself
+      {"COM60", platform::OpenFailure::kNoDevice},
+      {"NOSUCHPORT", platform::OpenFailure::kNoDevice},
+      {held, platform::OpenFailure::kBusy},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::OpenError why;
+    EXPECT_EQ(NativeSerial().Open(c.name, why), nullptr);
+    EXPECT_EQ(why.reason, c.reason);
   }
+  CloseHandle(holder);
 }
 
 class Com1 : public ::testing::Test {
  protected:
   void SetUp() override {
-    port_ = NativeSerial().Open("COM1");
+    port_ = Open("COM1");
     ASSERT_NE(port_, nullptr) << "COM1 did not open; com1_test.sh links it to trackersim";
     ASSERT_TRUE(port_->SetState(k9600_8N1));
     port_->RaiseDtr();  // refused on a pseudo-terminal, and the link does not look either
@@ -167,10 +192,24 @@ TEST_F(Com1, TimeoutsEndReadsWithAShortCount) {
   }
 }
 
-TEST_F(Com1, PortIsHeldExclusively) {
-  const bool secondOpened = NativeSerial().Open("COM1") != nullptr;
+// An answer nobody read (an erase's progress bytes, say) must not reach the
+// next program that opens the port as its first reply.
+TEST_F(Com1, OpenDiscardsWhatAnEarlierProgramLeft) {
+  Send({'?'});
+  SleepMs(300);  // "OK" LF CR is on the line now
   port_.reset();
-  EXPECT_NE(NativeSerial().Open("COM1"), nullptr) << "closing did not release the port";
+  port_ = Open("COM1");
+  ASSERT_NE(port_, nullptr);
+  ASSERT_TRUE(port_->SetTimeouts({0, 0, 300, 5000, 5000}));
+  EXPECT_TRUE(ReadOnce(4).empty()) << "the new open read the old answer";
+  Send({'?'});
+  EXPECT_EQ(ReadOnce(4), (std::vector<uint8_t>{'O', 'K', 0x0A, 0x0D}));
+}
+
+TEST_F(Com1, PortIsHeldExclusively) {
+  const bool secondOpened = Open("COM1") != nullptr;
+  port_.reset();
+  EXPECT_NE(Open("COM1"), nullptr) << "closing did not release the port";
   if (secondOpened && UnderWine()) {
     GTEST_SKIP() << "Wine does not enforce share mode 0 on a serial device";
   }

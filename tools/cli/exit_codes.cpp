@@ -1,6 +1,7 @@
 #include "tools/cli/exit_codes.h"
 
 #include <array>
+#include <string>
 
 namespace cli {
 
@@ -25,6 +26,8 @@ struct MessageCause {
   // The one command the row is about; any command when it is not set.
   bool anyCommand;
   Command command;
+  // The text may be followed by a line with the reason ("...\nNo such device").
+  bool withReason = false;
 };
 
 constexpr MessageCause Any(const char* text, ExitCode code) {
@@ -32,6 +35,15 @@ constexpr MessageCause Any(const char* text, ExitCode code) {
 }
 constexpr MessageCause Only(Command command, const char* text, ExitCode code) {
   return {text, code, false, command};
+}
+constexpr MessageCause WithReason(const char* text, ExitCode code) {
+  return {text, code, true, Command::kPorts, true};
+}
+
+bool Matches(const MessageCause& m, const std::string& text) {
+  if (text == m.text) return true;
+  const size_t n = std::char_traits<char>::length(m.text);
+  return m.withReason && text.size() > n && text.compare(0, n, m.text) == 0 && text[n] == '\n';
 }
 
 // Texts exactly as the window shows them, misspellings included.
@@ -46,7 +58,7 @@ constexpr std::array<MessageCause, 24> kMessages = {{
     Any("Now select an output file", kExitOk),
     Any("KML file fixed", kExitOk),
     // The port does not open.
-    Any("Error opening com port", kExitPort),
+    WithReason("Error opening com port", kExitPort),
     Any("Error configuring port", kExitPort),
     Any("error getting timeouts", kExitPort),
     Any("Error setting timeouts", kExitPort),
@@ -92,7 +104,7 @@ const ExitCause& CauseOf(int code) {
 
 ExitCode CodeOfMessage(const std::string& text, Command command) {
   for (const MessageCause& m : kMessages) {
-    if (text == m.text && (m.anyCommand || m.command == command)) return m.code;
+    if (Matches(m, text) && (m.anyCommand || m.command == command)) return m.code;
   }
   return kExitMessage;
 }

@@ -3,6 +3,7 @@
 // the Windows semantics the tool was written against (no default button, an
 // unsorted-looking but sorted combo list, a progress bar that starts over),
 // and a worker reaches the user-interface thread by a blocking queued call.
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -25,8 +26,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QThread>
 #include <QTimer>
+#include <clocale>
 #include <map>
 #include <memory>
 #include <string>
@@ -83,17 +87,81 @@ struct BaseUnits {
   int Y(int units) const { return (units * y + 4) / 8; }
 };
 
+// Centres widget on its owner window, or on the screen while the owner is
+// not on it.
+void Centre(QWidget& widget, QWidget* owner) {
+  QRect area;
+  if (owner != nullptr && owner->isVisible() && !owner->isMinimized()) {
+    area = owner->frameGeometry();
+  } else if (QScreen* screen = QApplication::primaryScreen()) {
+    area = screen->availableGeometry();
+  }
+  if (area.isEmpty()) return;
+  // move() places the frame, so the frame's size is what centres.
+  const QSize size = widget.frameGeometry().size();
+  QPoint corner = area.center() - QPoint(size.width() / 2, size.height() / 2);
+  widget.move(std::max(corner.x(), 0), std::max(corner.y(), 0));
+}
+
+// Qt places a box over its owner's rectangle even while the owner is not
+// shown yet (the calibration message comes before the main window): it would
+// land at the screen's top left. The native box goes to the screen's centre.
+class ToolMessageBox final : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);  // gives the box its final size
+    if (parentWidget() == nullptr || !parentWidget()->isVisible()) Centre(*this, nullptr);
+  }
+};
+
 class QtBackend;
 class DialogWidget;
+
+// An editable drop-down whose list is filled by the window just before it
+// opens, as the native combo box asks with its drop-down notification.
+// What an item of the port list says about its device, shown beside its name
+// in the opened list only: picking the item puts the name alone in the field.
+constexpr int kDescriptionRole = Qt::UserRole + 1;
+constexpr char kDescriptionGap[] = "  ";
+
+QString ListedText(const QModelIndex& index) {
+  const QString description = index.data(kDescriptionRole).toString();
+  const QString name = index.data(Qt::DisplayRole).toString();
+  return description.isEmpty() ? name : name + kDescriptionGap + description;
+}
+
+class DescribedItemDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->text = ListedText(index);
+  }
+};
 
 // An editable drop-down whose list is filled by the window just before it
 // opens, as the native combo box asks with its drop-down notification.
 class DropDownCombo final : public QComboBox {
  public:
   DropDownCombo(QWidget* parent, CDialog& dialog, int id)
-      : QComboBox(parent), dialog_(dialog), id_(id) {}
+      : QComboBox(parent), dialog_(dialog), id_(id) {
+    setItemDelegate(new DescribedItemDelegate(this));
+  }
   void showPopup() override {
     dialog_.OnCommand(id_, CBN_DROPDOWN);
+    // The list, not the field, widens to show each item whole.
+    int widest = 0;
+    const QFontMetrics metrics(view()->font());
+    for (int i = 0; i < count(); ++i) {
+      widest = std::max(widest, metrics.horizontalAdvance(ListedText(model()->index(i, 0))));
+    }
+    view()->setMinimumWidth(widest + 4 * metrics.averageCharWidth() +
+                            view()->verticalScrollBar()->sizeHint().width());
     QComboBox::showPopup();
   }
 
@@ -127,6 +195,7 @@ class QtWindow final : public Window {
   int ComboCount(int id) override;
   void ComboDelete(int id, int index) override;
   int ComboAdd(int id, const std::string& text) override;
+  int ComboAddDescribed(int id, const std::string& text, const std::string& description) override;
   int ComboSelectString(int id, const std::string& prefix) override;
   intptr_t SendProgress(int id, unsigned message, uintptr_t wParam, intptr_t lParam) override;
   bool HasSystemMenu() override { return (dialog_.Template().style & kStyleSysMenu) != 0; }
@@ -239,6 +308,10 @@ class QtBackend final : public Backend {
       static char* argv[] = {name, nullptr};
       app_ = std::make_unique<QApplication>(argc, argv);
     }
+    // The application gave the C library the desktop's locale. The tool's
+    // numbers (KML coordinates, voltages shown, typed and written) keep the
+    // decimal point under every one of them; text keeps the desktop's.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setQuitOnLastWindowClosed(false);
   }
 
@@ -260,7 +333,8 @@ class QtBackend final : public Backend {
 
   void ShowMessage(CDialog* owner, const std::string& text, const std::string& caption) override {
     RunOnUiThread([&] {
-      QMessageBox box(QMessageBox::Warning, Q(caption), Q(text), QMessageBox::Ok, WidgetOf(owner));
+      ToolMessageBox box(QMessageBox::Warning, Q(caption), Q(text), QMessageBox::Ok,
+                         WidgetOf(owner));
       box.setTextFormat(Qt::PlainText);
       box.exec();
     });
@@ -303,18 +377,6 @@ class QtBackend final : public Backend {
   static const QIcon* IconOf(Icon icon) { return reinterpret_cast<const QIcon*>(icon); }
 
  private:
-  static void Centre(QWidget& widget, QWidget* owner) {
-    QRect area;
-    if (owner != nullptr && owner->isVisible() && !owner->isMinimized()) {
-      area = owner->frameGeometry();
-    } else if (QScreen* screen = QApplication::primaryScreen()) {
-      area = screen->availableGeometry();
-    }
-    if (area.isEmpty()) return;
-    QPoint corner = area.center() - QPoint(widget.width() / 2, widget.height() / 2);
-    widget.move(std::max(corner.x(), 0), std::max(corner.y(), 0));
-  }
-
   std::unique_ptr<QApplication> app_;
   std::map<int, std::unique_ptr<QIcon>> icons_;
 };
@@ -409,6 +471,9 @@ void QtWindow::Build(const QFont& font, const BaseUnits& units) {
         auto* combo = new DropDownCombo(parent, dialog_, t.id);
         combo->setEditable(true);
         combo->setInsertPolicy(QComboBox::NoInsert);
+        // A native drop-down combo takes the letters as typed: Qt's inline
+        // completion would turn "c" into a listed port the user never chose.
+        combo->setCompleter(nullptr);
         combo->setEditText(Q(c.text));
         // The template's height is the opened list's; closed, it is one line.
         rect.setHeight(std::max(combo->sizeHint().height(), metrics.height() + 8));
@@ -595,6 +660,10 @@ void QtWindow::ComboDelete(int id, int index) {
 }
 
 int QtWindow::ComboAdd(int id, const std::string& text) {
+  return ComboAddDescribed(id, text, "");
+}
+
+int QtWindow::ComboAddDescribed(int id, const std::string& text, const std::string& description) {
   QComboBox* combo = ComboOf(id);
   if (combo == nullptr) return -1;
   const QString item = Q(text);
@@ -607,6 +676,7 @@ int QtWindow::ComboAdd(int id, const std::string& text) {
   const QString current = combo->currentText();
   const int selected = combo->currentIndex();
   combo->insertItem(index, item);
+  combo->setItemData(index, Q(description), kDescriptionRole);
   combo->setCurrentIndex(selected < 0 ? -1 : (selected >= index ? selected + 1 : selected));
   combo->setEditText(current);
   return index;
@@ -614,7 +684,9 @@ int QtWindow::ComboAdd(int id, const std::string& text) {
 
 int QtWindow::ComboSelectString(int id, const std::string& prefix) {
   QComboBox* combo = ComboOf(id);
-  if (combo == nullptr) return -1;
+  // The native combo answers an empty text with CB_ERR: every item begins
+  // with it, yet it selects none.
+  if (combo == nullptr || prefix.empty()) return -1;
   for (int i = 0; i < combo->count(); ++i) {
     if (combo->itemText(i).startsWith(Q(prefix), Qt::CaseInsensitive)) {
       combo->setCurrentIndex(i);

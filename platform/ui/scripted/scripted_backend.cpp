@@ -104,6 +104,11 @@ std::vector<std::string> ScriptedWindow::Items(int id) const {
   return c != nullptr ? c->items : std::vector<std::string>();
 }
 
+std::vector<std::string> ScriptedWindow::ItemDescriptions(int id) const {
+  const Control* c = Find(id);
+  return c != nullptr ? c->descriptions : std::vector<std::string>();
+}
+
 int ScriptedWindow::CurrentSelection(int id) const {
   const Control* c = Find(id);
   return c != nullptr ? c->current : -1;
@@ -242,6 +247,7 @@ void ScriptedWindow::ComboDelete(int id, int index) {
   Control* c = Find(id);
   if (c == nullptr || index < 0 || index >= static_cast<int>(c->items.size())) return;
   c->items.erase(c->items.begin() + index);
+  c->descriptions.erase(c->descriptions.begin() + index);
   if (c->current == index) {
     c->current = -1;
   } else if (c->current > index) {
@@ -250,6 +256,11 @@ void ScriptedWindow::ComboDelete(int id, int index) {
 }
 
 int ScriptedWindow::ComboAdd(int id, const std::string& text) {
+  return ComboAddDescribed(id, text, "");
+}
+
+int ScriptedWindow::ComboAddDescribed(int id, const std::string& text,
+                                      const std::string& description) {
   Control* c = Find(id);
   if (c == nullptr) return -1;
   // The sorted list ignores case and puts a new item before those that
@@ -259,6 +270,7 @@ int ScriptedWindow::ComboAdd(int id, const std::string& text) {
       [](const std::string& a, const std::string& b) { return CompareNoCase(a, b) < 0; });
   const int index = static_cast<int>(at - c->items.begin());
   c->items.insert(at, text);
+  c->descriptions.insert(c->descriptions.begin() + index, description);
   if (c->current >= index) ++c->current;
   return index;
 }

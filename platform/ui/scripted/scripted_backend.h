@@ -44,7 +44,8 @@ class ScriptedWindow final : public Window {
   std::pair<int, int> Selection(int id) const;  // start, end of the selected text
   int Limit(int id) const;
   std::vector<std::string> Items(int id) const;
-  int CurrentSelection(int id) const;  // -1: none
+  std::vector<std::string> ItemDescriptions(int id) const;  // in the order of Items
+  int CurrentSelection(int id) const;                       // -1: none
   ProgressState Progress(int id) const;
   const std::vector<std::pair<unsigned, std::string>>& SystemMenu() const { return sysMenu_; }
   Icon BigIcon() const { return bigIcon_; }
@@ -84,6 +85,7 @@ class ScriptedWindow final : public Window {
   int ComboCount(int id) override;
   void ComboDelete(int id, int index) override;
   int ComboAdd(int id, const std::string& text) override;
+  int ComboAddDescribed(int id, const std::string& text, const std::string& description) override;
   int ComboSelectString(int id, const std::string& prefix) override;
   intptr_t SendProgress(int id, unsigned message, uintptr_t wParam, intptr_t lParam) override;
   bool HasSystemMenu() override;
@@ -110,6 +112,7 @@ class ScriptedWindow final : public Window {
     int limit = 30000;
     int selStart = 0, selEnd = 0;
     std::vector<std::string> items;
+    std::vector<std::string> descriptions;  // one per item
     int current = -1;
     ProgressState progress;
   };
