@@ -97,6 +97,11 @@ class CTrackerDlg : public CDialog {
   // True once the window is closing: a worker then ends at its next step,
   // shows nothing and touches the window no more.
   bool WorkerMustStop() const { return closing_.load(); }
+  // Asks a running download to end at its next block and keep what arrived,
+  // as when the line is lost (a front end's Ctrl-C). The worker takes the
+  // request when it acts on it.
+  void RequestWorkerStop() { stopRequested_ = true; }
+  bool TakeWorkerStopRequest() { return stopRequested_.exchange(false); }
 
  protected:
   std::span<const MessageMapEntry> GetMessageMap() const override;
@@ -117,6 +122,7 @@ class CTrackerDlg : public CDialog {
   std::array<HandedOverText, 2> handedOver_;  // percentLabel, statusText
 
   std::atomic<bool> closing_{false};
+  std::atomic<bool> stopRequested_{false};
   ui::WorkerThread worker_;  // last: joined before the members it uses go
 };
 

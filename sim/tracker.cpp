@@ -133,8 +133,10 @@ struct Tracker::Impl {
   bool silent = false;
   bool dropped = false;
   bool shortBlocks = false;
-  bool garbage = false;  // the command being served answers noise
-  bool late = false;     // the command being served answers lateMs late
+  bool garbage = false;   // the command being served answers noise
+  bool late = false;      // the command being served answers lateMs late
+  bool garbage = false;   // the command being served answers noise
+  bool ignoring = false;  // the settings write being served is not stored
   uint32_t noise = 0x2545F491u;
 
   size_t MemorySize() const { return log.size(); }
@@ -228,7 +230,7 @@ struct Tracker::Impl {
         const Await done = await;
         await = Await::kCommand;
         if (done == Await::kNvWrite) {
-          settings[args[0]] = args[1];
+          if (!ignoring) settings[args[0]] = args[1];
           Line("OK", t);
         } else if (done == Await::kFlashReadAddress) {
           ReadBlock(t);
@@ -267,6 +269,7 @@ struct Tracker::Impl {
     if (Fires(f.shortBlock, c)) shortBlocks = true;
     garbage = Fires(f.garbage, c);
     late = Fires(f.late, c);
+    ignoring = Fires(f.ignoreWrite, c);
     switch (c) {
       case '?':
         Line(f.pingAnswer.empty() ? "OK" : f.pingAnswer, t);

@@ -36,6 +36,7 @@ struct Faults {
   Trigger garbage;        // this command's reply is replaced by bytes without a line end
   Trigger late;           // this command's reply starts lateMs late
   int lateMs = 6000;      // how late the late reply starts
+  Trigger ignoreWrite;    // this settings write is acknowledged but the byte is not stored
   bool crlf = false;      // reply lines end CR LF instead of LF CR
   bool overlong = false;  // reply lines carry 70 characters of text
   int eraseMs = 1500;     // how long the erase answer takes in all

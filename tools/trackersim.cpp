@@ -32,6 +32,7 @@ constexpr const char* kUsage =
     "  --late-after CMD:N       answer the N-th CMD late (see --late-ms)\n"
     "  --late-ms N              how late, in milliseconds (default 6000)\n"
     "  --ping-answer TEXT       answer every ? with TEXT instead of OK\n"
+    "  --ignore-write N         acknowledge the N-th settings write (Y) but keep the old byte\n"
     "  --crlf                   end lines CR LF instead of LF CR\n"
     "  --overlong               send 70 characters of text in every line\n"
     "  --erase-ms N             how long the erase answer takes (default 1500)\n"
@@ -137,6 +138,9 @@ int main(int argc, char** argv) {
       ok = ParseInt(value, config.faults.lateMs);
     } else if (arg == "--ping-answer") {
       config.faults.pingAnswer = value;
+    } else if (arg == "--ignore-write") {
+      config.faults.ignoreWrite.command = 'Y';
+      ok = ParseInt(value, config.faults.ignoreWrite.count) && config.faults.ignoreWrite.count >= 1;
     } else if (arg == "--crlf") {
       config.faults.crlf = true;
     } else if (arg == "--overlong") {

@@ -130,6 +130,11 @@ int LogDownloadWorker(void* param) {
       workerBusy = 0;
       return 1;
     }
+    if (dialog.TakeWorkerStopRequest()) {
+      complete = false;
+      failedAtStart = address == 0;  // nothing arrived: no file is replaced
+      break;
+    }
     std::snprintf(percent, sizeof percent, "%4.2f", address * 0.000762939453125);
     dialog.HandOverText(&CTrackerDlg::percentLabel, percent);
     int entries = 0;

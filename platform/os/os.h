@@ -36,6 +36,19 @@ std::string ExecutableBaseName();
 // True when standard error goes to a terminal (a progress bar can redraw).
 bool StandardErrorIsTerminal();
 
+// --- Interrupts: Ctrl-C, SIGTERM, Ctrl-Break, the console closing.
+
+// From now on the first interrupt only raises the flag InterruptRequested
+// reads, so a front end can end the exchange in progress cleanly; a second
+// one ends the process the system's default way.
+void CatchInterrupts();
+bool InterruptRequested();
+
+// Appends text to path (created when missing) in one write and pushes it to
+// the disk. Several processes appending to one file at once never lose or
+// interleave each other's text.
+bool AppendToFile(const std::string& path, const std::string& text);
+
 // --- Replacing a file only once its new contents are complete.
 
 struct ReplacementPlan {

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -66,6 +67,41 @@ std::string ExecutableBaseName() {
 
 bool StandardErrorIsTerminal() {
   return isatty(STDERR_FILENO) == 1;
+}
+
+namespace {
+volatile sig_atomic_t interruptRaised = 0;
+
+void OnInterrupt(int) {
+  interruptRaised = 1;
+}
+}  // namespace
+
+void CatchInterrupts() {
+  struct sigaction sa {};
+  sa.sa_handler = OnInterrupt;
+  sigemptyset(&sa.sa_mask);
+  // Once only: the next Ctrl-C ends a program that waits on a silent line.
+  sa.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+bool InterruptRequested() {
+  return interruptRaised != 0;
+}
+
+bool AppendToFile(const std::string& path, const std::string& text) {
+  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  // One write with O_APPEND lands whole at the end, whatever other
+  // processes append meanwhile.
+  ssize_t n = -1;
+  do {
+    n = write(fd, text.data(), text.size());
+  } while (n < 0 && errno == EINTR);
+  const bool ok = n == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
+  return close(fd) == 0 && ok;
 }
 
 ReplacementPlan PlanReplacement(const std::string& path) {

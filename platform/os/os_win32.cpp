@@ -118,6 +118,38 @@ bool StandardErrorIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
 }
 
+namespace {
+volatile LONG interruptRaised = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+  // The first event is ours; from the second on the default handler ends
+  // the process.
+  return InterlockedExchange(&interruptRaised, 1) == 0 ? TRUE : FALSE;
+}
+}  // namespace
+
+void CatchInterrupts() {
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+bool InterruptRequested() {
+  return InterlockedCompareExchange(&interruptRaised, 0, 0) != 0;
+}
+
+bool AppendToFile(const std::string& path, const std::string& text) {
+  // Append access alone makes every write go to the end of the file in one
+  // step, whatever other processes append meanwhile.
+  const HANDLE file =
+      CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok =
+      WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+      written == text.size() && FlushFileBuffers(file);
+  return CloseHandle(file) && ok;
+}
+
 ReplacementPlan PlanReplacement(const std::string& path) {
   ReplacementPlan plan;
   plan.target = path;

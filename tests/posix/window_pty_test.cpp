@@ -126,7 +126,7 @@ TEST(Kw9cliProcess, CommandsAgainstTrackersim) {
        {"storeInterval=0", "statusText=Read Complete"},
        "kw9: Please enter an integer between 1 and 255.\n"},
       {"read --port /dev/kw9-no-such-port",
-       1,
+       3,
        {"statusText=Read Failed"},
        "kw9: Error opening com port\\nNo such device: check the port name and that the device is "
        "plugged in.\n"},
@@ -179,13 +179,14 @@ TEST(Kw9cliProcess, UsageErrorsExitWithTwoAndTouchNothing) {
   EXPECT_THAT(read.out, HasSubstr("serialNumber=2417\n"));
 }
 
-// A tracker that stops answering: one read error, then nothing more, and a
-// failing exit status (the real 10-second reply time-out runs out here).
-TEST(Kw9cliProcess, SilentTrackerFailsOnceAndExitsWithOne) {
+// A tracker that stops answering: one read error, then nothing more, and the
+// exit status of a tracker that does not answer (the real 10-second reply
+// time-out runs out here).
+TEST(Kw9cliProcess, SilentTrackerFailsOnceAndExitsWithFour) {
   TrackersimProcess sim({"--silent-after", "y:3"});
   ASSERT_TRUE(sim.Running());
   const CliRun run = Kw9cli("read --port " + sim.Device());
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, 4);
   EXPECT_EQ(run.err, "kw9: Serial Port Error: Read returned 0 chars. Closing com port\n");
   // The members hold what came before the silence (the serial number is the
   // second memory read); the rest was never read.

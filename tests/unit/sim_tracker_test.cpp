@@ -378,6 +378,20 @@ TEST(SimTracker, LateReplyAndAnotherPingAnswer) {
   EXPECT_EQ(Exchange(other, "?V"), B("ERROR\n\r20\n\r"));
 }
 
+// Catches a fault that drops the acknowledgement (the host would see a lost
+// line, not a write that did not take) or ignores more than the one write.
+TEST(SimTracker, IgnoredWriteIsAcknowledgedButNotStored) {
+  sim::Config config;
+  config.faults.ignoreWrite = {'Y', 2};
+  sim::Tracker t(config);
+  for (uint8_t address : {32, 33, 34}) {
+    EXPECT_EQ(Exchange(t, {'Y', address, 55}), B("OK\n\rOK\n\r")) << int{address};
+  }
+  EXPECT_EQ(t.SettingsMemory()[32], 55);
+  EXPECT_EQ(t.SettingsMemory()[33], 10) << "the second write keeps the old byte";
+  EXPECT_EQ(t.SettingsMemory()[34], 55);
+}
+
 // 70 characters of text: a reader that cuts at 65 bytes finds no line end.
 TEST(SimTracker, OverlongLinesHaveNoLineEndWithin65Bytes) {
   sim::Config config;

@@ -1,0 +1,140 @@
+// kw9cli's command line, parsed without a window or a port.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/cli/command_line.h"
+#include "tools/cli/exit_codes.h"
+
+namespace {
+
+using cli::Command;
+using Action = cli::ParsedCommandLine::Action;
+
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> words;
+  std::istringstream in(line);
+  for (std::string w; in >> w;) words.push_back(w == "''" ? "" : w);
+  return words;
+}
+
+// Catches options taken by commands that must refuse them (a --yes that
+// would erase, an --output a read ignores), values swallowed or lost, and
+// options before the command word that escape the command's checks.
+TEST(CliCommandLine, UsageErrorsNameTheProblem) {
+  const struct {
+    const char* line;
+    const char* problem;
+  } cases[] = {
+      {"", "no command given"},
+      {"frobnicate --port X", "unknown command frobnicate"},
+      {"profile", "profile needs save or apply"},
+      {"profile load --port X", "unknown command profile load"},
+      {"read", "read needs --port NAME"},
+      {"read --port ''", "read needs --port NAME"},
+      {"download --port X", "download needs --output FILE"},
+      {"read --port X --output f", "read takes no --output"},
+      {"--yes read --port X", "read takes no --yes"},
+      {"go --port X --yes", "go takes no --yes"},
+      {"ports --port X", "ports takes no --port"},
+      {"read --port X --store-interval 5", "read takes no field options"},
+      {"erase --port X --enable-nmea 1", "erase takes no field options"},
+      {"write --port X --enable-nmea 2", "--enable-nmea takes 0 or 1"},
+      {"write --port X --store-interval", "--store-interval needs a value"},
+      {"write --port X --bogus 1", "unknown option --bogus"},
+      {"read --port X extra", "unexpected argument extra"},
+      {"fix-kml a", "fix-kml needs INPUT OUTPUT"},
+      {"fix-kml a b c", "fix-kml takes only INPUT OUTPUT"},
+      {"fix-kml a b --port X", "fix-kml takes no --port"},
+      {"profile apply --port X", "profile apply needs FILE"},
+      {"profile save --port X f.json", "unexpected argument f.json"},
+      {"profile save --port X --output f --dry-run", "profile save takes no --dry-run"},
+      {"download --port X --output f --dry-run", "download takes no --dry-run"},
+      {"erase --port X --erase-after", "erase takes no --erase-after"},
+  };
+  for (const auto& c : cases) {
+    const cli::ParsedCommandLine parsed = cli::ParseCommandLine(Words(c.line));
+    EXPECT_EQ(parsed.action, Action::kUsageError) << c.line;
+    EXPECT_EQ(parsed.problem, c.problem) << c.line;
+  }
+}
+
+TEST(CliCommandLine, RunsCarryWhatWasAsked) {
+  cli::ParsedCommandLine p = cli::ParseCommandLine(
+      Words("--json write --port COM3 --store-interval 30 --enable-nmea 1 --store-interval 40 "
+            "--log fleet.log"));
+  ASSERT_EQ(p.action, Action::kRun) << p.problem;
+  EXPECT_EQ(p.invocation.command, Command::kWrite);
+  EXPECT_EQ(p.invocation.port, "COM3");
+  EXPECT_EQ(p.invocation.log, "fleet.log");
+  EXPECT_TRUE(p.invocation.json);
+  EXPECT_FALSE(p.invocation.calibration);
+  // Typed in the order given, as a user would, repeats included.
+  ASSERT_EQ(p.invocation.fields.size(), 3u);
+  EXPECT_STREQ(p.invocation.fields[0].field->member, "storeInterval");
+  EXPECT_EQ(p.invocation.fields[0].value, "30");
+  EXPECT_EQ(p.invocation.fields[1].field->control, 1022);
+  EXPECT_EQ(p.invocation.fields[2].value, "40");
+
+  p = cli::ParseCommandLine(Words("profile apply fleet.json --port /dev/ttyUSB0 --dry-run"));
+  ASSERT_EQ(p.action, Action::kRun) << p.problem;
+  EXPECT_EQ(p.invocation.command, Command::kProfileApply);
+  EXPECT_EQ(p.invocation.operands, std::vector<std::string>{"fleet.json"});
+  EXPECT_TRUE(p.invocation.dryRun);
+  EXPECT_TRUE(p.invocation.calibration) << "radio fields are shown in calibration mode only";
+
+  p = cli::ParseCommandLine(Words("download --output t.kml --port COM1 --erase-after"));
+  ASSERT_EQ(p.action, Action::kRun) << p.problem;
+  EXPECT_TRUE(p.invocation.eraseAfter);
+  EXPECT_FALSE(p.invocation.yes) << "--erase-after is a consent of its own, not --yes";
+
+  // A usage error still knows to answer in JSON.
+  p = cli::ParseCommandLine(Words("read --json"));
+  EXPECT_EQ(p.action, Action::kUsageError);
+  EXPECT_TRUE(p.invocation.json);
+  EXPECT_TRUE(p.invocation.commandKnown);
+
+  EXPECT_EQ(cli::ParseCommandLine(Words("write --bogus --help")).action, Action::kHelp);
+  EXPECT_EQ(cli::ParseCommandLine(Words("--version")).action, Action::kVersion);
+}
+
+// Catches a message table that maps a failure to success, or a cause that
+// loses to a vaguer one when both happen in one run.
+TEST(CliExitCodes, MessagesMapToTheirCause) {
+  const struct {
+    const char* text;
+    Command command;
+    cli::ExitCode code;
+  } cases[] = {
+      {"Done Reading Flash", Command::kDownload, cli::kExitOk},
+      {"Calibration Mode Enabled\n", Command::kUpdate, cli::kExitOk},
+      {"Calibration Mode Enabled", Command::kUpdate, cli::kExitMessage},  // not the same text
+      {"Error opening com port", Command::kRead, cli::kExitPort},
+      {"Error opening com port\nNo such device: check the port name and that the device is "
+       "plugged in.",
+       Command::kDownload, cli::kExitPort},
+      {"Error opening com portable", Command::kRead, cli::kExitMessage},
+      {"Serial Port Error: Read returned 0 chars. Closing com port", Command::kErase,
+       cli::kExitNoAnswer},
+      {"Error readimg memory size", Command::kFlashTest, cli::kExitNoAnswer},
+      {"Error writing file", Command::kDownload, cli::kExitFile},
+      {"Error opening file", Command::kDownload, cli::kExitFile},
+      {"Error opening file", Command::kFixKml, cli::kExitMessage},  // fix-kml's input
+      {"Error reading flash", Command::kDownload, cli::kExitIncomplete},
+      {"IDs do not match, you should invoke this program with the -tamsk switch and recheck all "
+       "programming parameters",
+       Command::kWrite, cli::kExitMessage},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(cli::CodeOfMessage(c.text, c.command), c.code) << c.text;
+  }
+  EXPECT_EQ(cli::Worse(cli::kExitMessage, cli::kExitNoAnswer), cli::kExitNoAnswer);
+  EXPECT_EQ(cli::Worse(cli::kExitIncomplete, cli::kExitNoAnswer), cli::kExitNoAnswer);
+  EXPECT_EQ(cli::Worse(cli::kExitDifference, cli::kExitMessage), cli::kExitDifference);
+  EXPECT_EQ(cli::Worse(cli::kExitIncomplete, cli::kExitInterrupted), cli::kExitInterrupted);
+  EXPECT_EQ(cli::Worse(cli::kExitOk, cli::kExitOk), cli::kExitOk);
+}
+
+}  // namespace

@@ -1,0 +1,238 @@
+#include "tools/cli/command_line.h"
+
+#include <array>
+
+#include "tools/cli/exit_codes.h"
+
+namespace cli {
+
+namespace {
+
+constexpr uint32_t kLogCommandOptions = kOptPort | kOptCalibration;
+
+constexpr std::array<CommandSpec, 11> kCommands = {{
+    {Command::kPorts, "ports", "", 0, 0, 0, "list the serial ports that exist"},
+    {Command::kRead, "read", "", 0, kOptPort | kOptCalibration, kOptPort, "press Read"},
+    {Command::kWrite, "write", "", 0, kOptPort | kOptCalibration | kOptFields, kOptPort,
+     "press Read, set the fields, press Write"},
+    {Command::kUpdate, "update", "", 0, kOptPort | kOptCalibration | kOptFields, kOptPort,
+     "in calibration mode: press Read, set the fields, press Update"},
+    {Command::kDownload, "download", "", 0, kLogCommandOptions | kOptOutput | kOptEraseAfter,
+     kOptPort | kOptOutput,
+     "press Read Flash and save the log as FILE (replaced only once complete); --erase-after then "
+     "presses Clear Flash, answering CLEAR, but only when FILE, read back, holds the bytes "
+     "downloaded"},
+    {Command::kErase, "erase", "", 0, kLogCommandOptions | kOptYes, kOptPort,
+     "press Clear Flash; only --yes answers CLEAR, else Cancel is pressed"},
+    {Command::kFlashTest, "flash-test", "", 0, kLogCommandOptions, kOptPort,
+     "press Flash Test (it overwrites log memory bytes 0 to 15)"},
+    {Command::kGo, "go", "", 0, kLogCommandOptions, kOptPort, "press Go!"},
+    {Command::kFixKml, "fix-kml", "INPUT OUTPUT", 2, kOptCalibration, 0,
+     "press Fix KML and choose the two files (the same name repairs it in place)"},
+    {Command::kProfileSave, "profile save", "", 0, kOptPort | kOptOutput, kOptPort | kOptOutput,
+     "press Read and save the settings and radio parameters as a profile in FILE"},
+    {Command::kProfileApply, "profile apply", "FILE", 1, kOptPort | kOptDryRun, kOptPort,
+     "in calibration mode: press Read, print each field that differs from the profile FILE, set "
+     "those and press Write (and Update for radio values), then press Read again and compare; "
+     "--dry-run stops after the list"},
+}};
+
+constexpr std::array<OptionSpec, 9> kOptions = {{
+    {kOptPort, "--port", "NAME", "the tracker's serial port"},
+    {kOptOutput, "--output", "FILE", "the file to write"},
+    {kOptCalibration, "--calibration", nullptr, "run the window in calibration mode"},
+    {kOptYes, "--yes", nullptr, "answer the erase confirmation with CLEAR"},
+    {kOptEraseAfter, "--erase-after", nullptr, "erase once the download is safe on disk"},
+    {kOptDryRun, "--dry-run", nullptr, "list the differences, change nothing"},
+    {kOptFields, "", nullptr, ""},  // the fields have a table of their own
+    {kOptJson, "--json", nullptr, "one JSON object on standard output"},
+    {kOptLog, "--log", "FILE", "append one custody line to FILE"},
+}};
+
+constexpr std::array<FieldSpec, 18> kFields = {{
+    {"--store-interval", "N", "storeInterval", 1024, false, false},
+    {"--transmit-interval", "N", "transmitInterval", 1027, false, false},
+    {"--transmit-slot", "N", "transmitSlot", 1047, false, false},
+    {"--shutdown-voltage", "VOLTS", "shutdownVoltage", 1034, false, false},
+    {"--wrap-memory", "0|1", "wrapMemory", 1020, true, false},
+    {"--low-voltage-shutdown", "0|1", "lowVoltageShutdown", 1035, true, false},
+    {"--enable-data-logging", "0|1", "enableDataLogging", 1036, true, false},
+    {"--meters-to-feet", "0|1", "metersToFeet", 1037, true, false},
+    {"--enable-nmea", "0|1", "enableNmea", 1022, true, false},
+    {"--enable-tx-sentence", "0|1", "enableTxSentence", 1023, true, false},
+    {"--serial-number", "N", "serialNumber", 1009, false, true},
+    {"--radio-hp", "TEXT", "radioHP", 1017, false, true},
+    {"--radio-id", "TEXT", "radioID", 1018, false, true},
+    {"--radio-mk", "TEXT", "radioMK", 1019, false, true},
+    {"--radio-dt", "TEXT", "radioDT", 1028, false, true},
+    {"--radio-ro", "TEXT", "radioRO", 1025, false, true},
+    {"--radio-rn", "TEXT", "radioRN", 1029, false, true},
+    {"--radio-rr", "TEXT", "radioRR", 1030, false, true},
+}};
+
+const OptionSpec* FindOption(const std::string& name) {
+  for (const OptionSpec& o : kOptions) {
+    if (*o.name != '\0' && name == o.name) return &o;
+  }
+  return nullptr;
+}
+
+const FieldSpec* FindField(const std::string& option) {
+  for (const FieldSpec& f : kFields) {
+    if (option == f.option) return &f;
+  }
+  return nullptr;
+}
+
+bool IsOptionWord(const std::string& arg) {
+  return arg.rfind("--", 0) == 0;
+}
+
+ParsedCommandLine Usage(ParsedCommandLine& parsed, const std::string& problem) {
+  parsed.action = ParsedCommandLine::Action::kUsageError;
+  parsed.problem = problem;
+  return parsed;
+}
+
+}  // namespace
+
+std::span<const CommandSpec> Commands() {
+  return kCommands;
+}
+
+std::span<const OptionSpec> Options() {
+  return kOptions;
+}
+
+std::span<const FieldSpec> Fields() {
+  return kFields;
+}
+
+const CommandSpec& SpecOf(Command command) {
+  for (const CommandSpec& c : kCommands) {
+    if (c.command == command) return c;
+  }
+  return kCommands[0];
+}
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  ParsedCommandLine parsed;
+  Invocation& inv = parsed.invocation;
+  // Known before anything can go wrong: a usage error still answers in JSON.
+  for (const std::string& arg : args) {
+    if (arg == "--json") inv.json = true;
+  }
+  for (const std::string& arg : args) {
+    if (arg == "--help" || arg == "-h") {
+      parsed.action = ParsedCommandLine::Action::kHelp;
+      return parsed;
+    }
+    if (arg == "--version") {
+      parsed.action = ParsedCommandLine::Action::kVersion;
+      return parsed;
+    }
+  }
+
+  const CommandSpec* spec = nullptr;
+  uint32_t given = 0;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (spec == nullptr && !IsOptionWord(arg)) {
+      std::string name = arg;
+      if (arg == "profile") {
+        if (i + 1 >= args.size() || IsOptionWord(args[i + 1])) {
+          return Usage(parsed, "profile needs save or apply");
+        }
+        name += " " + args[++i];
+      }
+      for (const CommandSpec& c : kCommands) {
+        if (name == c.name) spec = &c;
+      }
+      if (spec == nullptr) return Usage(parsed, "unknown command " + name);
+      inv.command = spec->command;
+      inv.commandKnown = true;
+      continue;
+    }
+    if (!IsOptionWord(arg)) {
+      if (static_cast<int>(inv.operands.size()) >= spec->operandCount) {
+        return Usage(parsed, spec->operandCount == 0
+                                 ? "unexpected argument " + arg
+                                 : std::string(spec->name) + " takes only " + spec->operands);
+      }
+      inv.operands.push_back(arg);
+      continue;
+    }
+    const OptionSpec* option = FindOption(arg);
+    const FieldSpec* field = option == nullptr ? FindField(arg) : nullptr;
+    if (option == nullptr && field == nullptr) return Usage(parsed, "unknown option " + arg);
+    const OptionBit bit = option != nullptr ? option->bit : kOptFields;
+    const bool takesValue = field != nullptr || option->value != nullptr;
+    std::string value;
+    if (takesValue) {
+      if (i + 1 >= args.size()) return Usage(parsed, arg + " needs a value");
+      value = args[++i];
+    }
+    if (spec != nullptr && ((spec->takes | kGlobalOptions) & bit) == 0) {
+      return Usage(parsed, std::string(spec->name) + " takes no " +
+                               (field != nullptr ? std::string("field options") : arg));
+    }
+    given |= bit;
+    switch (bit) {
+      case kOptPort:
+        inv.port = value;
+        break;
+      case kOptOutput:
+        inv.output = value;
+        break;
+      case kOptLog:
+        inv.log = value;
+        break;
+      case kOptCalibration:
+        inv.calibration = true;
+        break;
+      case kOptYes:
+        inv.yes = true;
+        break;
+      case kOptEraseAfter:
+        inv.eraseAfter = true;
+        break;
+      case kOptDryRun:
+        inv.dryRun = true;
+        break;
+      case kOptJson:
+        break;
+      case kOptFields:
+        if (field->check && value != "0" && value != "1") {
+          return Usage(parsed, arg + " takes 0 or 1");
+        }
+        inv.fields.push_back({field, value});
+        break;
+    }
+  }
+  if (spec == nullptr) return Usage(parsed, "no command given");
+  // Options given before the command word are checked against it now.
+  for (const OptionSpec& o : kOptions) {
+    if ((given & o.bit) != 0 && ((spec->takes | kGlobalOptions) & o.bit) == 0) {
+      return Usage(parsed, std::string(spec->name) + " takes no " +
+                               (o.bit == kOptFields ? std::string("field options") : o.name));
+    }
+  }
+  // An empty name is no name: "--port ''" is as good as none.
+  if (inv.port.empty()) given &= ~uint32_t{kOptPort};
+  if (inv.output.empty()) given &= ~uint32_t{kOptOutput};
+  for (const OptionSpec& o : kOptions) {
+    if ((spec->needs & o.bit) != 0 && (given & o.bit) == 0) {
+      return Usage(parsed, std::string(spec->name) + " needs " + o.name + " " + o.value);
+    }
+  }
+  if (static_cast<int>(inv.operands.size()) != spec->operandCount) {
+    return Usage(parsed, std::string(spec->name) + " needs " + spec->operands);
+  }
+  if (inv.command == Command::kUpdate || inv.command == Command::kProfileApply) {
+    inv.calibration = true;
+  }
+  parsed.action = ParsedCommandLine::Action::kRun;
+  return parsed;
+}
+
+}  // namespace cli

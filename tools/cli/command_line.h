@@ -1,0 +1,117 @@
+// kw9cli's command line: one table of the commands, their options and their
+// help text, and a parser that turns the arguments into a plain description
+// of what to do. Nothing here opens a port or runs an operation.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+enum class Command {
+  kPorts,
+  kRead,
+  kWrite,
+  kUpdate,
+  kDownload,
+  kErase,
+  kFlashTest,
+  kGo,
+  kFixKml,
+  kProfileSave,
+  kProfileApply,
+};
+
+// The options, as bits, so that a command's row says which it takes.
+enum OptionBit : uint32_t {
+  kOptPort = 1u << 0,
+  kOptOutput = 1u << 1,
+  kOptCalibration = 1u << 2,
+  kOptYes = 1u << 3,
+  kOptEraseAfter = 1u << 4,
+  kOptDryRun = 1u << 5,
+  kOptFields = 1u << 6,  // the window's fields (FieldSpec)
+  kOptJson = 1u << 7,
+  kOptLog = 1u << 8,
+};
+// Every command takes these.
+constexpr uint32_t kGlobalOptions = kOptJson | kOptLog;
+
+struct OptionSpec {
+  OptionBit bit;
+  const char* name;
+  const char* value;  // the value's placeholder; nullptr for a switch
+  const char* help;
+};
+
+// A field of the window that an option types into.
+struct FieldSpec {
+  const char* option;
+  const char* value;   // the value's placeholder
+  const char* member;  // the window's member name
+  int control;
+  bool check;            // a check box: takes 0 or 1
+  bool calibrationOnly;  // the window shows it in calibration mode only
+};
+
+struct CommandSpec {
+  Command command;
+  const char* name;      // one word, or "profile save"
+  const char* operands;  // "INPUT OUTPUT", or "" for none
+  int operandCount;
+  uint32_t takes;  // options besides kGlobalOptions
+  uint32_t needs;  // options that must be given
+  const char* help;
+};
+
+std::span<const CommandSpec> Commands();
+std::span<const OptionSpec> Options();
+std::span<const FieldSpec> Fields();
+const CommandSpec& SpecOf(Command command);
+
+struct FieldValue {
+  const FieldSpec* field;
+  std::string value;
+};
+
+// What to do, as the command line says it.
+struct Invocation {
+  Command command = Command::kPorts;
+  bool commandKnown = false;  // false only in a usage error before the command
+  std::string port;
+  std::string output;
+  std::string log;
+  std::vector<std::string> operands;
+  bool calibration = false;
+  bool yes = false;
+  bool eraseAfter = false;
+  bool dryRun = false;
+  bool json = false;
+  std::vector<FieldValue> fields;  // in the order given
+};
+
+struct ParsedCommandLine {
+  enum class Action { kRun, kHelp, kVersion, kUsageError };
+  Action action = Action::kUsageError;
+  // kRun: the whole of it. kUsageError: what was understood before the
+  // problem (json is set whenever --json was given anywhere).
+  Invocation invocation;
+  std::string problem;  // kUsageError
+};
+
+// args without the program's name.
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// Prose of the help text, in order, each under its heading ("" for none).
+struct HelpSection {
+  const char* heading;
+  const char* text;
+};
+std::span<const HelpSection> HelpSections();
+
+// The full --help text.
+std::string HelpText();
+
+}  // namespace cli

@@ -1,0 +1,50 @@
+// Settings profiles: the everyday settings and radio parameters of one
+// tracker as a JSON file, to be applied to many. A profile never holds
+// identity (serial number, radio serial).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+constexpr int64_t kProfileFormat = 1;
+
+enum class ProfileKind { kNumber, kText, kSwitch };
+
+struct ProfileField {
+  const char* group;   // "settings" or "radio"
+  const char* member;  // the window's member name, also the profile's
+  ProfileKind kind;
+};
+std::span<const ProfileField> ProfileFields();
+
+// A value in the window's own text form: a number in decimal as written, a
+// switch as "0" or "1", a text as it is.
+struct ProfileValue {
+  const ProfileField* field;
+  std::string text;
+};
+
+struct Profile {
+  std::vector<ProfileValue> values;  // those the file holds, in table order
+  // For information only.
+  std::string model;
+  std::optional<int64_t> firmwareVersion;
+  std::string readAt;
+};
+
+struct ProfileRead {
+  std::optional<Profile> profile;
+  std::string problem;  // "FILE:LINE: what is wrong" when there is no profile
+};
+
+ProfileRead ParseProfile(const std::string& text, const std::string& fileName);
+
+// The profile as the file profile save writes, indented, with a final line end.
+std::string ProfileText(const Profile& profile);
+
+}  // namespace cli

@@ -1,0 +1,265 @@
+#include "tools/cli/report.h"
+
+#include "kw9_version.h"
+#include "tools/cli/json.h"
+
+namespace cli {
+
+namespace {
+
+constexpr int kBarWidth = 40;
+
+void WriteProfileValue(JsonWriter& w, const ProfileField& field, const std::string& text) {
+  switch (field.kind) {
+    case ProfileKind::kNumber:
+      w.RawNumber(text);
+      break;
+    case ProfileKind::kSwitch:
+      w.Bool(text != "0");
+      break;
+    case ProfileKind::kText:
+      w.String(text);
+      break;
+  }
+}
+
+void OptionalString(JsonWriter& w, const std::string& key, const std::string& text) {
+  w.Key(key);
+  if (text.empty()) {
+    w.Null();
+  } else {
+    w.String(text);
+  }
+}
+
+void Differences(JsonWriter& w, const std::vector<FieldDifference>& differences) {
+  w.BeginArray();
+  for (const FieldDifference& d : differences) {
+    w.BeginObject();
+    w.Key("field").String(d.field->member);
+    w.Key("profile");
+    WriteProfileValue(w, *d.field, d.profile);
+    w.Key("tracker");
+    WriteProfileValue(w, *d.field, d.tracker);
+    w.EndObject();
+  }
+  w.EndArray();
+}
+
+void DownloadMembers(JsonWriter& w, const DownloadReport& d) {
+  w.Key("file").String(d.file);
+  w.Key("fixes");
+  if (d.fixes) {
+    w.Integer(*d.fixes);
+  } else {
+    w.Null();
+  }
+  w.Key("complete").Bool(d.complete);
+  w.Key("sha256");
+  if (d.sha256) {
+    w.String(*d.sha256);
+  } else {
+    w.Null();
+  }
+  w.Key("erased").Bool(d.erased);
+}
+
+void Head(JsonWriter& w, const Outcome& o) {
+  w.Key("command");
+  if (o.invocation.commandKnown) {
+    w.String(SpecOf(o.invocation.command).name);
+  } else {
+    w.Null();
+  }
+  OptionalString(w, "port", o.invocation.port);
+}
+
+}  // namespace
+
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+void LiveStderr::Line(const std::string& line) {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (barShown_) std::fputs("\r\033[K", stream_);
+  barShown_ = false;
+  std::fputs(line.c_str(), stream_);
+  std::fflush(stream_);
+}
+
+void LiveStderr::Message(const std::string& text) {
+  Line("kw9: " + Escaped(text) + "\n");
+}
+
+void LiveStderr::Note(const std::string& text) {
+  Line("kw9cli: " + Escaped(text) + "\n");
+}
+
+void LiveStderr::ClearProgress() {
+  Line("");
+}
+
+void LiveStderr::Progress(const ui::ProgressState& p, const std::string& label) {
+  const int span = p.upper > p.lower ? p.upper - p.lower : 1;
+  const int filled = (p.position - p.lower) * kBarWidth / span;
+  char bar[kBarWidth + 1];
+  for (int i = 0; i < kBarWidth; ++i) bar[i] = i < filled ? '#' : '.';
+  bar[kBarWidth] = '\0';
+  std::lock_guard<std::mutex> lock(lock_);
+  std::fprintf(stream_, "\r[%s] %s", bar, label.c_str());
+  std::fflush(stream_);
+  barShown_ = true;
+}
+
+std::string ProfileValueText(const ProfileField& field, const std::string& text) {
+  JsonWriter w;
+  WriteProfileValue(w, field, text);
+  return w.Text();
+}
+
+std::string TextReport(const Outcome& o) {
+  if (o.exitCode == kExitUsage) return "";
+  std::string out;
+  switch (o.invocation.command) {
+    case Command::kPorts:
+      for (const std::string& name : o.ports) out += name + "\n";
+      return out;
+    case Command::kProfileSave:
+      return out;
+    case Command::kProfileApply:
+      if (o.profile) {
+        for (const FieldDifference& d : o.profile->differences) {
+          out += std::string(d.field->member) + ": profile " +
+                 ProfileValueText(*d.field, d.profile) + ", tracker " +
+                 ProfileValueText(*d.field, d.tracker) + "\n";
+        }
+      }
+      return out;
+    default:
+      for (const WindowValue& v : o.window) out += v.member + "=" + Escaped(v.text) + "\n";
+      return out;
+  }
+}
+
+std::string JsonReport(const Outcome& o) {
+  JsonWriter w;
+  w.BeginObject();
+  Head(w, o);
+  w.Key("ok").Bool(o.exitCode == kExitOk);
+  w.Key("exitCode").Integer(o.exitCode);
+  w.Key("result").String(CauseOf(o.exitCode).result);
+  w.Key("messages").BeginArray();
+  for (const std::string& m : o.messages) w.String(m);
+  w.EndArray();
+  w.Key("notes").BeginArray();
+  for (const std::string& n : o.notes) w.String(n);
+  w.EndArray();
+  w.Key("window");
+  if (o.window.empty()) {
+    w.Null();
+  } else {
+    w.BeginObject();
+    for (const WindowValue& v : o.window) {
+      w.Key(v.member);
+      if (v.numeric) {
+        w.RawNumber(v.text);
+      } else {
+        w.String(v.text);
+      }
+    }
+    w.EndObject();
+  }
+  if (o.invocation.command == Command::kPorts && o.invocation.commandKnown) {
+    w.Key("ports").BeginArray();
+    for (const std::string& p : o.ports) w.String(p);
+    w.EndArray();
+  }
+  if (o.download) {
+    w.Key("download").BeginObject();
+    DownloadMembers(w, *o.download);
+    w.EndObject();
+  }
+  if (o.profile) {
+    w.Key("profile").BeginObject();
+    w.Key("file").String(o.profile->file);
+    if (o.invocation.command == Command::kProfileApply) {
+      w.Key("differences");
+      Differences(w, o.profile->differences);
+      w.Key("remaining");
+      if (o.profile->remaining) {
+        Differences(w, *o.profile->remaining);
+      } else {
+        w.Null();
+      }
+    }
+    w.EndObject();
+  }
+  if (o.invocation.command == Command::kFixKml && o.invocation.operands.size() == 2) {
+    w.Key("fixKml").BeginObject();
+    w.Key("input").String(o.invocation.operands[0]);
+    w.Key("output").String(o.invocation.operands[1]);
+    w.EndObject();
+  }
+  w.EndObject();
+  return w.Text() + "\n";
+}
+
+std::string CustodyLine(const Outcome& o, const std::string& utcTime) {
+  JsonWriter w;
+  w.BeginObject();
+  w.Key("time").String(utcTime);
+  w.Key("kw9cli").String(KW9_VERSION);
+  Head(w, o);
+  const Identity* id = o.identity ? &*o.identity : nullptr;
+  w.Key("model");
+  if (id != nullptr) {
+    w.String(id->model);
+  } else {
+    w.Null();
+  }
+  w.Key("firmwareVersion");
+  if (id != nullptr && id->firmwareVersion) {
+    w.Integer(*id->firmwareVersion);
+  } else {
+    w.Null();
+  }
+  w.Key("serialNumber");
+  if (id != nullptr) {
+    w.Integer(id->serialNumber);
+  } else {
+    w.Null();
+  }
+  w.Key("battery");
+  if (id != nullptr) {
+    w.RawNumber(id->battery);
+  } else {
+    w.Null();
+  }
+  w.Key("result").String(CauseOf(o.exitCode).result);
+  w.Key("exitCode").Integer(o.exitCode);
+  if (o.download) DownloadMembers(w, *o.download);
+  w.EndObject();
+  return w.Text() + "\n";
+}
+
+}  // namespace cli

@@ -1,0 +1,48 @@
+// kw9cli's output writers, apart from the operations: the lines on standard
+// error while the window runs, the text or JSON on standard output after it,
+// and the custody log's line.
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "platform/ui/progress_state.h"
+#include "tools/cli/session.h"
+
+namespace cli {
+
+// Backslash, CR, LF and TAB as \\, \r, \n and \t, so a text stays on its line.
+std::string Escaped(const std::string& text);
+
+// Standard error while the window runs: "kw9: TEXT" for each message box,
+// "kw9cli: TEXT" for each note, and on a terminal a progress bar redrawn in
+// place. Messages come from the window's thread and the workers alike.
+class LiveStderr {
+ public:
+  explicit LiveStderr(std::FILE* stream) : stream_(stream) {}
+  void Message(const std::string& text);
+  void Note(const std::string& text);
+  void Progress(const ui::ProgressState& state, const std::string& label);
+  // Before anything else is written to the stream.
+  void ClearProgress();
+
+ private:
+  void Line(const std::string& line);
+
+  std::FILE* stream_;
+  std::mutex lock_;
+  bool barShown_ = false;
+};
+
+// Standard output without --json: as kw9cli has always printed it.
+std::string TextReport(const Outcome& outcome);
+// Standard output with --json: one object and a line end.
+std::string JsonReport(const Outcome& outcome);
+// One line of the custody log, with its line end.
+std::string CustodyLine(const Outcome& outcome, const std::string& utcTime);
+
+// A profile value as JSON writes it: a number, true or false, or a text.
+std::string ProfileValueText(const ProfileField& field, const std::string& text);
+
+}  // namespace cli

@@ -1,0 +1,494 @@
+#include "tools/cli/session.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+
+#include "app/data_exchange.h"
+#include "app/resources.h"
+#include "app/tracker_dlg.h"
+#include "config/settings.h"
+#include "platform/os/os.h"
+#include "platform/ui/scripted/scripted_backend.h"
+#include "tools/cli/kml_readback.h"
+#include "tools/cli/sha256.h"
+#include "tools/cli/utc_time.h"
+#include "tracklog/flash_image.h"
+#include "tracklog/log_download.h"
+
+namespace cli {
+
+namespace {
+
+// The window's buttons.
+constexpr int kRead = 1000;
+constexpr int kWrite = 1001;
+constexpr int kUpdate = 1002;
+constexpr int kReadFlash = 1003;
+constexpr int kClearFlash = 1004;
+constexpr int kGo = 1039;
+constexpr int kFlashTest = 1049;
+constexpr int kFixKml = 1055;
+constexpr int kPortCombo = 1013;
+constexpr int kStatusField = 1026;
+
+const Binding* BindingOf(const std::string& member) {
+  for (const Binding& b : kBindings) {
+    if (member == b.member) return &b;
+  }
+  return nullptr;
+}
+
+const FieldSpec* FieldOf(const std::string& member) {
+  for (const FieldSpec& f : Fields()) {
+    if (member == f.member) return &f;
+  }
+  return nullptr;
+}
+
+std::string After(const std::string& text, const std::string& prefix) {
+  return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : std::string();
+}
+
+std::optional<int64_t> Decimal(const std::string& text) {
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+// The tracker stores a count for the shutdown voltage: "3.3" and "3.30" are
+// the same setting.
+bool SameSetting(const ProfileField& field, const std::string& a, const std::string& b) {
+  if (std::string(field.member) == "shutdownVoltage") {
+    return countFromVoltsText(a) == countFromVoltsText(b);
+  }
+  return a == b;
+}
+
+std::vector<FieldDifference> Differences(const Profile& profile, const CTrackerDlg& dialog) {
+  std::vector<FieldDifference> differences;
+  for (const ProfileValue& v : profile.values) {
+    const Binding* binding = BindingOf(v.field->member);
+    const std::string tracker = binding != nullptr ? BoundValue(dialog, *binding) : "";
+    if (!SameSetting(*v.field, v.text, tracker)) differences.push_back({v.field, v.text, tracker});
+  }
+  return differences;
+}
+
+// The new file goes beside the old one and replaces it only once it is
+// whole and on the disk.
+bool WriteFileReplacing(const std::string& path, const std::string& text) {
+  const platform::ReplacementPlan plan = platform::PlanReplacement(path);
+  if (!plan.writable) return false;
+  if (plan.direct) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    const bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && ok;
+  }
+  const std::string temporary =
+      plan.target + ".kw9-" + std::to_string(platform::ProcessId()) + ".tmp";
+  std::FILE* file = platform::CreateNewFile(temporary, plan.target);
+  if (file == nullptr) return false;
+  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  ok = platform::SyncFile(file) && ok;
+  ok = std::fclose(file) == 0 && ok;
+  ok = ok && platform::RenameOver(temporary, plan.target);
+  if (!ok) std::remove(temporary.c_str());
+  return ok;
+}
+
+class Session {
+ public:
+  Session(const Invocation& inv, const LiveHooks& hooks, Outcome& outcome)
+      : inv_(inv), hooks_(hooks), out_(outcome) {}
+
+  void Run() {
+    if (inv_.command == Command::kProfileApply && !LoadProfile()) return;
+    ui::ScriptedBackend backend;
+    ui::UseBackend(&backend);
+    platform::SetCommandLine(inv_.calibration ? "kw9cli -tamsk" : "kw9cli");
+    backend.OnMessage([this](const ui::MessageRecord& m) {
+      {
+        std::lock_guard<std::mutex> lock(messagesLock_);
+        out_.messages.push_back(m.text);
+      }
+      if (hooks_.message) hooks_.message(m.text);
+    });
+    CTrackerDlg dialog;
+    backend_ = &backend;
+    dialog_ = &dialog;
+    if (hooks_.progress) {
+      backend.OnProgress([this](int, const ui::ProgressState& state) {
+        // On the window's thread, where the label's text lives.
+        hooks_.progress(state,
+                        inv_.command == Command::kDownload ? dialog_->percentLabel + " %" : "");
+      });
+    }
+    // The command line stands in for the user's choices in the file dialogs
+    // and the erase confirmation.
+    backend.AnswerFileDialogs([this](const ui::FileDialogRequest& r) -> std::optional<std::string> {
+      if (inv_.command == Command::kFixKml) return r.open ? inv_.operands[0] : inv_.operands[1];
+      return inv_.output;
+    });
+    backend.SetScript(IDD_CLEAR_FLASH, [this](ui::ScriptedWindow& window) {
+      window.Click(answerClear_ ? IDOK : IDCANCEL);
+    });
+    backend.SetScript(IDD_TRACKER_DIALOG, [this](ui::ScriptedWindow& window) { Script(window); });
+    ui::SetMainWindow(&dialog);
+    dialog.DoModal();
+    for (size_t row = 1; row < kBindings.size(); ++row) {
+      const Binding& b = kBindings[row];
+      out_.window.push_back({b.member, BoundValue(dialog, b),
+                             b.kind == BindingKind::kUnsigned || b.kind == BindingKind::kCheck});
+    }
+    ui::SetMainWindow(nullptr);
+    ui::UseBackend(nullptr);
+    dialog_ = nullptr;
+    backend_ = nullptr;
+  }
+
+  ExitCode Code() const {
+    if (!out_.usageProblem.empty()) return kExitUsage;
+    ExitCode code = completed_ ? kExitOk : kExitMessage;
+    for (const std::string& m : out_.messages) code = Worse(code, CodeOfMessage(m, inv_.command));
+    if (difference_) code = Worse(code, kExitDifference);
+    if (fileProblem_) code = Worse(code, kExitFile);
+    if (interrupted_) code = Worse(code, kExitInterrupted);
+    return code;
+  }
+
+ private:
+  void Note(const std::string& text) {
+    out_.notes.push_back(text);
+    if (hooks_.note) hooks_.note(text);
+  }
+
+  bool Seen(const char* text) {
+    std::lock_guard<std::mutex> lock(messagesLock_);
+    return std::find(out_.messages.begin(), out_.messages.end(), text) != out_.messages.end();
+  }
+
+  size_t MessageCount() {
+    std::lock_guard<std::mutex> lock(messagesLock_);
+    return out_.messages.size();
+  }
+
+  // True when a message other than a notice came since the count was taken.
+  bool ProblemSince(size_t count) {
+    std::lock_guard<std::mutex> lock(messagesLock_);
+    for (size_t i = count; i < out_.messages.size(); ++i) {
+      if (CodeOfMessage(out_.messages[i], inv_.command) != kExitOk) return true;
+    }
+    return false;
+  }
+
+  // Looked at between presses: the exchange in progress always finishes, so
+  // no write to the tracker is cut in half.
+  bool Interrupted() {
+    if (platform::InterruptRequested()) interrupted_ = true;
+    return interrupted_;
+  }
+
+  bool LoadProfile() {
+    const std::string& path = inv_.operands[0];
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::string text;
+    if (file != nullptr) {
+      char buffer[4096];
+      for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+      const bool bad = std::ferror(file) != 0;
+      std::fclose(file);
+      if (bad) file = nullptr;
+    }
+    if (file == nullptr) {
+      out_.usageProblem = path + ": cannot be read";
+      Note(out_.usageProblem);
+      return false;
+    }
+    ProfileRead read = ParseProfile(text, path);
+    if (!read.profile) {
+      out_.usageProblem = read.problem;
+      Note(read.problem);
+      return false;
+    }
+    profile_ = std::move(*read.profile);
+    out_.profile.emplace();
+    out_.profile->file = path;
+    return true;
+  }
+
+  // Presses Read; true when it completed.
+  bool Read(ui::ScriptedWindow& window) {
+    window.Click(kRead);
+    if (dialog_->statusText != "Read Complete") return false;
+    if (!out_.identity) {
+      Identity id;
+      id.model = After(dialog_->modelLabel, "Model: ");
+      id.firmwareVersion = Decimal(After(dialog_->versionLabel, "Version "));
+      id.serialNumber = dialog_->serialNumber;
+      id.battery = After(dialog_->batteryLabel, "battery: ");
+      id.battery.erase(0, id.battery.find_first_not_of(' '));
+      out_.identity = id;
+    }
+    return true;
+  }
+
+  // Waits as the user would until the worker is done. An interrupt stops a
+  // download at its next block, which still writes what arrived; an erase
+  // runs on in the tracker whatever kw9cli does, so it is not waited for.
+  void WaitForWorker() {
+    backend_->PumpUntil([this] {
+      if (Interrupted()) {
+        if (inv_.command != Command::kDownload || erasing_) return true;
+        dialog_->RequestWorkerStop();
+      }
+      return workerBusy == 0;
+    });
+    if (erasing_ && workerBusy != 0) Note("the tracker goes on erasing by itself");
+  }
+
+  void Script(ui::ScriptedWindow& window) {
+    if (inv_.command == Command::kPorts) {
+      window.DropDown(kPortCombo);
+      out_.ports = window.Items(kPortCombo);
+      completed_ = true;
+      return;
+    }
+    for (const FieldValue& f : inv_.fields) {
+      if (!window.Visible(f.field->control)) {
+        out_.usageProblem = std::string(f.field->option) +
+                            ": that field is shown in calibration mode only (update, or "
+                            "write --calibration)";
+        return;
+      }
+    }
+    if (inv_.command == Command::kFixKml) {
+      window.Click(kFixKml);
+      completed_ = Seen("KML file fixed");
+      return;
+    }
+    window.Type(kPortCombo, inv_.port);
+    if (Interrupted()) return Stop();
+    switch (inv_.command) {
+      case Command::kRead:
+      case Command::kWrite:
+      case Command::kUpdate:
+        Configure(window);
+        break;
+      case Command::kProfileSave:
+        SaveProfile(window);
+        break;
+      case Command::kProfileApply:
+        ApplyProfile(window);
+        break;
+      default:
+        // These need no Read: the window takes the port through its own save
+        // exchange, as when a user types it and presses the button.
+        dialog_->UpdateData(true);
+        if (!Interrupted()) LogCommand(window);
+        break;
+    }
+    Stop();
+  }
+
+  void Stop() {
+    if (!Interrupted()) return;
+    Note("Interrupted");
+  }
+
+  void Configure(ui::ScriptedWindow& window) {
+    if (!Read(window) || Interrupted()) return;
+    if (inv_.command == Command::kRead) {
+      completed_ = true;
+      return;
+    }
+    for (const FieldValue& f : inv_.fields) Set(window, *f.field, f.value);
+    if (inv_.command == Command::kWrite) {
+      window.Click(kWrite);
+      completed_ = dialog_->statusText == "Write Complete";
+    } else {
+      window.Click(kUpdate);
+      completed_ = true;  // Update reports trouble only by its messages
+    }
+  }
+
+  void Set(ui::ScriptedWindow& window, const FieldSpec& field, const std::string& value) {
+    if (field.check) {
+      if (window.Check(field.control) != (value == "1")) window.Click(field.control);
+    } else {
+      window.Type(field.control, value);
+    }
+  }
+
+  void LogCommand(ui::ScriptedWindow& window) {
+    switch (inv_.command) {
+      case Command::kDownload:
+        Download(window);
+        return;
+      case Command::kErase:
+        answerClear_ = inv_.yes;
+        erasing_ = true;
+        window.Click(kClearFlash);
+        WaitForWorker();
+        completed_ = Seen("Done Clearing Flash");
+        if (!inv_.yes) Note("not erased: only --yes answers CLEAR");
+        return;
+      case Command::kFlashTest:
+        window.Click(kFlashTest);
+        completed_ = Seen("I2C Read Test Passed");
+        return;
+      case Command::kGo:
+        window.Click(kGo);
+        completed_ = dialog_->statusText == "TX running, Enter a command to stop";
+        return;
+      default:
+        return;
+    }
+  }
+
+  void Download(ui::ScriptedWindow& window) {
+    const platform::ReplacementPlan plan = platform::PlanReplacement(inv_.output);
+    DownloadReport& report = out_.download.emplace();
+    report.file = inv_.output;
+    window.Click(kReadFlash);
+    WaitForWorker();
+    report.complete = Seen("Done Reading Flash");
+    completed_ = report.complete;
+    // Only these two say the worker replaced the file; otherwise what is
+    // there is whatever was there before.
+    const bool written = report.complete || Seen("Error reading flash");
+    KmlReadback back;
+    if (written && !plan.direct) back = ReadBackKml(inv_.output);
+    if (back.readable) report.fixes = back.fixes;
+    if (back.dump) report.sha256 = Sha256Hex(back.dump->data(), back.dump->size());
+    if (!inv_.eraseAfter) return;
+
+    std::string refusal;
+    if (!report.complete) {
+      refusal = "the download did not complete";
+    } else if (plan.direct) {
+      refusal = inv_.output + " is no file that can be read back";
+    } else if (!back.readable) {
+      refusal = inv_.output + " cannot be read back";
+    } else if (!back.dump) {
+      refusal = inv_.output + " holds no memory dump";
+    } else if (!DumpMatchesFlashImage(*back.dump)) {
+      refusal = "the memory dump in " + inv_.output + " differs from the bytes downloaded";
+    } else if (Interrupted()) {
+      return;
+    }
+    if (!refusal.empty()) {
+      Note("not erased: " + refusal);
+      // A download that completed but is not safe on disk must not pass for
+      // a success: nothing was erased although the user asked for it.
+      if (report.complete) difference_ = true;
+      return;
+    }
+    answerClear_ = true;  // --erase-after is the consent
+    erasing_ = true;
+    window.Click(kClearFlash);
+    WaitForWorker();
+    report.erased = Seen("Done Clearing Flash");
+    completed_ = report.erased;
+  }
+
+  void SaveProfile(ui::ScriptedWindow& window) {
+    if (!Read(window)) return;
+    Profile profile;
+    for (const ProfileField& f : ProfileFields()) {
+      const Binding* binding = BindingOf(f.member);
+      if (binding != nullptr) profile.values.push_back({&f, BoundValue(*dialog_, *binding)});
+    }
+    profile.model = out_.identity->model;
+    profile.firmwareVersion = out_.identity->firmwareVersion;
+    profile.readAt = UtcNow();
+    out_.profile.emplace();
+    out_.profile->file = inv_.output;
+    if (!WriteFileReplacing(inv_.output, ProfileText(profile))) {
+      Note("cannot write " + inv_.output);
+      fileProblem_ = true;
+      return;
+    }
+    completed_ = true;
+  }
+
+  void ApplyProfile(ui::ScriptedWindow& window) {
+    if (!Read(window)) return;
+    ProfileReport& report = *out_.profile;
+    report.differences = Differences(profile_, *dialog_);
+    if (inv_.dryRun || report.differences.empty()) {
+      completed_ = true;
+      difference_ = !report.differences.empty();
+      return;
+    }
+    if (Interrupted()) return;
+    bool radio = false, settings = false;
+    for (const FieldDifference& d : report.differences) {
+      Set(window, *FieldOf(d.field->member), d.profile);
+      (std::string(d.field->group) == "radio" ? radio : settings) = true;
+    }
+    // Update first: its save exchange checks every field typed, so a value
+    // the window refuses stops the apply before anything is written.
+    if (radio) {
+      const size_t before = MessageCount();
+      window.Click(kUpdate);
+      if (ProblemSince(before) || Interrupted()) return;
+    }
+    if (settings) {
+      window.Click(kWrite);
+      if (dialog_->statusText != "Write Complete" || Interrupted()) return;
+    }
+    // Cleared as a user would, so that only a Read that completes shows
+    // "Read Complete" again.
+    window.Type(kStatusField, "");
+    if (!Read(window)) return;
+    report.remaining = Differences(profile_, *dialog_);
+    for (const FieldDifference& d : *report.remaining) {
+      Note(std::string(d.field->member) + " did not take: the tracker has " + d.tracker);
+    }
+    difference_ = !report.remaining->empty();
+    completed_ = true;
+  }
+
+  const Invocation& inv_;
+  const LiveHooks& hooks_;
+  Outcome& out_;
+  ui::ScriptedBackend* backend_ = nullptr;
+  CTrackerDlg* dialog_ = nullptr;
+  std::mutex messagesLock_;
+  Profile profile_;
+  bool answerClear_ = false;
+  bool erasing_ = false;
+  bool completed_ = false;
+  bool difference_ = false;
+  bool fileProblem_ = false;
+  bool interrupted_ = false;
+};
+
+}  // namespace
+
+bool DumpMatchesFlashImage(const std::vector<uint8_t>& dump) {
+  const size_t bytes = std::min<size_t>(
+      static_cast<size_t>(std::max(LogMemoryGeometry.sizeCode, 0)) * 1024 / 8, kFlashImageSize);
+  if (dump.size() != bytes) return false;
+  for (size_t k = 0; k < bytes; ++k) {
+    if (FlashImage[k] != dump[k]) return false;
+  }
+  return true;
+}
+
+Outcome Run(const Invocation& invocation, const LiveHooks& hooks) {
+  Outcome outcome;
+  outcome.invocation = invocation;
+  Session session(outcome.invocation, hooks, outcome);
+  session.Run();
+  outcome.exitCode = session.Code();
+  return outcome;
+}
+
+}  // namespace cli

@@ -1,0 +1,80 @@
+// Runs one kw9cli invocation on the main window without a screen: the very
+// same dialog on the scripted backend, typed into and clicked as a user
+// would, and what the run found, for the output writers.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/progress_state.h"
+#include "tools/cli/command_line.h"
+#include "tools/cli/exit_codes.h"
+#include "tools/cli/profile.h"
+
+namespace cli {
+
+struct WindowValue {
+  std::string member;
+  std::string text;
+  bool numeric;  // an unsigned field or a check box
+};
+
+// The tracker as a completed Read found it.
+struct Identity {
+  std::string model;
+  std::optional<int64_t> firmwareVersion;
+  uint32_t serialNumber = 0;
+  std::string battery;  // volts, as the window shows them ("4.02")
+};
+
+struct DownloadReport {
+  std::string file;
+  bool complete = false;              // "Done Reading Flash"
+  std::optional<int> fixes;           // of the file read back
+  std::optional<std::string> sha256;  // of the dump in the file read back
+  bool erased = false;
+};
+
+struct FieldDifference {
+  const ProfileField* field;
+  std::string profile;  // both in the window's text form (ProfileValue)
+  std::string tracker;
+};
+
+struct ProfileReport {
+  std::string file;
+  std::vector<FieldDifference> differences;
+  // After an apply that wrote, what the Read that followed still found.
+  std::optional<std::vector<FieldDifference>> remaining;
+};
+
+struct Outcome {
+  Invocation invocation;
+  std::vector<std::string> messages;  // the window's message boxes, in order
+  std::vector<std::string> notes;     // kw9cli's own, in order
+  std::vector<WindowValue> window;    // every value of the window afterwards
+  std::vector<std::string> ports;
+  std::optional<Identity> identity;
+  std::optional<DownloadReport> download;
+  std::optional<ProfileReport> profile;
+  std::string usageProblem;  // a usage error found once the window was open
+  ExitCode exitCode = kExitOk;
+};
+
+// What the run reports while it goes: each message box and note as it comes
+// (from any thread), and, when set, the progress bar (on the window's thread).
+struct LiveHooks {
+  std::function<void(const std::string&)> message;
+  std::function<void(const std::string&)> note;
+  std::function<void(const ui::ProgressState&, const std::string& label)> progress;
+};
+
+Outcome Run(const Invocation& invocation, const LiveHooks& hooks);
+
+// True when the dump holds exactly the bytes of FlashImage a download of the
+// current LogMemoryGeometry wrote out.
+bool DumpMatchesFlashImage(const std::vector<uint8_t>& dump);
+
+}  // namespace cli
