@@ -135,7 +135,6 @@ struct Tracker::Impl {
   bool shortBlocks = false;
   bool garbage = false;   // the command being served answers noise
   bool late = false;      // the command being served answers lateMs late
-  bool garbage = false;   // the command being served answers noise
   bool ignoring = false;  // the settings write being served is not stored
   uint32_t noise = 0x2545F491u;
 

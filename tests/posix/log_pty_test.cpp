@@ -249,19 +249,15 @@ TEST(DownloadFaultsOverPty, NoAnswerLeavesTheOldFileAlone) {
     int status;
   };
   const Case cases[] = {
-    {"port that does not exist", {}, "kw9: Error opening com port", 3},
-    {"line lost at the ping", {"--drop-after", "?:1"}, "kw9: Serial Port Error", 4},
-    {"line lost at the size query",
-     {"--drop-after", "K:1"},
-     "kw9: Error reading memory size
-     ",
-     4},
-    // Ten seconds of asking before it gives up.
-    {"no OK to the ping",
-     {"--ping-answer", "ERROR"},
-     "kw9: Tracker not responding
-     ", 4},
-    };
+      {"port that does not exist", {}, "kw9: Error opening com port", 3},
+      {"line lost at the ping", {"--drop-after", "?:1"}, "kw9: Serial Port Error", 4},
+      {"line lost at the size query",
+       {"--drop-after", "K:1"},
+       "kw9: Error reading memory size\n",
+       4},
+      // Ten seconds of asking before it gives up.
+      {"no OK to the ping", {"--ping-answer", "ERROR"}, "kw9: Tracker not responding\n", 4},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchDir dir;
@@ -310,7 +306,7 @@ TEST(LogCommandsOverPty, SendOnlyTheirOwnCommands) {
   const Case cases[] = {
       {"erase --yes", 0, "kw9: Done Clearing Flash\n", "statusText=Done eraseing", "?KZ"},
       {"erase", 1, "kw9cli: not erased: only --yes answers CLEAR\n", "statusText=Ready", ""},
-      {"flash-test", 0, "kw9: I2C Read Test Passed\n", "statusText=Ready", "?KI"},
+      {"flash-test", 0, "kw9: I2C Read Test Passed\n", "statusText=Ready", "?KJ"},
       {"go", 0, "", "statusText=TX running, Enter a command to stop", "G"},
   };
   for (const Case& c : cases) {
