@@ -36,6 +36,10 @@ std::string ExecutableBaseName();
 // True when standard error goes to a terminal (a progress bar can redraw).
 bool StandardErrorIsTerminal();
 
+// True where the window program can answer --help on its caller's terminal:
+// a Linux program has one; a Windows GUI program has no console at all.
+bool WindowProgramHasConsole();
+
 // --- Replacing a file only once its new contents are complete.
 
 struct ReplacementPlan {

@@ -68,6 +68,10 @@ bool StandardErrorIsTerminal() {
   return isatty(STDERR_FILENO) == 1;
 }
 
+bool WindowProgramHasConsole() {
+  return true;
+}
+
 ReplacementPlan PlanReplacement(const std::string& path) {
   ReplacementPlan plan;
   plan.target = path;

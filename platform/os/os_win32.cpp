@@ -118,6 +118,10 @@ bool StandardErrorIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
 }
 
+bool WindowProgramHasConsole() {
+  return false;
+}
+
 ReplacementPlan PlanReplacement(const std::string& path) {
   ReplacementPlan plan;
   plan.target = path;
