@@ -45,6 +45,10 @@ bool RaiseThreadPriority() {
   return setpriority(PRIO_PROCESS, thread, nice - 2) == 0;
 }
 
+bool WindowProgramHasConsole() {
+  return true;
+}
+
 std::string NativeCommandLine() {
   std::ifstream in("/proc/self/cmdline", std::ios::binary);
   std::string line(std::istreambuf_iterator<char>(in), {});
@@ -66,10 +70,6 @@ std::string ExecutableBaseName() {
 
 bool StandardErrorIsTerminal() {
   return isatty(STDERR_FILENO) == 1;
-}
-
-bool WindowProgramHasConsole() {
-  return true;
 }
 
 ReplacementPlan PlanReplacement(const std::string& path) {

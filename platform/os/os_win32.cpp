@@ -98,6 +98,10 @@ bool RaiseThreadPriority() {
   return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST) != 0;
 }
 
+bool WindowProgramHasConsole() {
+  return false;
+}
+
 std::string NativeCommandLine() {
   return GetCommandLineA();
 }
@@ -116,10 +120,6 @@ std::string ExecutableBaseName() {
 
 bool StandardErrorIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
-}
-
-bool WindowProgramHasConsole() {
-  return false;
 }
 
 ReplacementPlan PlanReplacement(const std::string& path) {
