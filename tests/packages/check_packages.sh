@@ -138,16 +138,16 @@ check_zip() {
   out=$(wine "$dir/kw9cli.exe" --help </dev/null) || fail "wine kw9cli.exe --help exits $?"
   grep -q "^usage: kw9cli" <<<"$out" || fail "kw9cli.exe --help prints no usage"
   # --help as well: kw9.exe has no console, and opens its window whatever follows.
-  wine "$dir/kw9.exe" --help </dev/null >/dev/null 2>&1 &
-  local window_pid=$! shown=""
-  for _ in $(seq 150); do
+  wine "$dir/kw9.exe" --help </dev/null >"$dir/kw9.log" 2>&1 &
+  local window_pid=$! shown="" why="no window within 60 s"
+  for _ in $(seq 300); do
     shown=$(xdotool search --onlyvisible --pid "$window_pid" --name '^kw9$' 2>/dev/null) && break
-    kill -0 "$window_pid" 2>/dev/null || break
+    kill -0 "$window_pid" 2>/dev/null || { why="it ended without one"; break; }
     sleep 0.2
   done
   kill "$window_pid" 2>/dev/null
   wait "$window_pid" 2>/dev/null
-  [ -n "$shown" ] || fail "kw9.exe from $zip showed no window under Wine"
+  [ -n "$shown" ] || { cat "$dir/kw9.log"; fail "kw9.exe from $zip showed no window under Wine: $why"; }
   passed "kw9cli.exe --help and kw9.exe's window under Wine"
 }
 
