@@ -32,9 +32,9 @@ constexpr const char* kUsage =
     "When the port does not open, the message says why under its first line.\n"
     "\n"
     "Without a screen:\n"
-    "kw9cli, installed in the same directory as kw9, runs this window from the\n"
-    "command line for scripts and headless machines; kw9cli --help lists its\n"
-    "commands.\n";
+    "kw9cli runs this window from the command line, for scripts and headless\n"
+    "machines. It is installed beside kw9 (in a build tree: tools/kw9cli);\n"
+    "kw9cli --help lists its commands.\n";
 
 bool IsHelpSwitch(std::string_view word) {
   return word == "--help" || word == "-h";
