@@ -1,13 +1,54 @@
 // kw9: the tool's window on the desktop's own backend.
+#include <cstdio>
+#include <string_view>
+
 #include "app/tracker_dlg.h"
+#include "platform/os/os.h"
 #include "platform/ui/native_backend.h"
 
 namespace {
 // The one application object, made before the program's main routine runs.
 CTrackerApp theApp;
+
+// kw9 --help; the manual page kw9(1) is made from this text at build time.
+constexpr const char* kUsage =
+    "usage: kw9 [-tamsk]\n"
+    "       kw9 --help\n"
+    "Opens kw9's window, which sets up a battery-powered GPS tracking transmitter\n"
+    "over a serial port: it reads the tracker's settings and radio parameters,\n"
+    "writes them back, downloads the log memory as a KML track, erases it,\n"
+    "repairs KML files and runs the factory tests.\n"
+    "\n"
+    "Options:\n"
+    "  -tamsk    calibration mode: the window also shows the serial number, the\n"
+    "            radio parameters and Update. It counts only as the second word of\n"
+    "            the command line, right after the program's name.\n"
+    "  --help    print this text and exit\n"
+    "\n"
+    "The port:\n"
+    "Type or pick it in \"Com Port\". A short name such as ttyUSB0 is /dev/ttyUSB0;\n"
+    "a name that starts with / is that device (/dev/pts/3); COMn is the n-th\n"
+    "serial port that exists: real ttyS ports first, then ttyUSB, then ttyACM.\n"
+    "When the port does not open, the message says why under its first line.\n"
+    "\n"
+    "Without a screen:\n"
+    "kw9cli runs this window from the command line, for scripts and headless\n"
+    "machines. It is installed beside kw9 (in a build tree: tools/kw9cli);\n"
+    "kw9cli --help lists its commands.\n";
+
+bool IsHelpSwitch(std::string_view word) {
+  return word == "--help" || word == "-h";
+}
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // Answered before any window exists, so it works without a display. A
+  // Windows GUI program has no console to answer on: kw9.exe opens its window
+  // whatever follows its name, as it always has.
+  if (argc > 1 && IsHelpSwitch(argv[1]) && platform::WindowProgramHasConsole()) {
+    std::fputs(kUsage, stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
   ui::UseBackend(&ui::NativeBackend());
   return AfxWinMain();
 }

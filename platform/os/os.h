@@ -24,6 +24,10 @@ int64_t ProcessCpuMicros();
 // Linux does for an ordinary user; the thread then runs at its old priority.
 bool RaiseThreadPriority();
 
+// True where the window program can answer --help on its caller's terminal:
+// a Linux program has one; a Windows GUI program has no console at all.
+bool WindowProgramHasConsole();
+
 // The process's command line as one string: GetCommandLineA on Windows, the
 // arguments joined by blanks elsewhere. A front end that runs the window on
 // behalf of the user (kw9cli) replaces it with SetCommandLine.

@@ -46,6 +46,10 @@ bool RaiseThreadPriority() {
   return setpriority(PRIO_PROCESS, thread, nice - 2) == 0;
 }
 
+bool WindowProgramHasConsole() {
+  return true;
+}
+
 std::string NativeCommandLine() {
   std::ifstream in("/proc/self/cmdline", std::ios::binary);
   std::string line(std::istreambuf_iterator<char>(in), {});

@@ -98,6 +98,10 @@ bool RaiseThreadPriority() {
   return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST) != 0;
 }
 
+bool WindowProgramHasConsole() {
+  return false;
+}
+
 std::string NativeCommandLine() {
   return GetCommandLineA();
 }

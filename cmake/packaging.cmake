@@ -1,0 +1,116 @@
+# The packages a user installs, made by CPack from the install rules:
+#   Linux:   cd build/default && cpack -G DEB   ->  kw9_VERSION_amd64.deb
+#   Windows: cd build/windows && cpack -G ZIP   ->  kw9-VERSION-windows.zip
+# The programs' own install rules sit beside their targets; this file adds what
+# comes with them. Included after them: the zip's checksums are taken over the
+# files they install.
+
+set(CPACK_PACKAGE_NAME kw9)
+set(CPACK_PACKAGE_VENDOR "the kw9 developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "set up a GPS tracking transmitter and download its log as KML")
+# Debug information stays in the build tree; the packages carry lean programs.
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME "kw9-${PROJECT_VERSION}-windows")
+  # The files sit at the zip's top: Windows' "Extract All" makes the folder.
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+
+  # The README as a text file Notepad shows with its line breaks.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
+  file(READ ${PROJECT_SOURCE_DIR}/README.md readme)
+  string(REPLACE "\r\n" "\n" readme "${readme}")
+  string(REPLACE "\n" "\r\n" readme "${readme}")
+  file(WRITE ${CMAKE_BINARY_DIR}/package/README.txt "${readme}")
+  install(FILES ${CMAKE_BINARY_DIR}/package/README.txt DESTINATION ${KW9_INSTALL_BINDIR})
+
+  # SHA256SUMS, in sha256sum's format, over every file installed before it:
+  # after stripping, so the sums are those of the files in the zip.
+  install(CODE [[
+    set(kw9_dir "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+    set(kw9_sums "")
+    list(SORT CMAKE_INSTALL_MANIFEST_FILES)
+    foreach(kw9_file IN LISTS CMAKE_INSTALL_MANIFEST_FILES)
+      file(RELATIVE_PATH kw9_name "${kw9_dir}" "${kw9_file}")
+      file(SHA256 "${kw9_file}" kw9_sum)
+      string(APPEND kw9_sums "${kw9_sum}  ${kw9_name}\n")
+    endforeach()
+    file(WRITE "${kw9_dir}/SHA256SUMS" "${kw9_sums}")
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${kw9_dir}/SHA256SUMS")
+  ]])
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(KW9_PACKAGE_MAINTAINER "kw9 developers <kw9@example.org>"
+      CACHE STRING "The Debian package's maintainer, as Name <address>")
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KW9_PACKAGE_MAINTAINER}")
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  # CPack puts the summary above it as the first line.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+      "kw9 sets up a battery-powered GPS tracking transmitter over a serial port:
+it reads the tracker's settings and radio parameters, writes them back,
+downloads its log memory as a KML track for a map viewer, erases it,
+repairs KML files and runs the factory tests.
+.
+The package holds the window (kw9, with its menu entry) and kw9cli, which
+runs the same window from the command line for scripts.")
+
+  find_program(KW9_GZIP gzip REQUIRED)
+  find_program(KW9_BASH bash REQUIRED)
+
+  # The manual pages are the programs' own --help, turned into roff at build
+  # time (cmake/help_to_man.cmake), so they cannot drift apart.
+  function(kw9_manual_page program summary see_also)
+    if(NOT TARGET ${program})
+      return()
+    endif()
+    set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
+    add_custom_command(
+      OUTPUT ${page} ${page}.gz
+      COMMAND
+        ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${program}> -DNAME=${program}
+        "-DSUMMARY=${summary}" -DVERSION=${PROJECT_VERSION} -DSEE_ALSO=${see_also}
+        -DOUTPUT=${page} -DGZIP=${KW9_GZIP} -P ${PROJECT_SOURCE_DIR}/cmake/help_to_man.cmake
+      DEPENDS ${program} ${PROJECT_SOURCE_DIR}/cmake/help_to_man.cmake
+      COMMENT "Manual page ${program}(1) from ${program} --help"
+      VERBATIM)
+    add_custom_target(${program}_manual_page ALL DEPENDS ${page} ${page}.gz)
+    install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    if(KW9_TESTS)
+      add_test(NAME packages.manual_page.${program}
+               COMMAND ${KW9_BASH} ${PROJECT_SOURCE_DIR}/tests/packages/check_packages.sh
+                       manpage $<TARGET_FILE:${program}> ${page})
+    endif()
+  endfunction()
+  kw9_manual_page(kw9 "set up a GPS tracking transmitter in a window" "kw9cli(1)")
+  kw9_manual_page(kw9cli "kw9's window from the command line" "kw9(1)")
+  if(KW9_TESTS)
+    # The generator on the text a future --help might print: roff's own
+    # characters, and CMake's list separator and brackets.
+    add_test(NAME packages.help_to_man
+             COMMAND ${KW9_BASH} ${PROJECT_SOURCE_DIR}/tests/packages/help_to_man_test.sh
+                     ${CMAKE_COMMAND} ${PROJECT_SOURCE_DIR}/cmake/help_to_man.cmake
+                     ${PROJECT_SOURCE_DIR}/tests/packages/check_packages.sh)
+  endif()
+
+  # What Debian expects beside every package: the copyright and a changelog
+  # (one entry, for the version built), compressed without a time stamp.
+  string(TIMESTAMP kw9_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  file(WRITE ${CMAKE_BINARY_DIR}/package/changelog
+       "kw9 (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
+       "  * kw9 ${PROJECT_VERSION}: the window, kw9cli and their manual pages.\n\n"
+       " -- ${KW9_PACKAGE_MAINTAINER}  ${kw9_changelog_date}\n")
+  execute_process(COMMAND ${KW9_GZIP} -9 -n -c ${CMAKE_BINARY_DIR}/package/changelog
+                  OUTPUT_FILE ${CMAKE_BINARY_DIR}/package/changelog.gz COMMAND_ERROR_IS_FATAL ANY)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/copyright ${CMAKE_BINARY_DIR}/package/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+
+include(CPack)
