@@ -229,17 +229,21 @@ TEST(Kw9cliDownload, ExportsBesideTheKml) {
     EXPECT_EQ(Lines(Slurp(dir / "d.csv")).size(), static_cast<size_t>(fixes) + 1);
   }
 
-  // The KML is safe, but the user asked for a file that is not there: no erase.
+  // The KML is safe, but the user asked for files that are not there: one
+  // in a folder that does not exist, one that would be renamed over the KML
+  // under another name. Neither is written, and nothing is erased.
   ScratchDir dir;
   const std::string transcript = dir / "transcript.bin";
   TrackersimProcess sim({"--size", "64", "--erase-ms", "200", "--transcript", transcript});
   ASSERT_TRUE(sim.Running());
-  const CliRun run = Kw9cli(dir, "download --erase-after --port " + sim.Device() + " --output " +
-                                     dir / "d.kml" + " --geojson " + dir / "none/d.geojson");
+  const CliRun run = Kw9cli(dir, "download --erase-after --port " + sim.Device() +
+                                     " --output d.kml --geojson none/d.geojson --kml22 ./d.kml");
   sim.Stop();
   EXPECT_EQ(run.status, 5);
+  EXPECT_THAT(run.err, HasSubstr("kw9cli: not written: ./d.kml is the downloaded file itself\n"));
   EXPECT_THAT(run.err, HasSubstr("kw9cli: not erased: an export was not written\n"));
   EXPECT_EQ(Slurp(transcript).find('Z'), std::string::npos) << "erased";
+  EXPECT_TRUE(Slurp(dir / "d.kml") == Slurp(kGolden)) << "the KML was replaced";
 }
 
 // The shape scripts rely on, on whatever ports this machine has (the
