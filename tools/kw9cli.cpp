@@ -63,9 +63,11 @@ int main(int argc, char** argv) {
   const cli::Invocation& invocation = parsed.invocation;
   cli::Outcome outcome = cli::Run(invocation, hooks);
   live.ClearProgress();
-  // A problem with the command line found in the window (a hidden field);
-  // a malformed profile has already said what is wrong.
-  if (outcome.exitCode == cli::kExitUsage && invocation.command != cli::Command::kProfileApply) {
+  // A problem with the command line found in the window (a hidden field) or
+  // with export's date; a malformed profile has already said what is wrong,
+  // and so has an export's input that is no track.
+  if (outcome.exitCode == cli::kExitUsage && !outcome.usageProblem.empty() &&
+      invocation.command != cli::Command::kProfileApply) {
     UsageProblem(outcome.usageProblem);
     outcome.notes.push_back(outcome.usageProblem);
   }

@@ -60,9 +60,15 @@ void AppendKmlLine(TrackText& line, const TrackFix& fix, bool negativeAltitude) 
   line.Add(" -->");
 }
 
-void WriteTrackCoordinates(TextOutFile& out, int availableBytes) {
+void WriteTrackCoordinates(TextOutFile& out, int availableBytes, TrackModel* decoded) {
   // Address 0 picks the line form for the whole file; decoding never changes it.
   const bool negativeAltitude = FlashImage[0] == 253;
+  if (decoded != nullptr) {
+    decoded->negativeAltitude = negativeAltitude;
+    decoded->fixes.clear();
+    decoded->fixes.reserve(
+        static_cast<size_t>(std::max(LogMemoryGeometry.decodeLimit, 0) / TrackRecord::kSize + 1));
+  }
   TrackText line;
   line.Reserve(160);
   bool firstLine = true;
@@ -76,6 +82,7 @@ void WriteTrackCoordinates(TextOutFile& out, int availableBytes) {
                 FlashImage[fix.offset + TrackRecord::latTenThousandths] &= 0x7F;
                 AppendKmlLine(line, fix, negativeAltitude);
                 out.Write(line.Text().data(), line.Text().size());
+                if (decoded != nullptr) decoded->fixes.push_back(fix);
                 firstLine = false;
               });
 }

@@ -21,9 +21,12 @@ void WriteKmlHeader(platform::TextOutFile& out);
 // 90, is no fix and writes nothing. Clears bit 7 of
 // bytes 3 and 7 (the sign flags) of every record it writes, in the image.
 // Only records wholly within the first availableBytes of the image count (a
-// download that stopped early has no more).
+// download that stopped early has no more). When decoded is given, it gets
+// the fixes written, with their signs as the records held them before the
+// flags were cleared.
 void WriteTrackCoordinates(platform::TextOutFile& out);
-void WriteTrackCoordinates(platform::TextOutFile& out, int availableBytes);
+void WriteTrackCoordinates(platform::TextOutFile& out, int availableBytes,
+                           TrackModel* decoded = nullptr);
 
 // One coordinate line without its line end, in the form negativeAltitude
 // picks: the fix's position, altitude bytes, offset, satellites and time.

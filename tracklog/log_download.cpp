@@ -13,6 +13,7 @@
 
 std::atomic<int> workerBusy{0};
 platform::TextOutFile kmlStream;
+std::optional<TrackModel> lastDownloadTrack;
 
 namespace {
 
@@ -167,7 +168,7 @@ int LogDownloadWorker(void* param) {
     workerBusy = 0;
     return 1;
   }
-  WriteTrackCoordinates(kmlStream, arrived);
+  WriteTrackCoordinates(kmlStream, arrived, &lastDownloadTrack.emplace());
   WriteKmlFooter(kmlStream);
   WriteMemoryDump(kmlStream, arrived);
   const bool saved = kmlStream.Close();

@@ -20,8 +20,9 @@ struct CoordinateLine {
   std::string text;
 };
 
-StoredKml Failure(std::string message) {
+StoredKml Failure(StoredKmlProblem problem, std::string message) {
   StoredKml result;
+  result.problem = problem;
   result.message = std::move(message);
   return result;
 }
@@ -96,12 +97,12 @@ TrackFix WithSignsOfLine(TrackFix fix, std::string_view line) {
 
 StoredKml ReadStoredKml(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return Failure("Cannot open " + path);
+  if (!in) return Failure(StoredKmlProblem::kUnreadable, "Cannot open " + path);
   // The largest track Read Flash writes is about 1 MB; a file far larger is
   // something else and is not read into memory line by line.
   std::error_code ec;
   if (std::filesystem::file_size(path, ec) > (64u << 20) && !ec) {
-    return Failure(path + " is not a KML file");
+    return Failure(StoredKmlProblem::kNotKml, path + " is not a KML file");
   }
 
   enum class Part { kHeader, kCoordinates, kFooter, kDump, kAfterDump };
@@ -113,11 +114,14 @@ StoredKml ReadStoredKml(const std::string& path) {
   dump.reserve(static_cast<size_t>(kFlashImageSize));
   std::string raw;
   int number = 0;
+  int foreignLine = 0;  // the first coordinate line that names no record
   // CR LF as kw9 writes it, and LF as a file copied through another system
   // may have it, both end a line.
   while (std::getline(in, raw)) {
     ++number;
-    if (raw.find('\0') != std::string::npos) return Failure(path + " is not a KML file");
+    if (raw.find('\0') != std::string::npos) {
+      return Failure(StoredKmlProblem::kNotKml, path + " is not a KML file");
+    }
     std::string_view line = raw;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     const std::string_view bare = Trimmed(line);
@@ -131,11 +135,10 @@ StoredKml ReadStoredKml(const std::string& path) {
           part = Part::kFooter;
         } else if (!bare.empty()) {
           const int32_t offset = OffsetOfLine(line);
-          if (offset < 0) {
-            return Failure(path + ", line " + std::to_string(number) +
-                           ": a coordinate line that no download wrote");
-          }
-          lines.push_back({number, offset, std::string(line)});
+          // Told only once the file shows a dump: a track that some other
+          // program wrote has lines like these and no dump.
+          if (offset < 0 && foreignLine == 0) foreignLine = number;
+          if (offset >= 0) lines.push_back({number, offset, std::string(line)});
         }
         break;
       case Part::kFooter:
@@ -148,21 +151,28 @@ StoredKml ReadStoredKml(const std::string& path) {
         if (bare == "-->") {
           part = Part::kAfterDump;
         } else if (!AppendDumpItems(bare, dump)) {
-          return Failure("The memory dump of " + path + " is damaged at line " +
-                         std::to_string(number));
+          return Failure(
+              StoredKmlProblem::kDamaged,
+              "The memory dump of " + path + " is damaged at line " + std::to_string(number));
         }
         break;
       case Part::kAfterDump:
         break;
     }
   }
-  if (in.bad()) return Failure("Cannot read " + path);
-  if (!sawKml) return Failure(path + " is not a KML file");
+  if (in.bad()) return Failure(StoredKmlProblem::kUnreadable, "Cannot read " + path);
+  if (!sawKml) return Failure(StoredKmlProblem::kNotKml, path + " is not a KML file");
   if (!sawDump) {
-    return Failure(path + " holds no memory dump: only a track that Read Flash wrote can be read");
+    return Failure(StoredKmlProblem::kNoDump,
+                   path + " holds no memory dump: only a track that Read Flash wrote can be read");
   }
   if (part != Part::kAfterDump) {
-    return Failure("The memory dump of " + path + " is damaged: it has no end");
+    return Failure(StoredKmlProblem::kDamaged,
+                   "The memory dump of " + path + " is damaged: it has no end");
+  }
+  if (foreignLine != 0) {
+    return Failure(StoredKmlProblem::kDamaged, path + ", line " + std::to_string(foreignLine) +
+                                                   ": a coordinate line that no download wrote");
   }
 
   StoredKml result;
@@ -179,8 +189,9 @@ StoredKml ReadStoredKml(const std::string& path) {
   }
 
   auto mismatch = [&path](int lineNumber) {
-    return Failure(path + " does not agree with its memory dump at line " +
-                   std::to_string(lineNumber) + ": the file is damaged or was edited");
+    return Failure(StoredKmlProblem::kDamaged,
+                   path + " does not agree with its memory dump at line " +
+                       std::to_string(lineNumber) + ": the file is damaged or was edited");
   };
   TrackText expected;
   expected.Reserve(160);
@@ -211,10 +222,23 @@ StoredKml ReadStoredKml(const std::string& path) {
     if (expected.Text() != line.text) return mismatch(line.number);
   }
   if (next != fixes.size()) {
-    return Failure(path + " lacks the coordinate line of the record at offset " +
-                   std::to_string(fixes[next].offset) +
-                   " of its memory dump: the file is damaged or was edited");
+    return Failure(StoredKmlProblem::kDamaged,
+                   path + " lacks the coordinate line of the record at offset " +
+                       std::to_string(fixes[next].offset) +
+                       " of its memory dump: the file is damaged or was edited");
   }
   result.ok = true;
+  result.dump = std::move(dump);
   return result;
+}
+
+std::optional<std::vector<uint8_t>> DumpBytes(const StoredKml& stored) {
+  if (!stored.ok) return std::nullopt;
+  std::vector<uint8_t> bytes;
+  bytes.reserve(stored.dump.size());
+  for (const int32_t item : stored.dump) {
+    if (item < 0 || item > 255) return std::nullopt;
+    bytes.push_back(static_cast<uint8_t>(item));
+  }
+  return bytes;
 }

@@ -19,18 +19,38 @@
 // match its record as well, and the fix is left out.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "tracklog/flash_image.h"
 #include "tracklog/track_model.h"
 
+// Why a file does not read, for callers that act on the cause.
+enum class StoredKmlProblem {
+  kNone,
+  kUnreadable,  // it cannot be opened or read
+  kNotKml,      // no KML file at all
+  kNoDump,      // a KML file without the memory dump Read Flash writes
+  kDamaged,     // the dump is broken or does not give the lines: damaged or edited
+};
+
 struct StoredKml {
   bool ok = false;
+  StoredKmlProblem problem = StoredKmlProblem::kNone;
   std::string message;  // why not, for the user; empty when ok
   TrackModel track;     // the fixes, with the signs of the file's lines
   LogMemoryGeometryState geometry;
   int dumpBytes = 0;
   int linesLeftOut = 0;  // lines of records that hold no place
+  // The dump's items in address order, as the file shows them (the sign
+  // flags of written records cleared); empty unless ok.
+  std::vector<int32_t> dump;
 };
 
 StoredKml ReadStoredKml(const std::string& path);
+
+// The dump of a file that read as bytes; nothing when it did not read or an
+// item is no byte (a value a download never filled).
+std::optional<std::vector<uint8_t>> DumpBytes(const StoredKml& stored);

@@ -1,12 +1,14 @@
 // kw9cli's command line, parsed without a window or a port.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "tools/cli/command_line.h"
 #include "tools/cli/exit_codes.h"
+#include "tracklog/track_export.h"
 
 namespace {
 
@@ -53,6 +55,15 @@ TEST(CliCommandLine, UsageErrorsNameTheProblem) {
       {"profile save --port X --output f --dry-run", "profile save takes no --dry-run"},
       {"download --port X --output f --dry-run", "download takes no --dry-run"},
       {"erase --port X --erase-after", "erase takes no --erase-after"},
+      {"export a.kml", "export needs --to gpx|csv|geojson|kml22"},
+      {"export --to kml a.kml", "--to takes gpx, csv, geojson or kml22"},
+      {"export --to gpx", "export needs INPUT"},
+      {"export --to gpx a.kml b.gpx", "export takes only INPUT"},
+      {"export --to gpx a.kml --port X", "export takes no --port"},
+      {"read --port X --gpx t.gpx", "read takes no --gpx"},
+      {"export --to csv a.kml --csv t.csv", "export takes no --csv"},
+      {"download --port X --output t.kml --kml22 t.kml", "--kml22 names the --output file"},
+      {"download --port X --output t.kml --gpx ''", "--gpx needs a file name"},
   };
   for (const auto& c : cases) {
     const cli::ParsedCommandLine parsed = cli::ParseCommandLine(Words(c.line));
@@ -90,6 +101,24 @@ TEST(CliCommandLine, RunsCarryWhatWasAsked) {
   EXPECT_TRUE(p.invocation.eraseAfter);
   EXPECT_FALSE(p.invocation.yes) << "--erase-after is a consent of its own, not --yes";
 
+  // Each export in the order given, a format twice included.
+  p = cli::ParseCommandLine(
+      Words("download --port X --output t.kml --kml22 a.kml --csv t.csv --kml22 b.kml"));
+  ASSERT_EQ(p.action, Action::kRun) << p.problem;
+  ASSERT_EQ(p.invocation.exports.size(), 3u);
+  EXPECT_EQ(p.invocation.exports[0].format, "kml22");
+  EXPECT_EQ(p.invocation.exports[0].path, "a.kml");
+  EXPECT_EQ(p.invocation.exports[1].format, "csv");
+  EXPECT_EQ(p.invocation.exports[2].path, "b.kml");
+
+  p = cli::ParseCommandLine(Words("export --date 2026-03-01 t.kml --to geojson"));
+  ASSERT_EQ(p.action, Action::kRun) << p.problem;
+  EXPECT_EQ(p.invocation.command, Command::kExport);
+  EXPECT_EQ(p.invocation.operands, std::vector<std::string>{"t.kml"});
+  EXPECT_EQ(p.invocation.to, "geojson");
+  EXPECT_EQ(p.invocation.date, "2026-03-01");
+  EXPECT_EQ(p.invocation.output, "") << "the default name is the export's to choose";
+
   // A usage error still knows to answer in JSON.
   p = cli::ParseCommandLine(Words("read --json"));
   EXPECT_EQ(p.action, Action::kUsageError);
@@ -98,6 +127,17 @@ TEST(CliCommandLine, RunsCarryWhatWasAsked) {
 
   EXPECT_EQ(cli::ParseCommandLine(Words("write --bogus --help")).action, Action::kHelp);
   EXPECT_EQ(cli::ParseCommandLine(Words("--version")).action, Action::kVersion);
+}
+
+// The names the command line takes are the ones the exports know: a name
+// only one side has would pass the parser and fail after a download.
+TEST(CliCommandLine, EveryFormatNameIsAnExportFormat) {
+  ASSERT_EQ(cli::TrackFormatNames().size(), 4u);
+  for (const char* name : cli::TrackFormatNames()) {
+    const std::optional<TrackFormat> format = TrackFormatNamed(name);
+    ASSERT_TRUE(format) << name;
+    EXPECT_STREQ(TrackFormatName(*format), name);
+  }
 }
 
 // Catches a message table that maps a failure to success, or a cause that

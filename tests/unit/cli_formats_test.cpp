@@ -1,12 +1,11 @@
 // What kw9cli reads and writes besides the window: JSON, settings profiles,
-// SHA-256, UTC times and the memory dump of a KML file read back.
+// SHA-256 and UTC times.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "tools/cli/json.h"
-#include "tools/cli/kml_readback.h"
 #include "tools/cli/profile.h"
 #include "tools/cli/sha256.h"
 #include "tools/cli/utc_time.h"
@@ -179,31 +178,6 @@ TEST(CliUtcTime, CalendarDates) {
   EXPECT_EQ(cli::UtcText(1772409599), "2026-03-01T23:59:59Z");
   EXPECT_EQ(cli::UtcText(4107542400), "2100-03-01T00:00:00Z");  // 2100 has no 29 February
   EXPECT_EQ(cli::UtcText(-1), "1969-12-31T23:59:59Z");
-}
-
-// Catches a dump read wrong (a lost line, a "FFFFFFFF" item taken for a
-// byte, a dump without its end) and fixes counted outside the track.
-TEST(CliKmlReadback, DumpAndTrackOfAKmlText) {
-  const std::string head =
-      "<coordinates>\r\n1.0,2.0,3 <!-- x -->\r\n4.0,5.0,6 <!-- y -->\r\n"
-      "      </coordinates>\r\n</kml>\r\n\r\n\r\n<!-- KLXDATA\r\n";
-  const struct {
-    std::string dump;
-    std::optional<std::vector<uint8_t>> bytes;
-  } cases[] = {
-      {"5A 00 FF \r\n01 \r\n-->\r\n", std::vector<uint8_t>{0x5A, 0x00, 0xFF, 0x01}},
-      {"-->\r\n", std::vector<uint8_t>{}},
-      {"5A FFFFFFFF \r\n-->\r\n", std::nullopt},
-      {"5a \r\n-->\r\n", std::nullopt},
-      {"5A 00 \r\n", std::nullopt},
-  };
-  for (const auto& c : cases) {
-    const cli::KmlReadback back = cli::ParseKmlText(head + c.dump);
-    EXPECT_EQ(back.fixes, 2) << c.dump;
-    EXPECT_EQ(back.dump, c.bytes) << c.dump;
-  }
-  EXPECT_EQ(cli::ParseKmlText("<coordinates>\n\n      </coordinates>\n").fixes, 0);
-  EXPECT_FALSE(cli::ReadBackKml("/no/such/dir/track.kml").readable);
 }
 
 }  // namespace

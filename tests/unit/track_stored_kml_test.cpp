@@ -6,6 +6,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <system_error>
@@ -160,6 +161,14 @@ INSTANTIATE_TEST_SUITE_P(
                    [](std::string& s) { s.erase(s.find("<!-- KLXDATA")); },
                    "holds no memory dump",
                    {}},
+        // Lines like these and no dump.
+        StoredCase{"a track another program wrote",
+                   [](std::string& s) {
+                     s.erase(s.find("<!-- KLXDATA"));
+                     Replace(s, " <!-- 15 sats:8 UTC 14:05:09 -->", "");
+                   },
+                   "holds no memory dump",
+                   {}},
         StoredCase{"a dump without its end",
                    [](std::string& s) { s.erase(s.rfind("-->")); },
                    "damaged: it has no end",
@@ -198,6 +207,35 @@ TEST(StoredFileDump, CutShortGivesTheRecordsInside) {
   EXPECT_EQ(stored.dumpBytes, 40);
   ASSERT_EQ(stored.track.fixes.size(), 2u);
   EXPECT_EQ(stored.track.fixes[1].offset, 15);
+}
+
+// The dump's bytes in address order, as kw9cli hashes them and compares
+// them with a download before it erases. Catches bytes out of order or cut
+// at a line, an item that is no byte ("FFFFFFFF" of a block never filled)
+// taken for one, and bytes handed out from a file that did not read.
+TEST(StoredFileDump, BytesInAddressOrder) {
+  std::vector<uint8_t> written(kSouthFix.begin(), kSouthFix.end());
+  written[7] &= 0x7F;  // the writer clears the sign flags of what it writes
+  written.resize(20);
+  const struct {
+    const char* what;
+    std::string edit;  // of the second dump line, which holds bytes 16 to 19
+    std::optional<std::vector<uint8_t>> bytes;
+  } rows[] = {
+      {"as written", "00 00 00 00 ", written},
+      // Byte 19 belongs to no record wholly inside the dump: the file reads.
+      {"an item that is no byte", "00 00 00 FFFFFFFF ", std::nullopt},
+      {"a damaged dump", "00 00 0x 00 ", std::nullopt},
+  };
+  for (const auto& row : rows) {
+    std::string bytes = WrittenKml({{0, kSouthFix}}, 20);
+    Replace(bytes, "\r\n00 00 00 00 \r\n-->", "\r\n" + row.edit + "\r\n-->");
+    const std::string path = TempPath("bytes");
+    WriteBytes(path, bytes);
+    const StoredKml stored = ReadStoredKml(path);
+    std::filesystem::remove(path);
+    EXPECT_EQ(DumpBytes(stored), row.bytes) << row.what << ": " << stored.message;
+  }
 }
 
 // Earlier versions wrote erased memory as fixes at -259 degrees, with the sign

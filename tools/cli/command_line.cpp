@@ -1,5 +1,6 @@
 #include "tools/cli/command_line.h"
 
+#include <algorithm>
 #include <array>
 
 #include "tools/cli/exit_codes.h"
@@ -10,25 +11,33 @@ namespace {
 
 constexpr uint32_t kLogCommandOptions = kOptPort | kOptCalibration;
 
-constexpr std::array<CommandSpec, 11> kCommands = {{
+constexpr std::array<const char*, 4> kTrackFormats = {"gpx", "csv", "geojson", "kml22"};
+
+constexpr std::array<CommandSpec, 12> kCommands = {{
     {Command::kPorts, "ports", "", 0, 0, 0, "list the serial ports that exist"},
     {Command::kRead, "read", "", 0, kOptPort | kOptCalibration, kOptPort, "press Read"},
     {Command::kWrite, "write", "", 0, kOptPort | kOptCalibration | kOptFields, kOptPort,
      "press Read, set the fields, press Write"},
     {Command::kUpdate, "update", "", 0, kOptPort | kOptCalibration | kOptFields, kOptPort,
      "in calibration mode: press Read, set the fields, press Update"},
-    {Command::kDownload, "download", "", 0, kLogCommandOptions | kOptOutput | kOptEraseAfter,
-     kOptPort | kOptOutput,
-     "press Read Flash and save the log as FILE (replaced only once complete); --erase-after then "
-     "presses Clear Flash, answering CLEAR, but only when FILE, read back, holds the bytes "
-     "downloaded"},
+    {Command::kDownload, "download", "", 0,
+     kLogCommandOptions | kOptOutput | kOptEraseAfter | kExportOptions, kOptPort | kOptOutput,
+     "press Read Flash and save the log as FILE (replaced only once complete); --gpx, --csv, "
+     "--geojson and --kml22 also write the fixes that arrived in that format, dated back from "
+     "the moment the download ended; --erase-after then presses Clear Flash, answering CLEAR, but "
+     "only when FILE, read back, holds the bytes downloaded and every export was written"},
     {Command::kErase, "erase", "", 0, kLogCommandOptions | kOptYes, kOptPort,
      "press Clear Flash; only --yes answers CLEAR, else Cancel is pressed"},
     {Command::kFlashTest, "flash-test", "", 0, kLogCommandOptions, kOptPort,
-     "press Flash Test (it overwrites log memory bytes 0 to 15)"},
+     "press Flash Test (it writes a pattern to log memory bytes 0 to 15 and then puts back what "
+     "they held; \"Error restoring flash\" when they do not read back)"},
     {Command::kGo, "go", "", 0, kLogCommandOptions, kOptPort, "press Go!"},
     {Command::kFixKml, "fix-kml", "INPUT OUTPUT", 2, kOptCalibration, 0,
      "press Fix KML and choose the two files (the same name repairs it in place)"},
+    {Command::kExport, "export", "INPUT", 1, kOptTo | kOptOutput | kOptDate, kOptTo,
+     "write the track of INPUT, a KML file Read Flash wrote, in another format, as FILE (default: "
+     "INPUT's name with .gpx, .csv, .geojson or .kml22.kml); its memory dump must give its "
+     "coordinate lines, and nothing is written otherwise (see Exports)"},
     {Command::kProfileSave, "profile save", "", 0, kOptPort | kOptOutput, kOptPort | kOptOutput,
      "press Read and save the settings and radio parameters as a profile in FILE"},
     {Command::kProfileApply, "profile apply", "FILE", 1, kOptPort | kOptDryRun, kOptPort,
@@ -37,7 +46,7 @@ constexpr std::array<CommandSpec, 11> kCommands = {{
      "--dry-run stops after the list"},
 }};
 
-constexpr std::array<OptionSpec, 9> kOptions = {{
+constexpr std::array<OptionSpec, 15> kOptions = {{
     {kOptPort, "--port", "NAME", "the tracker's serial port"},
     {kOptOutput, "--output", "FILE", "the file to write"},
     {kOptCalibration, "--calibration", nullptr, "run the window in calibration mode"},
@@ -47,6 +56,12 @@ constexpr std::array<OptionSpec, 9> kOptions = {{
     {kOptFields, "", nullptr, ""},  // the fields have a table of their own
     {kOptJson, "--json", nullptr, "one JSON object on standard output"},
     {kOptLog, "--log", "FILE", "append one custody line to FILE"},
+    {kOptTo, "--to", "gpx|csv|geojson|kml22", "the format to write"},
+    {kOptDate, "--date", "YYYY-MM-DD", "the UTC date of the first fix"},
+    {kOptGpx, "--gpx", "FILE", "also write the track as GPX 1.1"},
+    {kOptCsv, "--csv", "FILE", "also write the track as CSV"},
+    {kOptGeoJson, "--geojson", "FILE", "also write the track as GeoJSON"},
+    {kOptKml22, "--kml22", "FILE", "also write the track as KML 2.2"},
 }};
 
 constexpr std::array<FieldSpec, 18> kFields = {{
@@ -95,6 +110,10 @@ ParsedCommandLine Usage(ParsedCommandLine& parsed, const std::string& problem) {
 }
 
 }  // namespace
+
+std::span<const char* const> TrackFormatNames() {
+  return kTrackFormats;
+}
 
 std::span<const CommandSpec> Commands() {
   return kCommands;
@@ -199,6 +218,21 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       case kOptDryRun:
         inv.dryRun = true;
         break;
+      case kOptTo:
+        if (std::find(kTrackFormats.begin(), kTrackFormats.end(), value) == kTrackFormats.end()) {
+          return Usage(parsed, arg + " takes gpx, csv, geojson or kml22");
+        }
+        inv.to = value;
+        break;
+      case kOptDate:
+        inv.date = value;
+        break;
+      case kOptGpx:
+      case kOptCsv:
+      case kOptGeoJson:
+      case kOptKml22:
+        inv.exports.push_back({option->name + 2, value});
+        break;
       case kOptJson:
         break;
       case kOptFields:
@@ -227,6 +261,11 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   }
   if (static_cast<int>(inv.operands.size()) != spec->operandCount) {
     return Usage(parsed, std::string(spec->name) + " needs " + spec->operands);
+  }
+  for (const ExportFile& e : inv.exports) {
+    // The export would be renamed over the track just downloaded.
+    if (e.path == inv.output) return Usage(parsed, "--" + e.format + " names the --output file");
+    if (e.path.empty()) return Usage(parsed, "--" + e.format + " needs a file name");
   }
   if (inv.command == Command::kUpdate || inv.command == Command::kProfileApply) {
     inv.calibration = true;

@@ -20,6 +20,7 @@ enum class Command {
   kFlashTest,
   kGo,
   kFixKml,
+  kExport,
   kProfileSave,
   kProfileApply,
 };
@@ -35,7 +36,15 @@ enum OptionBit : uint32_t {
   kOptFields = 1u << 6,  // the window's fields (FieldSpec)
   kOptJson = 1u << 7,
   kOptLog = 1u << 8,
+  kOptTo = 1u << 9,
+  kOptDate = 1u << 10,
+  // The download's exports: the option's name is the format's ("--gpx").
+  kOptGpx = 1u << 11,
+  kOptCsv = 1u << 12,
+  kOptGeoJson = 1u << 13,
+  kOptKml22 = 1u << 14,
 };
+constexpr uint32_t kExportOptions = kOptGpx | kOptCsv | kOptGeoJson | kOptKml22;
 // Every command takes these.
 constexpr uint32_t kGlobalOptions = kOptJson | kOptLog;
 
@@ -76,6 +85,15 @@ struct FieldValue {
   std::string value;
 };
 
+// The track formats, by the names --to and the download's options take.
+std::span<const char* const> TrackFormatNames();
+
+// An export the download writes beside its KML file.
+struct ExportFile {
+  std::string format;  // one of TrackFormatNames
+  std::string path;
+};
+
 // What to do, as the command line says it.
 struct Invocation {
   Command command = Command::kPorts;
@@ -89,7 +107,10 @@ struct Invocation {
   bool eraseAfter = false;
   bool dryRun = false;
   bool json = false;
-  std::vector<FieldValue> fields;  // in the order given
+  std::vector<FieldValue> fields;   // in the order given
+  std::string to;                   // export: one of TrackFormatNames
+  std::string date;                 // export: YYYY-MM-DD as given; empty for none
+  std::vector<ExportFile> exports;  // download: in the order given
 };
 
 struct ParsedCommandLine {

@@ -14,7 +14,7 @@ namespace cli {
 
 namespace {
 
-constexpr std::array<HelpSection, 8> kSections = {{
+constexpr std::array<HelpSection, 9> kSections = {{
     {"",
      "NAME is a COM name (COM1) or, on Linux, a device path (/dev/ttyUSB0,\n"
      "/dev/pts/3). On Linux COMn is the n-th existing port: real ttyS ports first,\n"
@@ -27,9 +27,15 @@ constexpr std::array<HelpSection, 8> kSections = {{
     {"Output",
      "Standard output: after the operation, one member=value line for each value\n"
      "of the window, in the window's exchange order, with values escaped as on\n"
-     "standard error so that each stays on its line (ports: one name per line;\n"
-     "profile apply: one line \"FIELD: profile VALUE, tracker VALUE\" per field\n"
-     "that differs; profile save: nothing).\n"
+     "standard error so that each stays on its line (profile apply: one line\n"
+     "\"FIELD: profile VALUE, tracker VALUE\" per field that differs; profile\n"
+     "save: nothing; export: input, format, file, written (1 or 0), points,\n"
+     "untimed, segments, leftOut, as under JSON).\n"
+     "ports: one line per port, in the order the system lists them (on Linux the\n"
+     "order COMn counts them), of five fields separated by tabs: name, device\n"
+     "path, description, VID:PID, and \"busy\" when another program has the port\n"
+     "open. A field that is not known is empty and keeps its tab, so the fifth\n"
+     "field of a free port is empty.\n"
      "Standard error: every message box in order, one line each, \"kw9: \" and its\n"
      "text with backslash, CR, LF and TAB written as \\\\, \\r, \\n and \\t; kw9cli's\n"
      "own notes start with \"kw9cli: \".\n"
@@ -49,17 +55,26 @@ constexpr std::array<HelpSection, 8> kSections = {{
      "  window     every value of the window under its member name: numbers\n"
      "             for numeric fields and check boxes, strings for the rest\n"
      "             (null after a usage error)\n"
-     "  ports      (ports) the port names\n"
      "  download   (download) file; fixes: the points of the track FILE holds,\n"
-     "             null when it cannot be read back; complete: true only after\n"
-     "             \"Done Reading Flash\"; sha256: of the memory dump FILE holds,\n"
-     "             null without one; erased: true when --erase-after erased\n"
+     "             null when it cannot be read back or its dump does not give\n"
+     "             its lines; complete: true only after \"Done Reading Flash\";\n"
+     "             sha256: of the memory dump FILE holds, null without one;\n"
+     "             erased: true when --erase-after erased; exports: one\n"
+     "             object per export asked for, as under export without input\n"
+     "  export     (export) input, format, file; written: true once the file\n"
+     "             is in place; points: the fixes written; untimed: of those,\n"
+     "             the fixes without a time; segments; leftOut: fixes off the\n"
+     "             globe and lines of records that hold no place\n"
      "  profile    (profile) file; differences (apply): one object {field,\n"
      "             profile, tracker} per field that differed; remaining\n"
      "             (apply): the same after the apply, read again\n"
      "  fixKml     (fix-kml) input, output\n"
      "The SHA-256 of the memory dump is taken over the log-memory bytes the\n"
-     "dump shows, in address order.\n"},
+     "dump shows, in address order.\n"
+     "ports --json prints one JSON array instead, of one object per port:\n"
+     "name, devicePath, description (null when not known), vidPid (\"0403:6001\",\n"
+     "null when not USB), busy (true when another program has the port open).\n"
+     "After a usage error it prints the object every command prints.\n"},
     {"Custody log",
      "--log FILE appends one JSON line per run, never rewriting earlier lines;\n"
      "kw9cli processes logging to one file at once (one per port) never lose\n"
@@ -67,7 +82,26 @@ constexpr std::array<HelpSection, 8> kSections = {{
      "(its version), command, port, model, firmwareVersion, serialNumber,\n"
      "battery (volts) as the Read found them (null without a completed Read),\n"
      "result, exitCode; for download also file, fixes, complete, sha256 and\n"
-     "erased, as under JSON.\n"},
+     "erased, as under JSON, and exports; for export also input, format, file,\n"
+     "written, points, untimed, segments and leftOut.\n"},
+    {"Exports",
+     "The tracker stores the UTC time of day of each fix, but no date. export\n"
+     "and the download's --gpx, --csv, --geojson and --kml22 date the fixes in\n"
+     "log order: a time of day earlier than the fix before starts the next UTC\n"
+     "day. A gap of more than 24 hours between two fixes cannot be seen, and a\n"
+     "fix whose stored time no clock shows is written without a time. The\n"
+     "anchor is --date, the UTC date of the first fix; for a download the\n"
+     "moment it ended, the last fix lying at or before it; for export without\n"
+     "--date the modification time of INPUT, which the download's end set.\n"
+     "Inferred dates are told on standard error, with what they came from.\n"
+     "A new segment starts where two fixes lie more than 10 minutes apart.\n"
+     "export decodes the memory dump INPUT holds (a file of any kw9 version)\n"
+     "and checks that it gives the file's coordinate lines. A file that is no\n"
+     "KML file or holds no dump exits 2, one whose dump does not give its lines\n"
+     "(damaged or edited) exits 7, an output that cannot be written exits 5;\n"
+     "in each case nothing is written. A file is written under a temporary name\n"
+     "and renamed into place once complete. A download that stopped early\n"
+     "exports the fixes that arrived, as its KML file holds them.\n"},
     {"Profiles",
      "A profile is a JSON object: \"kw9-profile\": 1 (the format number);\n"
      "\"settings\": storeInterval, transmitInterval, transmitSlot (numbers),\n"
@@ -90,10 +124,11 @@ constexpr std::array<HelpSection, 8> kSections = {{
      "says \"Interrupted\" and exits with 130. A second Ctrl-C ends it at once.\n"},
     {"Erase after download",
      "download --erase-after erases only when the download completed, FILE was\n"
-     "renamed into place, and FILE, read back from the disk, holds a memory dump\n"
-     "of exactly the bytes downloaded. Otherwise it says why and does not erase;\n"
-     "the exit status is the download's, or 7 when the download completed but\n"
-     "FILE does not hold it.\n"},
+     "renamed into place, FILE, read back from the disk, holds a memory dump of\n"
+     "exactly the bytes downloaded that gives its coordinate lines, and every\n"
+     "export asked for was written. Otherwise it says why and does not erase;\n"
+     "the exit status is the download's, 5 when an export was not written, or\n"
+     "7 when the download completed but FILE does not hold it.\n"},
     {"Exit status", ""},  // written from the exit causes
 }};
 
@@ -117,29 +152,67 @@ std::string Synopsis(const CommandSpec& c) {
   return s;
 }
 
-constexpr size_t kHelpWidth = 80;
+// Lines stay under 80 columns, as a manual page written from them needs.
+constexpr size_t kHelpWidth = 79;
 
-// Text beside a left column, word-wrapped, its later lines indented to the
-// column. A left part too wide for the column gets a line of its own.
-void Columns(std::string& out, const std::string& left, const std::string& text,
-             size_t column = kHelpColumn) {
-  std::string line = "  " + left;
-  if (!left.empty() && line.size() + 1 > column) {
-    out += line + "\n";
-    line.clear();
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+// A synopsis's words, an option kept with its value ("--port NAME",
+// "[--gpx FILE]") so that a line never breaks between them.
+std::vector<std::string> SynopsisUnits(const std::string& synopsis) {
+  std::vector<std::string> units;
+  bool open = false;  // inside [ ]
+  for (const std::string& word : Words(synopsis)) {
+    const bool joins =
+        !units.empty() &&
+        (open || (units.back().rfind("--", 0) == 0 && word[0] != '-' && word[0] != '['));
+    if (joins) {
+      units.back() += " " + word;
+    } else {
+      units.push_back(word);
+    }
+    if (word.front() == '[') open = true;
+    if (word.back() == ']') open = false;
   }
-  line.resize(column, ' ');
-  std::istringstream words(text);
+  return units;
+}
+
+// Words appended to line, wrapped at kHelpWidth, the first right where the
+// line ends; later lines start with indent blanks.
+void Wrapped(std::string& out, std::string& line, const std::vector<std::string>& words,
+             size_t indent) {
   bool empty = true;
-  for (std::string word; words >> word;) {
+  for (const std::string& word : words) {
     if (!empty && line.size() + 1 + word.size() > kHelpWidth) {
       out += line + "\n";
-      line.assign(column, ' ');
+      line.assign(indent, ' ');
       empty = true;
     }
     line += (empty ? "" : " ") + word;
     empty = false;
   }
+}
+
+// Text beside a left column, word-wrapped, its later lines indented to the
+// column. A left part too wide for the column gets a line of its own (or
+// more, indented further).
+void Columns(std::string& out, const std::string& left, const std::string& text,
+             size_t column = kHelpColumn) {
+  std::string line = "  ";
+  if (!left.empty() && left.size() + 3 > column) {
+    Wrapped(out, line, SynopsisUnits(left), 6);
+    out += line + "\n";
+    line.clear();
+  } else {
+    line += left;
+  }
+  line.resize(column, ' ');
+  Wrapped(out, line, Words(text), column);
   out += line + "\n";
 }
 
@@ -163,6 +236,12 @@ std::string HelpText() {
       "fields as a user would, presses the command's button, and reports.\n"
       "\nCommands:\n";
   for (const CommandSpec& c : Commands()) Columns(out, Synopsis(c), c.help);
+  out += "\nOptions of the commands above:\n";
+  for (const OptionSpec& o : Options()) {
+    if ((o.bit & kGlobalOptions) != 0 || o.bit == kOptFields) continue;
+    Columns(out, std::string(o.name) + (o.value != nullptr ? std::string(" ") + o.value : ""),
+            o.help);
+  }
   out += "\nOptions every command takes:\n";
   for (const OptionSpec& o : Options()) {
     if ((o.bit & kGlobalOptions) == 0) continue;

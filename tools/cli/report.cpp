@@ -46,6 +46,21 @@ void Differences(JsonWriter& w, const std::vector<FieldDifference>& differences)
   w.EndArray();
 }
 
+void ExportMembers(JsonWriter& w, const ExportReport& e) {
+  w.Key("format").String(e.format);
+  w.Key("file").String(e.file);
+  w.Key("written").Bool(e.written);
+  w.Key("points").Integer(e.points);
+  w.Key("untimed").Integer(e.untimed);
+  w.Key("segments").Integer(e.segments);
+  w.Key("leftOut").Integer(e.leftOut);
+}
+
+void ExportCommandMembers(JsonWriter& w, const Outcome& o) {
+  w.Key("input").String(o.invocation.operands.empty() ? "" : o.invocation.operands[0]);
+  ExportMembers(w, *o.exported);
+}
+
 void DownloadMembers(JsonWriter& w, const DownloadReport& d) {
   w.Key("file").String(d.file);
   w.Key("fixes");
@@ -62,6 +77,29 @@ void DownloadMembers(JsonWriter& w, const DownloadReport& d) {
     w.Null();
   }
   w.Key("erased").Bool(d.erased);
+  w.Key("exports").BeginArray();
+  for (const ExportReport& e : d.exports) {
+    w.BeginObject();
+    ExportMembers(w, e);
+    w.EndObject();
+  }
+  w.EndArray();
+}
+
+std::string PortsJson(const std::vector<platform::PortInfo>& ports) {
+  JsonWriter w;
+  w.BeginArray();
+  for (const platform::PortInfo& p : ports) {
+    w.BeginObject();
+    w.Key("name").String(p.name);
+    w.Key("devicePath").String(p.devicePath);
+    OptionalString(w, "description", p.description);
+    OptionalString(w, "vidPid", p.vidPid);
+    w.Key("busy").Bool(p.busy);
+    w.EndObject();
+  }
+  w.EndArray();
+  return w.Text() + "\n";
 }
 
 void Head(JsonWriter& w, const Outcome& o) {
@@ -142,7 +180,21 @@ std::string TextReport(const Outcome& o) {
   std::string out;
   switch (o.invocation.command) {
     case Command::kPorts:
-      for (const std::string& name : o.ports) out += name + "\n";
+      // Always five fields, so that an unknown one keeps its place.
+      for (const platform::PortInfo& p : o.ports) {
+        out += Escaped(p.name) + "\t" + Escaped(p.devicePath) + "\t" + Escaped(p.description) +
+               "\t" + Escaped(p.vidPid) + "\t" + (p.busy ? "busy" : "") + "\n";
+      }
+      return out;
+    case Command::kExport:
+      if (o.exported) {
+        const ExportReport& e = *o.exported;
+        out += "input=" + Escaped(o.invocation.operands[0]) + "\nformat=" + e.format +
+               "\nfile=" + Escaped(e.file) + "\nwritten=" + (e.written ? "1" : "0") +
+               "\npoints=" + std::to_string(e.points) + "\nuntimed=" + std::to_string(e.untimed) +
+               "\nsegments=" + std::to_string(e.segments) +
+               "\nleftOut=" + std::to_string(e.leftOut) + "\n";
+      }
       return out;
     case Command::kProfileSave:
       return out;
@@ -162,6 +214,12 @@ std::string TextReport(const Outcome& o) {
 }
 
 std::string JsonReport(const Outcome& o) {
+  // The one command whose answer is an array; a usage error still gets the
+  // object every command answers one with.
+  if (o.invocation.command == Command::kPorts && o.invocation.commandKnown &&
+      o.exitCode != kExitUsage) {
+    return PortsJson(o.ports);
+  }
   JsonWriter w;
   w.BeginObject();
   Head(w, o);
@@ -189,10 +247,10 @@ std::string JsonReport(const Outcome& o) {
     }
     w.EndObject();
   }
-  if (o.invocation.command == Command::kPorts && o.invocation.commandKnown) {
-    w.Key("ports").BeginArray();
-    for (const std::string& p : o.ports) w.String(p);
-    w.EndArray();
+  if (o.exported) {
+    w.Key("export").BeginObject();
+    ExportCommandMembers(w, o);
+    w.EndObject();
   }
   if (o.download) {
     w.Key("download").BeginObject();
@@ -258,6 +316,7 @@ std::string CustodyLine(const Outcome& o, const std::string& utcTime) {
   w.Key("result").String(CauseOf(o.exitCode).result);
   w.Key("exitCode").Integer(o.exitCode);
   if (o.download) DownloadMembers(w, *o.download);
+  if (o.exported) ExportCommandMembers(w, o);
   w.EndObject();
   return w.Text() + "\n";
 }

@@ -2,19 +2,24 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
+#include <system_error>
 
 #include "app/data_exchange.h"
 #include "app/resources.h"
 #include "app/tracker_dlg.h"
 #include "config/settings.h"
 #include "platform/os/os.h"
+#include "platform/serial/serial.h"
 #include "platform/ui/scripted/scripted_backend.h"
-#include "tools/cli/kml_readback.h"
 #include "tools/cli/sha256.h"
 #include "tools/cli/utc_time.h"
 #include "tracklog/flash_image.h"
 #include "tracklog/log_download.h"
+#include "tracklog/stored_kml.h"
+#include "tracklog/track_dates.h"
+#include "tracklog/track_export.h"
 
 namespace cli {
 
@@ -102,12 +107,34 @@ bool WriteFileReplacing(const std::string& path, const std::string& text) {
   return ok;
 }
 
+ExportReport ReportOf(const std::string& format, const ExportResult& result) {
+  return {format,         result.output,   result.ok,     result.points,
+          result.untimed, result.segments, result.leftOut};
+}
+
+std::string WithoutLineEnd(std::string text) {
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
 class Session {
  public:
   Session(const Invocation& inv, const LiveHooks& hooks, Outcome& outcome)
       : inv_(inv), hooks_(hooks), out_(outcome) {}
 
   void Run() {
+    if (inv_.command == Command::kPorts) {
+      // What the window's drop-down lists, with all that is known of each.
+      out_.ports = platform::Serial().ListPorts();
+      completed_ = true;
+      return;
+    }
+    if (inv_.command == Command::kExport) return Export();
     if (inv_.command == Command::kProfileApply && !LoadProfile()) return;
     ui::ScriptedBackend backend;
     ui::UseBackend(&backend);
@@ -159,7 +186,7 @@ class Session {
     if (difference_) code = Worse(code, kExitDifference);
     if (fileProblem_) code = Worse(code, kExitFile);
     if (interrupted_) code = Worse(code, kExitInterrupted);
-    return code;
+    return Worse(code, failure_);
   }
 
  private:
@@ -253,12 +280,6 @@ class Session {
   }
 
   void Script(ui::ScriptedWindow& window) {
-    if (inv_.command == Command::kPorts) {
-      window.DropDown(kPortCombo);
-      out_.ports = window.Items(kPortCombo);
-      completed_ = true;
-      return;
-    }
     for (const FieldValue& f : inv_.fields) {
       if (!window.Visible(f.field->control)) {
         out_.usageProblem = std::string(f.field->option) +
@@ -351,21 +372,104 @@ class Session {
     }
   }
 
+  // The export command needs no window: its track comes from a file.
+  void Export() {
+    const std::string& input = inv_.operands[0];
+    const std::optional<TrackFormat> format = TrackFormatNamed(inv_.to);
+    if (!format) {
+      out_.usageProblem = "--to takes gpx, csv, geojson or kml22";
+      return;
+    }
+    if (!inv_.date.empty() && !ParseIsoDate(inv_.date)) {
+      out_.usageProblem = "--date takes a UTC date as YYYY-MM-DD, not " + inv_.date;
+      return;
+    }
+    const ExportResult result = ExportStoredKml({input, *format, inv_.date, inv_.output});
+    out_.exported = ReportOf(inv_.to, result);
+    if (!result.notice.empty()) Note(WithoutLineEnd(result.notice));
+    if (result.ok) {
+      completed_ = true;
+      return;
+    }
+    Note(result.message);
+    // The input decides the cause; an input that reads well leaves the
+    // output as the one that could not be written.
+    switch (ReadStoredKml(input).problem) {
+      case StoredKmlProblem::kNone:
+        failure_ = kExitFile;
+        break;
+      case StoredKmlProblem::kDamaged:
+        failure_ = kExitDifference;
+        break;
+      case StoredKmlProblem::kUnreadable:
+      case StoredKmlProblem::kNotKml:
+      case StoredKmlProblem::kNoDump:
+        failure_ = kExitUsage;
+        break;
+    }
+  }
+
+  // The download's exports, from the fixes the worker decoded as it wrote
+  // them (the image has lost their sign flags by now). False unless every
+  // one asked for was written.
+  bool WriteExports(DownloadReport& report, int64_t downloadEnd) {
+    bool all = true;
+    bool dated = false;
+    for (const ExportFile& e : inv_.exports) {
+      ExportReport& x = report.exports.emplace_back();
+      x.format = e.format;
+      x.file = e.path;
+      const std::optional<TrackFormat> format = TrackFormatNamed(e.format);
+      if (!lastDownloadTrack || !format) {
+        all = false;
+        continue;
+      }
+      if (SameFile(e.path, inv_.output)) {
+        Note("not written: " + e.path + " is the downloaded file itself");
+        fileProblem_ = true;
+        all = false;
+        continue;
+      }
+      const ExportResult result =
+          ExportDownloadedTrack(*lastDownloadTrack, downloadEnd, *format, e.path);
+      x = ReportOf(e.format, result);
+      if (!result.ok) {
+        Note(result.message);
+        fileProblem_ = true;
+        all = false;
+      } else if (!dated) {
+        Note(WithoutLineEnd(result.notice));
+        dated = true;
+      }
+    }
+    if (!inv_.exports.empty() && !lastDownloadTrack) {
+      Note("no exports: the download wrote no track");
+    }
+    return all;
+  }
+
   void Download(ui::ScriptedWindow& window) {
     const platform::ReplacementPlan plan = platform::PlanReplacement(inv_.output);
     DownloadReport& report = out_.download.emplace();
     report.file = inv_.output;
+    lastDownloadTrack.reset();
     window.Click(kReadFlash);
     WaitForWorker();
+    const int64_t downloadEnd = UnixNow();
     report.complete = Seen("Done Reading Flash");
     completed_ = report.complete;
+    const bool exported = WriteExports(report, downloadEnd);
     // Only these two say the worker replaced the file; otherwise what is
     // there is whatever was there before.
     const bool written = report.complete || Seen("Error reading flash");
-    KmlReadback back;
-    if (written && !plan.direct) back = ReadBackKml(inv_.output);
-    if (back.readable) report.fixes = back.fixes;
-    if (back.dump) report.sha256 = Sha256Hex(back.dump->data(), back.dump->size());
+    std::optional<StoredKml> back;
+    std::optional<std::vector<uint8_t>> dump;
+    if (written && !plan.direct) back = ReadStoredKml(inv_.output);
+    if (back && back->ok) {
+      report.fixes = static_cast<int>(back->track.fixes.size()) + back->linesLeftOut;
+      dump = DumpBytes(*back);
+      if (dump) report.sha256 = Sha256Hex(dump->data(), dump->size());
+    }
     if (!inv_.eraseAfter) return;
 
     std::string refusal;
@@ -373,12 +477,16 @@ class Session {
       refusal = "the download did not complete";
     } else if (plan.direct) {
       refusal = inv_.output + " is no file that can be read back";
-    } else if (!back.readable) {
+    } else if (!back || back->problem == StoredKmlProblem::kUnreadable) {
       refusal = inv_.output + " cannot be read back";
-    } else if (!back.dump) {
+    } else if (back->problem == StoredKmlProblem::kDamaged) {
+      refusal = back->message;
+    } else if (!dump) {
       refusal = inv_.output + " holds no memory dump";
-    } else if (!DumpMatchesFlashImage(*back.dump)) {
+    } else if (!DumpMatchesFlashImage(*dump)) {
       refusal = "the memory dump in " + inv_.output + " differs from the bytes downloaded";
+    } else if (!exported) {
+      refusal = "an export was not written";
     } else if (Interrupted()) {
       return;
     }
@@ -468,6 +576,7 @@ class Session {
   bool difference_ = false;
   bool fileProblem_ = false;
   bool interrupted_ = false;
+  ExitCode failure_ = kExitOk;  // a cause found apart from the window
 };
 
 }  // namespace

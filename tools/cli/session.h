@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/serial/serial.h"
 #include "platform/ui/progress_state.h"
 #include "tools/cli/command_line.h"
 #include "tools/cli/exit_codes.h"
@@ -29,12 +30,24 @@ struct Identity {
   std::string battery;  // volts, as the window shows them ("4.02")
 };
 
+// One export: of the export command, or written beside a download.
+struct ExportReport {
+  std::string format;  // "gpx", "csv", "geojson", "kml22"
+  std::string file;
+  bool written = false;
+  int points = 0;    // fixes written
+  int untimed = 0;   // of those, fixes without a time
+  int segments = 0;  // runs of fixes no more than 10 minutes apart
+  int leftOut = 0;   // fixes off the globe, lines of records that hold no place
+};
+
 struct DownloadReport {
   std::string file;
   bool complete = false;              // "Done Reading Flash"
   std::optional<int> fixes;           // of the file read back
   std::optional<std::string> sha256;  // of the dump in the file read back
   bool erased = false;
+  std::vector<ExportReport> exports;  // in the order asked for
 };
 
 struct FieldDifference {
@@ -55,11 +68,12 @@ struct Outcome {
   std::vector<std::string> messages;  // the window's message boxes, in order
   std::vector<std::string> notes;     // kw9cli's own, in order
   std::vector<WindowValue> window;    // every value of the window afterwards
-  std::vector<std::string> ports;
+  std::vector<platform::PortInfo> ports;
   std::optional<Identity> identity;
   std::optional<DownloadReport> download;
   std::optional<ProfileReport> profile;
-  std::string usageProblem;  // a usage error found once the window was open
+  std::optional<ExportReport> exported;  // the export command's
+  std::string usageProblem;              // a usage error found once the window was open
   ExitCode exitCode = kExitOk;
 };
 

@@ -1,0 +1,57 @@
+// kw9cli's port list as scripts read it: the lines and the JSON array. The
+// list itself comes from the system (its own tests give it a made-up sysfs);
+// here it is given, so every kind of entry can be.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tools/cli/json.h"
+#include "tools/cli/report.h"
+
+namespace {
+
+cli::Outcome PortsOutcome() {
+  cli::Outcome o;
+  o.invocation.command = cli::Command::kPorts;
+  o.invocation.commandKnown = true;
+  o.ports = {
+      {"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART", "0403:6001", false},
+      {"ttyS0", "/dev/ttyS0", "", "", false},
+      {"ttyACM0", "/dev/ttyACM0", "", "1546:01a8", true},
+      {"ttyUSB1", "/dev/ttyUSB1", "Dual\tRS232 \\ adapter", "067b:2303", false},
+  };
+  return o;
+}
+
+// Catches an unknown field that closes up so the next one takes its place, a
+// tab inside a description that adds a field, and a busy port not told.
+TEST(CliReport, PortLinesKeepFiveFields) {
+  EXPECT_EQ(cli::TextReport(PortsOutcome()),
+            "ttyUSB0\t/dev/ttyUSB0\tFT232R USB UART\t0403:6001\t\n"
+            "ttyS0\t/dev/ttyS0\t\t\t\n"
+            "ttyACM0\t/dev/ttyACM0\t\t1546:01a8\tbusy\n"
+            "ttyUSB1\t/dev/ttyUSB1\tDual\\tRS232 \\\\ adapter\t067b:2303\t\n");
+}
+
+// One array of one object per port, unknown texts null; a usage error keeps
+// the object every command answers with, so a script can read its exit code.
+TEST(CliReport, PortsJsonIsOneArray) {
+  cli::Outcome o = PortsOutcome();
+  EXPECT_EQ(cli::JsonReport(o),
+            "[{\"name\":\"ttyUSB0\",\"devicePath\":\"/dev/ttyUSB0\",\"description\":\"FT232R USB "
+            "UART\",\"vidPid\":\"0403:6001\",\"busy\":false},"
+            "{\"name\":\"ttyS0\",\"devicePath\":\"/dev/ttyS0\",\"description\":null,\"vidPid\":"
+            "null,\"busy\":false},"
+            "{\"name\":\"ttyACM0\",\"devicePath\":\"/dev/ttyACM0\",\"description\":null,"
+            "\"vidPid\":\"1546:01a8\",\"busy\":true},"
+            "{\"name\":\"ttyUSB1\",\"devicePath\":\"/dev/ttyUSB1\",\"description\":\"Dual\\tRS232 "
+            "\\\\ adapter\",\"vidPid\":\"067b:2303\",\"busy\":false}]\n");
+  o.ports.clear();
+  EXPECT_EQ(cli::JsonReport(o), "[]\n");
+  o.exitCode = cli::kExitUsage;
+  const cli::JsonParse usage = cli::ParseJson(cli::JsonReport(o));
+  ASSERT_TRUE(usage.value);
+  EXPECT_EQ(usage.value->kind, cli::JsonValue::Kind::kObject);
+}
+
+}  // namespace
