@@ -3,13 +3,9 @@
 // points that the log memory holds.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -17,10 +13,15 @@
 #include "platform/os/text_file.h"
 #include "sim/tracker.h"
 #include "tests/support/external_tool.h"
+#include "tests/support/track_readers.h"
 #include "tracklog/flash_image.h"
 #include "tracklog/kml_writer.h"
 
+using testing_support::FromOgrinfo;
+using testing_support::FromUnicsv;
+using testing_support::ReadPoint;
 using testing_support::RunTool;
+using testing_support::SixDecimals;
 using testing_support::ToolRun;
 
 namespace {
@@ -55,66 +56,12 @@ std::vector<Point> PointsInMemory(const std::vector<int>& image, int decodeLimit
   return points;
 }
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::string part;
-  std::istringstream in(text);
-  while (std::getline(in, part, separator)) parts.push_back(part);
-  return parts;
-}
-
-// gpsbabel's unicsv: a header line naming the columns, then one line a point.
-std::vector<Point> PointsFromUnicsv(const std::string& csv) {
-  std::vector<Point> points;
-  const std::vector<std::string> lines = Split(csv, '\n');
-  if (lines.empty()) return points;
-  int lat = -1, lon = -1, alt = -1;
-  const std::vector<std::string> header = Split(lines[0], ',');
-  for (int i = 0; i < static_cast<int>(header.size()); ++i) {
-    if (header[i] == "Latitude") lat = i;
-    if (header[i] == "Longitude") lon = i;
-    if (header[i].rfind("Altitude", 0) == 0) alt = i;
-  }
-  if (lat < 0 || lon < 0 || alt < 0) return points;
-  for (size_t i = 1; i < lines.size(); ++i) {
-    const std::vector<std::string> f = Split(lines[i], ',');
-    if (static_cast<int>(f.size()) <= std::max({lat, lon, alt})) continue;
-    points.push_back(
-        {std::atof(f[lon].c_str()), std::atof(f[lat].c_str()), std::atof(f[alt].c_str())});
-  }
-  return points;
-}
-
-// ogrinfo prints the track as (MULTI)LINESTRING Z ((x y z,x y z,...)).
-std::vector<Point> PointsFromOgrinfo(const std::string& text) {
-  std::vector<Point> points;
-  const size_t geometry = text.find("LINESTRING");
-  if (geometry == std::string::npos) return points;
-  size_t from = text.find('(', geometry);
-  if (from == std::string::npos) return points;
-  while (from < text.size() && text[from] == '(') ++from;
-  const size_t to = text.find(')', from);
-  if (to == std::string::npos) return points;
-  for (const std::string& tuple : Split(text.substr(from, to - from), ',')) {
-    Point p{};
-    std::istringstream in(tuple);
-    if (in >> p.lon >> p.lat >> p.alt) points.push_back(p);
-  }
-  return points;
-}
-
-std::string SixDecimals(double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.6f", v);
-  return buf;
-}
-
-void ExpectSamePoints(const char* reader, const std::vector<Point>& actual,
+void ExpectSamePoints(const char* reader, const std::vector<ReadPoint>& actual,
                       const std::vector<Point>& expected) {
   ASSERT_EQ(actual.size(), expected.size()) << reader;
   for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(SixDecimals(actual[i].lon), SixDecimals(expected[i].lon)) << reader << " point " << i;
-    EXPECT_EQ(SixDecimals(actual[i].lat), SixDecimals(expected[i].lat)) << reader << " point " << i;
+    EXPECT_EQ(actual[i].lon, SixDecimals(expected[i].lon)) << reader << " point " << i;
+    EXPECT_EQ(actual[i].lat, SixDecimals(expected[i].lat)) << reader << " point " << i;
     EXPECT_DOUBLE_EQ(actual[i].alt, expected[i].alt) << reader << " point " << i;
   }
 }
@@ -183,13 +130,13 @@ TEST_P(KmlReaders, XmllintFindsItWellFormed) {
 TEST_P(KmlReaders, GpsbabelSeesEveryPoint) {
   const ToolRun run = RunTool("gpsbabel -t -i kml -f '" + path_ + "' -o unicsv -F - 2>/dev/null");
   ASSERT_EQ(run.status, 0);
-  ExpectSamePoints("gpsbabel", PointsFromUnicsv(run.output), expected_);
+  ExpectSamePoints("gpsbabel", FromUnicsv(run.output), expected_);
 }
 
 TEST_P(KmlReaders, OgrinfoSeesEveryPoint) {
   const ToolRun run = RunTool("ogrinfo -ro -al '" + path_ + "' 2>/dev/null");
   ASSERT_EQ(run.status, 0);
-  ExpectSamePoints("ogrinfo", PointsFromOgrinfo(run.output), expected_);
+  ExpectSamePoints("ogrinfo", FromOgrinfo(run.output), expected_);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, KmlReaders,

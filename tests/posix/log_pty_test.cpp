@@ -5,136 +5,48 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/external_tool.h"
+#include "tests/support/kw9cli_process.h"
+#include "tests/support/track_readers.h"
 #include "tests/support/trackersim_process.h"
 
-extern char** environ;
-
 using testing::HasSubstr;
+using testing_support::CliRun;
+using testing_support::CoordinateLines;
+using testing_support::HaveTool;
+using testing_support::Kw9cli;
+using testing_support::RunTool;
+using testing_support::ScratchDir;
+using testing_support::Slurp;
+using testing_support::Spill;
+using testing_support::ToolRun;
 using testing_support::TrackersimProcess;
 
-using testing_support::HaveTool;
-using testing_support::RunTool;
-using testing_support::ToolRun;
-
 namespace {
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Spill(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-// A folder of this process's own: ctest runs tests side by side, also from
-// other build folders.
-class ScratchDir {
- public:
-  ScratchDir() {
-    static int serial = 0;
-    path_ = testing::TempDir() + "kw9_log_pty." + std::to_string(getpid()) + "." +
-            std::to_string(++serial);
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(path_)) {
-      names.push_back(e.path().filename().string());
-    }
-    return names;
-  }
-
- private:
-  std::string path_;
-};
-
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-CliRun Kw9cli(const ScratchDir& dir, const std::string& arguments) {
-  const std::string out = dir / "cli.out";
-  const std::string err = dir / "cli.err";
-  const std::string command =
-      std::string(KW9_KW9CLI) + " " + arguments + " >" + out + " 2>" + err + " </dev/null";
-  const int raw = std::system(command.c_str());
-  const CliRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
-  std::filesystem::remove(out);
-  std::filesystem::remove(err);
-  return run;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// The track's lines, between the coordinates tags.
-std::vector<std::string> CoordinateLines(const std::string& kml) {
-  std::vector<std::string> track;
-  bool inside = false;
-  for (const std::string& line : Lines(kml)) {
-    if (line.find("</coordinates>") != std::string::npos) break;
-    if (inside) track.push_back(line);
-    if (line.find("<coordinates>") != std::string::npos) inside = true;
-  }
-  return track;
-}
 
 std::string Golden(int sizeKbit) {
   return Slurp(std::string(KW9_GOLDEN_DIR) + "/track" + std::to_string(sizeKbit) + ".kml");
 }
 
-// gpsbabel's unicsv: a header line, then one line a point.
-size_t GpsbabelPoints(const std::string& path) {
-  const ToolRun run = RunTool("gpsbabel -t -i kml -f '" + path + "' -o unicsv -F - 2>/dev/null");
-  const std::vector<std::string> lines = Lines(run.output);
-  return run.status == 0 && !lines.empty() ? lines.size() - 1 : 0;
-}
-
-// ogrinfo: (MULTI)LINESTRING Z ((x y z,x y z,...)).
-size_t OgrinfoPoints(const std::string& path) {
-  const ToolRun run = RunTool("ogrinfo -ro -al '" + path + "' 2>/dev/null");
-  const size_t geometry = run.output.find("LINESTRING");
-  if (run.status != 0 || geometry == std::string::npos) return 0;
-  size_t from = run.output.find('(', geometry);
-  while (from < run.output.size() && run.output[from] == '(') ++from;
-  std::istringstream tuples(run.output.substr(from, run.output.find(')', from) - from));
-  size_t points = 0;
-  for (std::string tuple; std::getline(tuples, tuple, ',');) {
-    double x, y, z;
-    std::istringstream in(tuple);
-    if (in >> x >> y >> z) ++points;
-  }
-  return points;
+// The points a reader sees; none when it fails.
+size_t PointsSeen(const std::string& command, bool unicsv) {
+  const ToolRun run = RunTool(command + " 2>/dev/null");
+  if (run.status != 0) return 0;
+  return (unicsv ? testing_support::FromUnicsv(run.output)
+                 : testing_support::FromOgrinfo(run.output))
+      .size();
 }
 
 struct SizeCase {
@@ -171,8 +83,8 @@ TEST_P(DownloadOverPty, FileEqualsTheGoldenTrack) {
   for (const char* reader : {"gpsbabel", "ogrinfo"}) {
     if (!HaveTool(reader)) GTEST_SKIP() << reader << " is not installed";
   }
-  EXPECT_EQ(GpsbabelPoints(output), points);
-  EXPECT_EQ(OgrinfoPoints(output), points);
+  EXPECT_EQ(PointsSeen("gpsbabel -t -i kml -f '" + output + "' -o unicsv -F -", true), points);
+  EXPECT_EQ(PointsSeen("ogrinfo -ro -al '" + output + "'", false), points);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, DownloadOverPty,
@@ -366,26 +278,14 @@ std::optional<CliRun> Kw9cliOnTerminal(const ScratchDir& dir,
   cfmakeraw(&raw);  // the bytes as written: no LF to CR LF
   tcsetattr(slave, TCSANOW, &raw);
   const std::string out = dir / "cli.out";
-  std::vector<std::string> words = {KW9_KW9CLI};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, slave, 2);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t pid = testing_support::StartKw9cli(args, out, "", slave);
   close(slave);
   CliRun run{-1, "", ""};
   // Read as it comes, or the bar fills the terminal's buffer and blocks it;
   // EIO once the program has closed its end.
   char buf[4096];
   pollfd p{master, POLLIN, 0};
-  while (spawned == 0 && poll(&p, 1, 60000) > 0) {
+  while (pid > 0 && poll(&p, 1, 60000) > 0) {
     const ssize_t n = read(master, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
@@ -393,7 +293,7 @@ std::optional<CliRun> Kw9cliOnTerminal(const ScratchDir& dir,
   }
   close(master);
   int status = 0;
-  if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
     run.status = WEXITSTATUS(status);
   }
   run.out = Slurp(out);

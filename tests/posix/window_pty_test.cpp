@@ -2,31 +2,24 @@
 // pseudo-terminal, the way a user meets them.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
+#include "tests/support/kw9cli_process.h"
 #include "tests/support/trackersim_process.h"
 
 using testing::HasSubstr;
+using testing_support::CliRun;
 using testing_support::DialogHarness;
+using testing_support::Slurp;
 using testing_support::TrackersimProcess;
 
 namespace {
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // What a user does in calibration mode: read, change settings, write, update.
 void Session(ui::ScriptedWindow& w, const std::string& port) {
@@ -76,20 +69,9 @@ TEST(WindowOverPty, SessionSendsTheSameBytesAsOverTheFakePort) {
   EXPECT_EQ(std::vector<uint8_t>(real.begin(), real.end()), fakeBytes);
 }
 
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
 CliRun Kw9cli(const std::string& arguments) {
-  // ctest runs the tests of this file side by side, as separate processes.
-  const std::string stem = testing::TempDir() + "kw9cli." + std::to_string(getpid());
-  const std::string out = stem + ".out";
-  const std::string err = stem + ".err";
-  const std::string command =
-      std::string(KW9_KW9CLI) + " " + arguments + " >" + out + " 2>" + err + " </dev/null";
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
+  const testing_support::ScratchDir dir;
+  return testing_support::Kw9cli(dir, arguments);
 }
 
 // A script or a support engineer reads the exit status and the two streams:

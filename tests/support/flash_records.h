@@ -1,0 +1,24 @@
+// Log memory images made of records, and the KML file a download of one
+// writes, for the tests of what reads such a file back.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tracklog/flash_image.h"
+
+namespace testing_support {
+
+// Bytes at their offsets: {{0, {2, 0, 0, 0, 51, ...}}, {15, {...}}}.
+using Records = std::vector<std::pair<int, std::vector<int>>>;
+
+// FlashImage holds the records and 0 elsewhere, in a memory of this geometry.
+void LoadFlashImage(const Records& records, LogMemoryGeometryState geometry);
+
+// Writes to path what Read Flash writes for the first availableBytes of the
+// loaded image (header, track, footer and dump), then clears the image and
+// its geometry. False when the file could not be written.
+bool WriteDownloadKml(const std::string& path, int availableBytes = kFlashImageSize);
+
+}  // namespace testing_support

@@ -1,0 +1,27 @@
+// kw9cli run as its own process, the way a script runs it. POSIX only.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/scratch_dir.h"
+
+namespace testing_support {
+
+struct CliRun {
+  int status = -1;  // the exit status; -1 when it did not exit
+  std::string out, err;
+};
+
+// Runs kw9cli in dir with nothing on standard input. The arguments go through
+// the shell: callers quote what needs it.
+CliRun Kw9cli(const ScratchDir& dir, const std::string& arguments);
+
+// Starts kw9cli with standard output to the file out and standard error to
+// the file err, or to errFd when that is given. The process id, or -1.
+pid_t StartKw9cli(const std::vector<std::string>& args, const std::string& out,
+                  const std::string& err, int errFd = -1);
+
+}  // namespace testing_support
