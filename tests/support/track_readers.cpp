@@ -71,7 +71,8 @@ std::vector<ReadPoint> FromUnicsv(const std::string& csv) {
     };
     points.push_back({SixDecimals(std::atof(field("Latitude").c_str())),
                       SixDecimals(std::atof(field("Longitude").c_str())),
-                      std::atof(field("Altitude").c_str()), IsoOf(field("Date"), field("Time"))});
+                      std::atof(field("Altitude").c_str()), IsoOf(field("Date"), field("Time")),
+                      std::atoi(field("Segment").c_str())});
   }
   return points;
 }

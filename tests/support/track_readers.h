@@ -18,6 +18,7 @@ struct ReadPoint {
 std::string SixDecimals(double v);
 
 // gpsbabel's unicsv: a header naming the columns, then one line a point.
+// (A Segment column, which gpsbabel does not write, gives the segment.)
 std::vector<ReadPoint> FromUnicsv(const std::string& csv);
 
 // ogrinfo -al: each feature's "  name (Type) = value" fields and its
