@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -48,78 +47,64 @@ TEST(TrackDates, ParseIsoDate) {
   }
 }
 
-struct DatingCase {
-  const char* what;
-  std::vector<std::array<int, 3>> times;  // hours, minutes, seconds of each fix
-  DateAnchor anchor;
-  std::vector<std::string> expected;  // "" for a fix without a time
-};
-void PrintTo(const DatingCase& c, std::ostream* os) {
-  *os << c.what;
-}
-
-class Dating : public testing::TestWithParam<DatingCase> {};
+const int64_t kMarch1 = 20513;  // 2026-03-01, days since 1970
 
 // Catches a day that does not turn at midnight, turns on equal times, is moved
 // by an impossible time, or an anchor moment that is not the latest possible
 // one at or after the last fix.
-TEST_P(Dating, DatesFollowTheLogOrder) {
-  const DatingCase& c = GetParam();
-  TrackModel model;
-  for (const auto& [h, m, s] : c.times) {
-    TrackFix fix;
-    fix.utcHours = h;
-    fix.utcMinutes = m;
-    fix.utcSeconds = s;
-    model.fixes.push_back(fix);
+TEST(TrackDates, DatesFollowTheLogOrder) {
+  const struct {
+    const char* what;
+    std::vector<std::array<int, 3>> times;  // hours, minutes, seconds of each fix
+    DateAnchor anchor;
+    std::vector<std::string> expected;  // "" for a fix without a time
+  } cases[] = {
+      {"midnight walk from a date",
+       {{23, 59, 50}, {23, 59, 59}, {0, 0, 9}, {0, 10, 0}},
+       DateAnchor::FirstFixDate(kMarch1),
+       {"2026-03-01T23:59:50Z", "2026-03-01T23:59:59Z", "2026-03-02T00:00:09Z",
+        "2026-03-02T00:10:00Z"}},
+      {"midnight walk ending at the moment",
+       {{23, 59, 50}, {23, 59, 59}, {0, 0, 9}, {0, 10, 0}},
+       DateAnchor::LatestMoment(1772410200),  // 2026-03-02T00:10:00Z
+       {"2026-03-01T23:59:50Z", "2026-03-01T23:59:59Z", "2026-03-02T00:00:09Z",
+        "2026-03-02T00:10:00Z"}},
+      {"moment a second before the last fix",
+       {{23, 59, 50}, {0, 10, 0}},
+       DateAnchor::LatestMoment(1772410199),
+       {"2026-02-28T23:59:50Z", "2026-03-01T00:10:00Z"}},
+      {"impossible times neither dated nor moving the day",
+       {{10, 0, 0}, {24, 0, 0}, {10, 60, 0}, {10, 0, 60}, {9, 0, 0}, {255, 255, 255}},
+       DateAnchor::FirstFixDate(kMarch1),
+       {"2026-03-01T10:00:00Z", "", "", "", "2026-03-02T09:00:00Z", ""}},
+      {"equal times on one day",
+       {{12, 0, 0}, {12, 0, 0}, {12, 0, 1}},
+       DateAnchor::FirstFixDate(kMarch1),
+       {"2026-03-01T12:00:00Z", "2026-03-01T12:00:00Z", "2026-03-01T12:00:01Z"}},
+      {"first fixes without a time",
+       {{99, 0, 0}, {23, 0, 0}, {1, 0, 0}},
+       DateAnchor::FirstFixDate(19782),  // 2024-02-29
+       {"", "2024-02-29T23:00:00Z", "2024-03-01T01:00:00Z"}},
+      {"new year",
+       {{23, 59, 59}, {0, 0, 0}},
+       DateAnchor::LatestMoment(1767225600 + 3600),  // 2026-01-01T01:00:00Z
+       {"2025-12-31T23:59:59Z", "2026-01-01T00:00:00Z"}},
+      {"no timed fix", {{24, 0, 0}}, DateAnchor::LatestMoment(1772410200), {""}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TrackModel model;
+    for (const auto& [h, m, s] : c.times) {
+      TrackFix fix;
+      fix.utcHours = h;
+      fix.utcMinutes = m;
+      fix.utcSeconds = s;
+      model.fixes.push_back(fix);
+    }
+    std::vector<std::string> dated;
+    for (const int64_t t : DateFixes(model, c.anchor)) dated.push_back(Iso(t));
+    EXPECT_EQ(dated, c.expected);
   }
-  const std::vector<int64_t> times = DateFixes(model, c.anchor);
-  ASSERT_EQ(times.size(), c.expected.size());
-  for (size_t i = 0; i < times.size(); ++i) EXPECT_EQ(Iso(times[i]), c.expected[i]) << i;
 }
-
-const int64_t kMarch1 = 20513;  // 2026-03-01, days since 1970
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Dating,
-    testing::Values(
-        DatingCase{"midnight walk from a date",
-                   {{23, 59, 50}, {23, 59, 59}, {0, 0, 9}, {0, 10, 0}},
-                   DateAnchor::FirstFixDate(kMarch1),
-                   {"2026-03-01T23:59:50Z", "2026-03-01T23:59:59Z", "2026-03-02T00:00:09Z",
-                    "2026-03-02T00:10:00Z"}},
-        DatingCase{"midnight walk ending at the moment",
-                   {{23, 59, 50}, {23, 59, 59}, {0, 0, 9}, {0, 10, 0}},
-                   DateAnchor::LatestMoment(1772410200),  // 2026-03-02T00:10:00Z
-                   {"2026-03-01T23:59:50Z", "2026-03-01T23:59:59Z", "2026-03-02T00:00:09Z",
-                    "2026-03-02T00:10:00Z"}},
-        DatingCase{"moment a second before the last fix",
-                   {{23, 59, 50}, {0, 10, 0}},
-                   DateAnchor::LatestMoment(1772410199),
-                   {"2026-02-28T23:59:50Z", "2026-03-01T00:10:00Z"}},
-        DatingCase{"impossible times neither dated nor moving the day",
-                   {{10, 0, 0}, {24, 0, 0}, {10, 60, 0}, {10, 0, 60}, {9, 0, 0}, {255, 255, 255}},
-                   DateAnchor::FirstFixDate(kMarch1),
-                   {"2026-03-01T10:00:00Z", "", "", "", "2026-03-02T09:00:00Z", ""}},
-        DatingCase{"equal times on one day",
-                   {{12, 0, 0}, {12, 0, 0}, {12, 0, 1}},
-                   DateAnchor::FirstFixDate(kMarch1),
-                   {"2026-03-01T12:00:00Z", "2026-03-01T12:00:00Z", "2026-03-01T12:00:01Z"}},
-        DatingCase{"first fixes without a time",
-                   {{99, 0, 0}, {23, 0, 0}, {1, 0, 0}},
-                   DateAnchor::FirstFixDate(19782),  // 2024-02-29
-                   {"", "2024-02-29T23:00:00Z", "2024-03-01T01:00:00Z"}},
-        DatingCase{"new year",
-                   {{23, 59, 59}, {0, 0, 0}},
-                   DateAnchor::LatestMoment(1767225600 + 3600),  // 2026-01-01T01:00:00Z
-                   {"2025-12-31T23:59:59Z", "2026-01-01T00:00:00Z"}},
-        DatingCase{"no timed fix", {{24, 0, 0}}, DateAnchor::LatestMoment(1772410200), {""}}),
-    [](const testing::TestParamInfo<DatingCase>& info) {
-      std::string name = info.param.what;
-      for (char& ch : name) {
-        if (ch == ' ') ch = '_';
-      }
-      return name;
-    });
 
 }  // namespace

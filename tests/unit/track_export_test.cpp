@@ -3,33 +3,19 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "kw9_version.h"
+#include "tests/support/flash_records.h"
+#include "tests/support/scratch_dir.h"
 #include "tracklog/kml_writer.h"
 #include "tracklog/track_dates.h"
 
 namespace {
 
-std::string TempDir() {
-  std::error_code ec;
-  const auto dir =
-      std::filesystem::temp_directory_path(ec) /
-      ("kw9_export_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-  std::filesystem::create_directories(dir, ec);
-  return dir.string();
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testing_support::ScratchDir;
+using testing_support::Slurp;
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;
@@ -99,13 +85,13 @@ TEST(TrackExport, FilesAsWritten) {
   TrackModel model;
   model.fixes = {Fix(180, -0.5, 0), Fix(-97.1235383, 30.4574266, 15)};
   const std::vector<int64_t> times = {1772409599, kNoTime};
-  const std::string dir = TempDir();
+  const ScratchDir dir;
   const ExportResult gpx =
-      WriteTrackFile(dir + "/t.gpx", TrackFormat::kGpx, model, times, 1772409600);
+      WriteTrackFile(dir / "t.gpx", TrackFormat::kGpx, model, times, 1772409600);
   ASSERT_TRUE(gpx.ok) << gpx.message;
   EXPECT_EQ(gpx.points, 2);
   EXPECT_EQ(gpx.untimed, 1);
-  EXPECT_EQ(ReadBytes(dir + "/t.gpx"),
+  EXPECT_EQ(Slurp(dir / "t.gpx"),
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
             "<gpx version=\"1.1\" creator=\"kw9 " KW9_VERSION
             "\" xmlns=\"http://www.topografix.com/GPX/1/1\" "
@@ -119,64 +105,37 @@ TEST(TrackExport, FilesAsWritten) {
             "      <trkpt lat=\"30.457427\" lon=\"-97.123538\"><ele>-215</ele>"
             "<sat>7</sat></trkpt>\r\n"
             "    </trkseg>\r\n  </trk>\r\n</gpx>\r\n");
-  ASSERT_TRUE(WriteTrackFile(dir + "/t.csv", TrackFormat::kCsv, model, times, 0).ok);
-  EXPECT_EQ(ReadBytes(dir + "/t.csv"),
+  ASSERT_TRUE(WriteTrackFile(dir / "t.csv", TrackFormat::kCsv, model, times, 0).ok);
+  EXPECT_EQ(Slurp(dir / "t.csv"),
             "time,latitude,longitude,altitude,satellites,offset\r\n"
             "2026-03-01T23:59:59Z,-0.500000,180.000000,-215,7,0\r\n"
             ",30.457427,-97.123538,-215,7,15\r\n");
   // A folder that does not exist: a failure, and nothing left behind.
   const ExportResult failed =
-      WriteTrackFile(dir + "/none/t.csv", TrackFormat::kCsv, model, times, 0);
+      WriteTrackFile(dir / "none/t.csv", TrackFormat::kCsv, model, times, 0);
   EXPECT_FALSE(failed.ok);
-  EXPECT_EQ(failed.message, "Cannot write " + dir + "/none/t.csv");
-  std::filesystem::remove_all(dir);
+  EXPECT_EQ(failed.message, "Cannot write " + dir / "none/t.csv");
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"t.csv", "t.gpx"}));
 }
 
-// Catches an export that writes over the only copy of the dump, one written
-// from a file that fails its check, and dates that ignore --date.
+// Catches dates that ignore --date, and inferred ones not told. (Refusals of
+// a file that fails its check, or of its own name as the output:
+// Kw9cliExport.RefusalsWriteNothing.)
 TEST(TrackExport, StoredFileOperation) {
-  const std::string dir = TempDir();
-  const std::string input = dir + "/track.kml";
-  for (int32_t& v : FlashImage) v = 0;
-  const int fix[] = {2, 0, 0, 0, 51, 30, 0, 0, 1, 2, 3, 4, 23, 59, 58};
-  for (int i = 0; i < 15; ++i) FlashImage[i] = fix[i];
-  LogMemoryGeometry = {64, 8180};
-  platform::TextOutFile out;
-  ASSERT_TRUE(out.Open(input));
-  WriteKmlHeader(out);
-  WriteTrackCoordinates(out);
-  WriteKmlFooter(out);
-  WriteMemoryDump(out);
-  ASSERT_TRUE(out.Close());
-  LogMemoryGeometry = {};
-  const std::string original = ReadBytes(input);
-
+  const ScratchDir dir;
+  const std::string input = dir / "track.kml";
+  testing_support::LoadFlashImage({{0, {2, 0, 0, 0, 51, 30, 0, 0, 1, 2, 3, 4, 23, 59, 58}}},
+                                  {64, 8180});
+  ASSERT_TRUE(testing_support::WriteDownloadKml(input));
   ExportResult r = ExportStoredKml({input, TrackFormat::kCsv, "2026-03-01", ""});
   ASSERT_TRUE(r.ok) << r.message;
-  EXPECT_EQ(r.output, dir + "/track.csv");
+  EXPECT_EQ(r.output, dir / "track.csv");
   EXPECT_EQ(r.notice, "");
-  EXPECT_NE(ReadBytes(r.output).find("2026-03-01T23:59:58Z,51.500000,2.000000,10203,4,0\r\n"),
+  EXPECT_NE(Slurp(r.output).find("2026-03-01T23:59:58Z,51.500000,2.000000,10203,4,0\r\n"),
             std::string::npos);
-
   r = ExportStoredKml({input, TrackFormat::kGpx, "", ""});
   ASSERT_TRUE(r.ok) << r.message;
   EXPECT_NE(r.notice.find("modification time of " + input), std::string::npos) << r.notice;
-
-  for (const char* date : {"2026-02-30", "01.03.2026"}) {
-    r = ExportStoredKml({input, TrackFormat::kGeoJson, date, ""});
-    EXPECT_FALSE(r.ok) << date;
-  }
-  r = ExportStoredKml({input, TrackFormat::kKml22, "2026-03-01", input});
-  EXPECT_FALSE(r.ok);
-  EXPECT_EQ(ReadBytes(input), original);
-
-  std::string edited = original;
-  edited.replace(edited.find("51.500000"), 9, "51.500001");
-  std::ofstream(input, std::ios::binary) << edited;
-  r = ExportStoredKml({input, TrackFormat::kGeoJson, "2026-03-01", ""});
-  EXPECT_FALSE(r.ok);
-  EXPECT_FALSE(std::filesystem::exists(dir + "/track.geojson"));
-  std::filesystem::remove_all(dir);
 }
 
 // The download's exports: the fixes that arrived, decoded before the KML
@@ -184,33 +143,23 @@ TEST(TrackExport, StoredFileOperation) {
 // Catches a record cut short exported, signs lost to the writer, and dates
 // anchored forward instead of back.
 TEST(TrackExport, DownloadOperation) {
-  for (int32_t& v : FlashImage) v = 0;
-  const int records[3][15] = {{2, 30, 0, 0x80, 51, 30, 0, 0, 1, 2, 3, 4, 23, 59, 50},
-                              {2, 31, 0, 0x80, 51, 31, 0, 0, 1, 2, 3, 4, 0, 0, 10},
-                              {2, 32, 0, 0x80, 51, 32, 0, 0, 1, 2, 3, 4, 0, 0, 20}};
-  for (int r = 0; r < 3; ++r) {
-    for (int i = 0; i < 15; ++i) FlashImage[r * 15 + i] = records[r][i];
-  }
-  LogMemoryGeometry = {1024, 131056};
+  testing_support::LoadFlashImage({{0, {2, 30, 0, 0x80, 51, 30, 0, 0, 1, 2, 3, 4, 23, 59, 50}},
+                                   {15, {2, 31, 0, 0x80, 51, 31, 0, 0, 1, 2, 3, 4, 0, 0, 10}},
+                                   {30, {2, 32, 0, 0x80, 51, 32, 0, 0, 1, 2, 3, 4, 0, 0, 20}}},
+                                  {1024, 131056});
   const int arrived = 40;  // the third record did not come whole
   const TrackModel track = DecodeFlashImage(arrived);
-  const std::string dir = TempDir();
-  platform::TextOutFile kml;
-  ASSERT_TRUE(kml.Open(dir + "/track.kml"));
-  WriteTrackCoordinates(kml, arrived);
-  ASSERT_TRUE(kml.Close());
-  LogMemoryGeometry = {};
-  for (int32_t& v : FlashImage) v = 0;
+  const ScratchDir dir;
+  ASSERT_TRUE(testing_support::WriteDownloadKml(dir / "track.kml", arrived));
 
   const ExportResult r =
-      ExportDownloadedTrack(track, 1772409900, TrackFormat::kCsv, dir + "/track.csv");
+      ExportDownloadedTrack(track, 1772409900, TrackFormat::kCsv, dir / "track.csv");
   ASSERT_TRUE(r.ok) << r.message;
-  EXPECT_EQ(ReadBytes(dir + "/track.csv"),
+  EXPECT_EQ(Slurp(dir / "track.csv"),
             "time,latitude,longitude,altitude,satellites,offset\r\n"
             "2026-03-01T23:59:50Z,51.500000,-2.500000,10203,4,0\r\n"
             "2026-03-02T00:00:10Z,51.516667,-2.516667,10203,4,15\r\n");
   EXPECT_NE(r.notice.find("2026-03-02T00:05:00Z"), std::string::npos) << r.notice;
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

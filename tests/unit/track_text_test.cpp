@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <random>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -20,23 +21,11 @@ std::string Printf(double v) {
 // rounds a near-halfway value otherwise than printf, loses a sign of a value
 // that rounds to zero, or drops the leading zeros of the fraction.
 TEST(TrackText, Fixed6IsPrintfsF) {
-  std::vector<double> values = {0.0,
-                                -0.0,
-                                0.0000005,
-                                0.0000015,
-                                -0.0000005,
-                                1.0000005,
-                                2.5e-7,
-                                -4e-7,
-                                0.000001,
-                                183.292712,
-                                -259.2927116666667,
-                                1099511.627776,
-                                5e12,
-                                -1e300,
-                                97.123537499999998,
-                                30.457426666666667,
-                                1e-300};
+  std::vector<double> values;
+  std::istringstream edges(
+      "0 -0 5e-7 1.5e-6 -5e-7 1.0000005 2.5e-7 -4e-7 1e-6 183.292712 -259.2927116666667 "
+      "1099511.627776 5e12 -1e300 97.123537499999998 30.457426666666667 1e-300");
+  for (double v; edges >> v;) values.push_back(v);
   // Halfway cases as the decoder makes them: ten-thousandths of a minute.
   for (int t = 0; t < 6000; ++t) values.push_back(t * 0.0001 * 0.016666666666666666 + 51);
   std::mt19937_64 random(20260301);
