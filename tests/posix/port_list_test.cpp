@@ -6,11 +6,11 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/serial/serial_posix.h"
 #include "tests/support/dialog_harness.h"
+#include "tests/support/fake_serial.h"
 
 namespace {
 
@@ -105,28 +105,12 @@ TEST(PortList, FromTheSystemTree) {
   }
 }
 
-// The system tree behind the window's port list.
-class TreeSerial final : public platform::SerialSystem {
- public:
-  explicit TreeSerial(platform::SystemRoots roots) : roots_(std::move(roots)) {
-    platform::UseSerial(this);
-  }
-  ~TreeSerial() override { platform::UseSerial(nullptr); }
-  std::unique_ptr<platform::SerialPort> Open(const std::string&, platform::OpenError&) override {
-    return nullptr;
-  }
-  bool PortExists(const std::string&) override { return false; }
-  std::vector<platform::PortInfo> ListPorts() override { return ListPortsUnder(roots_); }
-
- private:
-  platform::SystemRoots roots_;
-};
-
 // Catches descriptions lost on the way to the drop-down, or put into the
 // field with the name when an item is picked.
 TEST(PortList, DropDownShowsWhatEachPortIs) {
   const FakeSystem system;
-  TreeSerial serial(system.Roots());
+  testing_support::FakeSerial serial;
+  serial.listed = platform::ListPortsUnder(system.Roots());
   testing_support::DialogHarness harness;
   harness.Run([](ui::ScriptedWindow& w) {
     ASSERT_TRUE(w.DropDown(1013));

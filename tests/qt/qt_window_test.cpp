@@ -2,9 +2,7 @@
 // mouse clicks and key presses on the real widgets, message boxes, file
 // dialogs and the erase confirmation answered as a user answers them.
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QAbstractItemView>
@@ -48,6 +46,7 @@
 #include "platform/ui/native_backend.h"
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/trackersim_process.h"
 #include "tracklog/log_download.h"
 
@@ -429,19 +428,9 @@ TEST_F(QtWindowTest, ReadShowsTheTrackerAndTheListDropsDownWithThePorts) {
 // enough to show it whole; the field stays as narrow as the template has it,
 // and picking an item puts only the name there.
 TEST_F(QtWindowTest, PortListShowsWhatEachDeviceIs) {
-  class DescribedPorts final : public platform::SerialSystem {
-   public:
-    DescribedPorts() { platform::UseSerial(this); }
-    ~DescribedPorts() override { platform::UseSerial(nullptr); }
-    std::unique_ptr<platform::SerialPort> Open(const std::string&, platform::OpenError&) override {
-      return nullptr;
-    }
-    bool PortExists(const std::string&) override { return false; }
-    std::vector<platform::PortInfo> ListPorts() override {
-      return {{"ttyS0", "/dev/ttyS0", "", "", false},
-              {"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART", "0403:6001", false}};
-    }
-  } ports;
+  testing_support::FakeSerial ports;
+  ports.listed = {{"ttyS0", "/dev/ttyS0", "", "", false},
+                  {"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART", "0403:6001", false}};
   Run("kw9", [&](QDialog& main) {
     auto* combo = Control<QComboBox>(main, 1013);
     const int fieldWidth = combo->width();
@@ -744,67 +733,40 @@ TEST_F(QtWindowTest, LayoutFitsInBothModesAndScreenshotsAreSaved) {
 
 }  // namespace
 
-namespace {
-
-// Makes the named locale (de_DE.UTF-8) in a folder of its own and selects it
-// for the process, as a desktop set to that language would: the machine may
-// have none but C. Empty when done, else what failed.
-std::string EnterLocale(const std::string& name, std::string& dir) {
-  const size_t dot = name.find('.');
-  if (dot == std::string::npos) return "no charmap in " + name;
-  char pattern[] = "/tmp/kw9_qt_locale.XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return "no folder for the locale";
-  dir = pattern;
-  const std::string input = name.substr(0, dot), charmap = name.substr(dot + 1);
-  const std::string out = dir + "/" + name;
-  const char* argv[] = {"localedef",     "-i",        input.c_str(), "-f",
-                        charmap.c_str(), out.c_str(), nullptr};
-  pid_t pid = -1;
-  int status = -1;
-  if (posix_spawnp(&pid, "localedef", nullptr, nullptr, const_cast<char* const*>(argv), environ) !=
-          0 ||
-      waitpid(pid, &status, 0) != pid || status != 0) {
-    return "localedef could not make " + out;
-  }
-  setenv("LOCPATH", dir.c_str(), 1);
-  setenv("LANG", name.c_str(), 1);
-  setenv("LC_ALL", name.c_str(), 1);
-  return {};
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   // Listing the tests needs no display either.
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  // KW9_QT_TEST_LOCALE names a locale with a decimal comma to run under. A
-  // locale that cannot be made fails the run: it must never pass in C.
-  const char* locale = std::getenv("KW9_QT_TEST_LOCALE");
-  std::string localeDir;
-  const auto finish = [&localeDir](int result) {
-    std::error_code ec;
-    if (!localeDir.empty()) std::filesystem::remove_all(localeDir, ec);
-    return result;
-  };
-  if (locale != nullptr && *locale != '\0') {
-    const std::string problem = EnterLocale(locale, localeDir);
-    if (!problem.empty()) {
-      std::fprintf(stderr, "kw9_qt_tests: %s\n", problem.c_str());
-      return finish(1);
+  // KW9_QT_TEST_LOCALE names a locale with a decimal comma (de_DE.UTF-8) to
+  // run under, made here as a desktop set to that language has it: the
+  // machine may have none but C. A locale that cannot be made, or makes no
+  // comma, fails the run: it must never pass in C.
+  const std::string locale =
+      std::getenv("KW9_QT_TEST_LOCALE") ? std::getenv("KW9_QT_TEST_LOCALE") : "";
+  const testing_support::ScratchDir localeDir;
+  if (!locale.empty()) {
+    const size_t dot = locale.find('.');
+    const std::string made = localeDir / locale;
+    if (dot == std::string::npos || std::system(("localedef -i " + locale.substr(0, dot) + " -f " +
+                                                 locale.substr(dot + 1) + " '" + made + "'")
+                                                    .c_str()) != 0) {
+      std::fprintf(stderr, "kw9_qt_tests: localedef could not make %s\n", made.c_str());
+      return 1;
     }
+    setenv("LOCPATH", localeDir.Path().c_str(), 1);
+    setenv("LANG", locale.c_str(), 1);
+    setenv("LC_ALL", locale.c_str(), 1);
   }
   QApplication app(argc, argv);
-  if (!localeDir.empty()) {
-    // The application handed the locale to the C library; the backend has
-    // not pinned the numbers yet.
-    char probe[16];
-    std::snprintf(probe, sizeof probe, "%.1f", 1.5);
-    if (std::string(probe) != "1,5") {
-      std::fprintf(stderr, "kw9_qt_tests: %s took no effect: 1.5 prints as %s\n", locale, probe);
-      return finish(1);
-    }
+  // The application handed the locale to the C library; the backend has not
+  // pinned the numbers yet.
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.1f", 1.5);
+  if (!locale.empty() && std::string(probe) != "1,5") {
+    std::fprintf(stderr, "kw9_qt_tests: %s took no effect: 1.5 prints as %s\n", locale.c_str(),
+                 probe);
+    return 1;
   }
   testing::InitGoogleTest(&argc, argv);
   ui::UseBackend(&ui::NativeBackend());
-  return finish(RUN_ALL_TESTS());
+  return RUN_ALL_TESTS();
 }

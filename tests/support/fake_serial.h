@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,9 +58,14 @@ class FakeSerial final : public platform::SerialSystem {
   std::unique_ptr<platform::SerialPort> Open(const std::string& name,
                                              platform::OpenError& error) override;
   bool PortExists(const std::string& name) override;
+  std::vector<platform::PortInfo> ListPorts() override {
+    return listed ? *listed : SerialSystem::ListPorts();
+  }
   int64_t NowMicros() override { return now; }
 
   int64_t now = 0;  // the virtual clock, microseconds
+  // The port list, when it is not the ports added (COM names only).
+  std::optional<std::vector<platform::PortInfo>> listed;
 
  private:
   std::map<std::string, std::unique_ptr<FakeDevice>> devices_;
