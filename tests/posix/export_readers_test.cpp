@@ -3,6 +3,7 @@
 // times that the KML file's own coordinate lines hold, dated from --date.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -148,6 +149,17 @@ Records FullMemory() {
 
 const std::vector<int> kEnd = {0x5A, 0x5A, 0x5A, 0x5A};
 
+// Fixes at these times of day, each a little further on, then an end marker.
+Records Walk(const std::vector<std::array<int, 3>>& times, bool west = false) {
+  Records records;
+  for (int i = 0; i < static_cast<int>(times.size()); ++i) {
+    const auto [h, m, s] = times[i];
+    records.push_back({15 * i, Rec(5, 1 + i, 51, 30 + i, west, false, 100 + i, h, m, s)});
+  }
+  records.push_back({15 * static_cast<int>(times.size()), kEnd});
+  return records;
+}
+
 class ExportReaders : public testing::TestWithParam<ExportCase> {
  protected:
   void SetUp() override {
@@ -207,51 +219,34 @@ TEST_P(ExportReaders, EveryReaderSeesTheTrack) {
 
 INSTANTIATE_TEST_SUITE_P(
     Tracks, ExportReaders,
-    testing::Values(ExportCase{"midnight_walk",
-                               {{0, Rec(2, 10, 51, 30, true, false, 35, 23, 59, 40)},
-                                {15, Rec(2, 10, 51, 31, true, false, 36, 23, 59, 50)},
-                                {30, Rec(2, 10, 51, 32, true, false, 37, 0, 0, 0)},
-                                {45, Rec(2, 10, 51, 33, true, false, 38, 0, 0, 10)},
-                                {60, kEnd}},
-                               "",
-                               4},
-                    ExportCase{"negative_altitude",
-                               {{0, {253, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}},
-                                {15, Rec(70, 1, 33, 2, false, true, 4321, 10, 0, 0)},
-                                {30, Rec(70, 2, 33, 3, false, true, 5, 10, 0, 10)},
-                                {45, kEnd}},
-                               "",
-                               2},
-                    ExportCase{"impossible_times",
-                               {{0, Rec(5, 1, 5, 1, false, false, 100, 10, 0, 0)},
-                                {15, Rec(5, 2, 5, 2, false, false, 100, 24, 0, 0)},
-                                {30, Rec(5, 3, 5, 3, false, false, 100, 9, 60, 0)},
-                                {45, Rec(5, 4, 5, 4, false, false, 100, 10, 0, 5)},
-                                {60, kEnd}},
-                               "",
-                               4},
-                    ExportCase{"skipped_records",
-                               {{0, Rec(5, 1, 5, 1, false, false, 100, 10, 0, 0)},
-                                {15, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}},
-                                {30, std::vector<int>(15, 0xFF)},
-                                {45, Rec(5, 4, 5, 4, false, false, 100, 10, 0, 5)},
-                                {60, kEnd}},
-                               "",
-                               2},
-                    ExportCase{
-                        "ten_minute_segments",
-                        {{0, Rec(5, 1, 5, 1, false, false, 100, 10, 0, 0)},
-                         {15, Rec(5, 2, 5, 2, false, false, 100, 10, 0, 10)},
-                         {30, Rec(5, 3, 5, 3, false, false, 100, 10, 10, 10)},  // 600 s later
-                         {45, Rec(5, 4, 5, 4, false, false, 100, 10, 20, 11)},  // 601 s later
-                         {60, Rec(5, 5, 5, 5, false, false, 100, 10, 20, 21)},
-                         {75, kEnd}},
-                        "",
-                        5},
-                    ExportCase{"full_1024_kbit", FullMemory(), "", 8738},
-                    ExportCase{"golden_64", {}, "track64.kml", 392},
-                    ExportCase{"golden_128", {}, "track128.kml", 763},
-                    ExportCase{"golden_1024", {}, "track1024.kml", 6190}),
+    testing::Values(
+        ExportCase{"midnight_walk", Walk({{23, 59, 40}, {23, 59, 50}, {0, 0, 0}, {0, 0, 10}}, true),
+                   "", 4},
+        ExportCase{"negative_altitude",
+                   {{0, {253, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}},
+                    {15, Rec(70, 1, 33, 2, false, true, 4321, 10, 0, 0)},
+                    {30, Rec(70, 2, 33, 3, false, true, 5, 10, 0, 10)},
+                    {45, kEnd}},
+                   "",
+                   2},
+        ExportCase{"impossible_times", Walk({{10, 0, 0}, {24, 0, 0}, {9, 60, 0}, {10, 0, 5}}), "",
+                   4},
+        ExportCase{"skipped_records",
+                   {{0, Rec(5, 1, 5, 1, false, false, 100, 10, 0, 0)},
+                    {15, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}},
+                    {30, std::vector<int>(15, 0xFF)},
+                    {45, Rec(5, 4, 5, 4, false, false, 100, 10, 0, 5)},
+                    {60, kEnd}},
+                   "",
+                   2},
+        // 600 s, then 601 s between fixes.
+        ExportCase{"ten_minute_segments",
+                   Walk({{10, 0, 0}, {10, 0, 10}, {10, 10, 10}, {10, 20, 11}, {10, 20, 21}}), "",
+                   5},
+        ExportCase{"full_1024_kbit", FullMemory(), "", 8738},
+        ExportCase{"golden_64", {}, "track64.kml", 392},
+        ExportCase{"golden_128", {}, "track128.kml", 763},
+        ExportCase{"golden_1024", {}, "track1024.kml", 6190}),
     [](const testing::TestParamInfo<ExportCase>& info) { return std::string(info.param.name); });
 
 // The GPX metadata holds the moment the file was made.
