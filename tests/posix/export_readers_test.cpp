@@ -26,6 +26,7 @@ using testing_support::RunTool;
 using testing_support::ScratchDir;
 using testing_support::Slurp;
 using testing_support::ToolRun;
+using testing_support::WithoutMetadata;
 
 namespace {
 
@@ -248,13 +249,6 @@ INSTANTIATE_TEST_SUITE_P(
         ExportCase{"golden_128", {}, "track128.kml", 763},
         ExportCase{"golden_1024", {}, "track1024.kml", 6190}),
     [](const testing::TestParamInfo<ExportCase>& info) { return std::string(info.param.name); });
-
-// The GPX metadata holds the moment the file was made.
-std::string WithoutMetadata(std::string text) {
-  const size_t from = text.find("<metadata>");
-  if (from != std::string::npos) text.erase(from, text.find("</metadata>") - from);
-  return text;
-}
 
 // The exports and the KML file under a desktop's locale with a decimal comma
 // are the same bytes as under "C". Needs a German locale built here with

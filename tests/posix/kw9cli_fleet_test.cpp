@@ -36,6 +36,7 @@ using testing_support::ScratchDir;
 using testing_support::Slurp;
 using testing_support::Spill;
 using testing_support::TrackersimProcess;
+using testing_support::WithoutMetadata;
 
 namespace {
 
@@ -378,13 +379,6 @@ void SetModified(const std::string& path, const std::string& utc) {
   ASSERT_EQ(RunTool("touch -d '" + utc + "' '" + path + "'").status, 0);
 }
 
-// The GPX metadata holds the moment the file was made: two runs differ there.
-std::string WithoutCreationTime(std::string text) {
-  const size_t from = text.find("<metadata>");
-  if (from != std::string::npos) text.erase(from, text.find("</metadata>") - from);
-  return text;
-}
-
 // Catches an export that is not the stored file's (another decoder, dates
 // anchored elsewhere), a default name other than the input's, and the
 // inferred dates not told, or told although --date was given.
@@ -412,8 +406,8 @@ TEST(Kw9cliExport, WritesWhatTheExportOfAStoredFileWrites) {
     const ExportResult expected =
         ExportStoredKml({input, row.format, dated ? "2026-03-01" : "", dir / "expected.out"});
     ASSERT_TRUE(expected.ok) << expected.message;
-    EXPECT_EQ(WithoutCreationTime(Slurp(dir / row.written)),
-              WithoutCreationTime(Slurp(dir / "expected.out")));
+    EXPECT_EQ(WithoutMetadata(Slurp(dir / row.written)),
+              WithoutMetadata(Slurp(dir / "expected.out")));
     EXPECT_EQ(run.err, dated ? "" : "kw9cli: " + expected.notice);
     EXPECT_EQ(expected.notice.empty(), dated);
     const json j = json::parse(run.out);
@@ -494,8 +488,8 @@ TEST(Kw9cliDownload, ExportsBesideTheKml) {
     for (const std::string format : {"csv", "gpx"}) {
       const CliRun stored = Kw9cli(dir, "export d.kml --to " + format + " --output s." + format);
       EXPECT_EQ(stored.status, 0) << stored.err;
-      EXPECT_EQ(WithoutCreationTime(Slurp(dir / ("d." + format))),
-                WithoutCreationTime(Slurp(dir / ("s." + format))))
+      EXPECT_EQ(WithoutMetadata(Slurp(dir / ("d." + format))),
+                WithoutMetadata(Slurp(dir / ("s." + format))))
           << format;
     }
   }

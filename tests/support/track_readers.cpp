@@ -119,6 +119,12 @@ std::vector<ReadPoint> FromOgrinfo(const std::string& text, const std::string& t
   return points;
 }
 
+std::string WithoutMetadata(std::string text) {
+  const size_t from = text.find("<metadata>");
+  if (from != std::string::npos) text.erase(from, text.find("</metadata>") - from);
+  return text;
+}
+
 std::vector<std::string> CoordinateLines(const std::string& kml) {
   std::vector<std::string> track;
   bool inside = false;

@@ -26,6 +26,9 @@ std::vector<ReadPoint> FromUnicsv(const std::string& csv);
 // coordTimes list; its segment the GPX track_seg_id, else the feature.
 std::vector<ReadPoint> FromOgrinfo(const std::string& text, const std::string& timeField = "");
 
+// The text without its GPX metadata, which holds the moment the file was made.
+std::string WithoutMetadata(std::string text);
+
 // The lines between a KML file's coordinates tags.
 std::vector<std::string> CoordinateLines(const std::string& kml);
 

@@ -117,8 +117,6 @@ TEST(CliProfile, MalformedProfilesAreRefused) {
        "p.json:2: unknown field \"serialNumber\" in \"settings\""},
       {"{\"kw9-profile\": 1, \"radio\": {\"radioSL\": \"1\"}}",
        "p.json:1: unknown field \"radioSL\" in \"radio\""},
-      {"{\"kw9-profile\": 1, \"radio\": {\"storeInterval\": 5}}",
-       "p.json:1: unknown field \"storeInterval\" in \"radio\""},
       {"{\"kw9-profile\": 1, \"settings\": {\"storeInterval\": 2.5}}",
        "p.json:1: wrong type: storeInterval must be a whole number"},
       {"{\"kw9-profile\": 1, \"settings\": {\"storeInterval\": \"30\"}}",

@@ -10,7 +10,12 @@
 
 namespace {
 
-cli::Outcome PortsOutcome() {
+// Catches an unknown field that closes up so the next one takes its place, a
+// tab inside a description that adds a field, and a busy port not told. With
+// --json: one array of one object per port, unknown texts null; a usage error
+// keeps the object every command answers with, so a script can read its exit
+// code.
+TEST(CliReport, PortsAsLinesOfFiveFieldsAndAsOneJsonArray) {
   cli::Outcome o;
   o.invocation.command = cli::Command::kPorts;
   o.invocation.commandKnown = true;
@@ -20,23 +25,11 @@ cli::Outcome PortsOutcome() {
       {"ttyACM0", "/dev/ttyACM0", "", "1546:01a8", true},
       {"ttyUSB1", "/dev/ttyUSB1", "Dual\tRS232 \\ adapter", "067b:2303", false},
   };
-  return o;
-}
-
-// Catches an unknown field that closes up so the next one takes its place, a
-// tab inside a description that adds a field, and a busy port not told.
-TEST(CliReport, PortLinesKeepFiveFields) {
-  EXPECT_EQ(cli::TextReport(PortsOutcome()),
+  EXPECT_EQ(cli::TextReport(o),
             "ttyUSB0\t/dev/ttyUSB0\tFT232R USB UART\t0403:6001\t\n"
             "ttyS0\t/dev/ttyS0\t\t\t\n"
             "ttyACM0\t/dev/ttyACM0\t\t1546:01a8\tbusy\n"
             "ttyUSB1\t/dev/ttyUSB1\tDual\\tRS232 \\\\ adapter\t067b:2303\t\n");
-}
-
-// One array of one object per port, unknown texts null; a usage error keeps
-// the object every command answers with, so a script can read its exit code.
-TEST(CliReport, PortsJsonIsOneArray) {
-  cli::Outcome o = PortsOutcome();
   EXPECT_EQ(cli::JsonReport(o),
             "[{\"name\":\"ttyUSB0\",\"devicePath\":\"/dev/ttyUSB0\",\"description\":\"FT232R USB "
             "UART\",\"vidPid\":\"0403:6001\",\"busy\":false},"
