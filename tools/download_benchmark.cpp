@@ -53,12 +53,16 @@ long PeakRssKb() {
   return usage.ru_maxrss;
 }
 
-// Each time a thread of ours gave up the CPU, waiting or preempted: what a
-// context switch costs is paid this often.
-long Switches() {
+// Each time a thread of ours gave up the CPU, waiting (voluntary) or
+// preempted (involuntary): what a context switch costs is paid this often.
+struct Switches {
+  long voluntary = 0, involuntary = 0;
+};
+
+Switches OurSwitches() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_nvcsw + usage.ru_nivcsw;
+  return {usage.ru_nvcsw, usage.ru_nivcsw};
 }
 
 struct Simulator {
@@ -153,7 +157,8 @@ struct Figures {
   bool ok = false;
   std::string message;
   double elapsed = 0, cpu = 0;
-  long allocations = 0, rssGrowthKb = 0, switches = 0;
+  long allocations = 0, rssGrowthKb = 0;
+  Switches switches;
   SimulatorUsage sim;
 };
 
@@ -165,7 +170,7 @@ class Meter {
   void Start() {
     rssBeforeKb_ = PeakRssKb();
     allocationsBefore_ = allocations.load();
-    switchesBefore_ = Switches();
+    switchesBefore_ = OurSwitches();
     simBefore_ = UsageOf(sim_);
     cpuBefore_ = platform::ProcessCpuMicros();
     start_ = platform::MonotonicMicros();
@@ -177,14 +182,17 @@ class Meter {
     const SimulatorUsage simAfter = UsageOf(sim_);
     f.sim.cpu = simAfter.cpu - simBefore_.cpu;
     f.sim.switches = simAfter.switches - simBefore_.switches;
-    f.switches = Switches() - switchesBefore_;
+    const Switches switchesAfter = OurSwitches();
+    f.switches.voluntary = switchesAfter.voluntary - switchesBefore_.voluntary;
+    f.switches.involuntary = switchesAfter.involuntary - switchesBefore_.involuntary;
     f.allocations = allocations.load() - allocationsBefore_;
     f.rssGrowthKb = PeakRssKb() - rssBeforeKb_;
   }
 
  private:
   const Simulator& sim_;
-  long rssBeforeKb_ = 0, allocationsBefore_ = 0, switchesBefore_ = 0;
+  long rssBeforeKb_ = 0, allocationsBefore_ = 0;
+  Switches switchesBefore_;
   SimulatorUsage simBefore_;
   int64_t cpuBefore_ = 0, start_ = 0;
 };
@@ -255,13 +263,14 @@ void PrintRow(int size, const char* run, int blocks, double line, const Figures&
               const Figures* bare) {
   char vsBare[16] = "      -";
   if (bare != nullptr) std::snprintf(vsBare, sizeof vsBare, "%7.3f", f.elapsed / bare->elapsed);
+  const long switches = f.switches.voluntary + f.switches.involuntary;
   std::printf(
-      "%4d  %-6s  %6d  %9.2f  %13.2f  %7.3f  %s  %6.3f  %5.2f  %14.2f  %9.2f  %18.2f  %11ld  "
-      "%9ld\n",
+      "%4d  %-6s  %6d  %9.2f  %13.2f  %7.3f  %s  %6.3f  %5.2f  %14.2f  %9.2f  %9.2f  %18.2f  "
+      "%11ld  %7ld\n",
       size, run, blocks, f.elapsed, line, f.elapsed / line, vsBare, f.cpu,
-      100.0 * f.cpu / f.elapsed, static_cast<double>(f.switches) / blocks,
-      100.0 * f.sim.cpu / f.elapsed, static_cast<double>(f.sim.switches) / blocks, f.allocations,
-      f.rssGrowthKb);
+      100.0 * f.cpu / f.elapsed, static_cast<double>(switches) / blocks,
+      static_cast<double>(f.switches.involuntary) / blocks, 100.0 * f.sim.cpu / f.elapsed,
+      static_cast<double>(f.sim.switches) / blocks, f.allocations, f.rssGrowthKb);
   std::fflush(stdout);
 }
 
@@ -316,7 +325,7 @@ int main(int argc, char** argv) {
               sysconf(_SC_NPROCESSORS_ONLN));
   std::printf(
       "size  run     blocks  elapsed s  line+pauses s  vs line  vs bare   CPU s  CPU %%  "
-      "switches/block  sim CPU %%  sim switches/block  allocations  RSS+ kB\n");
+      "switches/block  preempted  sim CPU %%  sim switches/block  allocations  RSS+ kB\n");
   bool allOk = true;
   for (int size : sizes) {
     const bool wide = size == 1024;
