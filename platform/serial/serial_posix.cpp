@@ -440,10 +440,12 @@ class PosixSerialPort final : public SerialPort {
         // Once a reply is coming, the line cannot deliver the rest faster
         // than its baud rate: sleep until the last byte is due (a little
         // after, so one wake-up finds them all) instead of waking for each.
-        // A last straggler is waited for in poll, which wakes as it comes.
+        // A last straggler is waited for in poll, which wakes as it comes,
+        // and so is the rest of a reply that is late: sleeping until a time
+        // that has passed would only spin.
         const int64_t due =
             lastByte + static_cast<int64_t>(n - got) * byteMicros_ + kDueMarginMicros;
-        if (due < deadline) {
+        if (due > now && due < deadline) {
           SleepUntil(std::min(due, now + kLongestSleepMicros));
           continue;
         }

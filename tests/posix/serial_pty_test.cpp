@@ -375,11 +375,14 @@ TEST_F(PtyTest, IntervalTimeoutEndsAShortRead) {
   ASSERT_EQ(write(master_, "abcd", 4), 4);
   uint8_t buffer[10];
   const int64_t start = platform::MonotonicMicros();
+  const int64_t cpuStart = platform::ProcessCpuMicros();
   EXPECT_EQ(ReadPort(buffer, sizeof buffer), 4u);
   const double seconds = (platform::MonotonicMicros() - start) / 1e6;
   // Four bytes, then the 5000 ms gap rule, long before 5000 x 10 + 5000 ms.
   EXPECT_GE(seconds, 4.99);
   EXPECT_LT(seconds, 5.5);
+  // The rest never comes; waiting for it must not spin.
+  EXPECT_LT((platform::ProcessCpuMicros() - cpuStart) / 1e6, 0.1);
 }
 
 // Catches a block read that, once it has seen replies come at the line's pace
