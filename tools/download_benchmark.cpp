@@ -242,12 +242,22 @@ Figures Sum(const Figures& a, const Figures& b) {
   return f;
 }
 
-// Presses Read (which names the port), then times Read Flash alone.
+// Presses Read (which names the port), then times Read Flash alone: from the
+// click until the worker tells the user it is done. (The window's thread
+// notices the worker's end only at its next look, up to a quarter of a
+// second later; no user waits for that.)
 Figures WindowDownload(const Simulator& sim, const std::string& output) {
   Figures f;
+  Meter meter(sim);
+  std::atomic<bool> metering{false};
   ui::ScriptedBackend backend;
   ui::UseBackend(&backend);
-  backend.OnMessage([&](const ui::MessageRecord& m) { f.message = m.text; });
+  backend.OnMessage([&](const ui::MessageRecord& m) {
+    // On the worker's thread, which shows its messages itself.
+    f.message = m.text;
+    if (metering) meter.Stop(f);
+    metering = false;
+  });
   backend.AnswerFileDialogs([&](const ui::FileDialogRequest&) { return std::optional(output); });
   CTrackerDlg dialog;
   ui::SetMainWindow(&dialog);
@@ -258,11 +268,10 @@ Figures WindowDownload(const Simulator& sim, const std::string& output) {
       f.message = "Read did not complete: " + f.message;
       return;
     }
-    Meter meter(sim);
+    metering = true;
     meter.Start();
     window.Click(1003);
     backend.PumpUntil([] { return workerBusy == 0; });
-    meter.Stop(f);
     f.ok = f.message == "Done Reading Flash";
   });
   dialog.DoModal();
