@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <string_view>
+#include <utility>
 
 #include "app/resources.h"
 #include "link/device_link.h"
@@ -177,13 +178,35 @@ void CTrackerDlg::HandOverText(std::string CTrackerDlg::*member, const char* tex
   }
 }
 
-void CTrackerDlg::TakeHandedOverTexts() {
-  std::lock_guard<std::mutex> lock(handOverLock_);
-  for (HandedOverText& slot : handedOver_) {
-    if (!slot.pending) continue;
-    this->*slot.member = slot.text;
-    slot.pending = false;
+void CTrackerDlg::HandOverProgressStep() {
+  // Each trip to the window costs the worker a wait for that thread, twenty
+  // times a second in a download; a bar moved ten times a second looks no
+  // different.
+  constexpr int64_t kDeliveryMicros = 100000;
+  const int64_t now = platform::MonotonicMicros();
+  {
+    std::lock_guard<std::mutex> lock(handOverLock_);
+    ++handedOverSteps_;
+    if (now - lastStepDelivery_ < kDeliveryMicros) return;
+    lastStepDelivery_ = now;
   }
+  FlushHandedOverTexts();
+}
+
+void CTrackerDlg::TakeHandedOverTexts() {
+  int steps = 0;
+  {
+    std::lock_guard<std::mutex> lock(handOverLock_);
+    for (HandedOverText& slot : handedOver_) {
+      if (!slot.pending) continue;
+      this->*slot.member = slot.text;
+      slot.pending = false;
+    }
+    std::swap(steps, handedOverSteps_);
+  }
+  // Not under the lock: a step may be watched (the command line redraws its
+  // bar), and the worker must not wait for that.
+  for (; steps > 0; --steps) progressBar.StepIt();
 }
 
 void CTrackerDlg::FlushHandedOverTexts() {

@@ -89,8 +89,13 @@ class CTrackerDlg : public CDialog {
   // progress step or the worker's end), so member and exchange never race
   // and a worker never waits on the window for a text.
   void HandOverText(std::string CTrackerDlg::*member, const char* text);
+  // For a worker that steps the bar many times a second (the download): the
+  // step waits with the worker's texts and goes to the window with them, at
+  // most ten times a second, so that the worker seldom has to wait for the
+  // user-interface thread. FlushHandedOverTexts delivers what is left.
+  void HandOverProgressStep();
   // On the user-interface thread: the texts handed over so far go into their
-  // members.
+  // members, and the steps handed over step the bar.
   void TakeHandedOverTexts();
   // From a worker: waits until the user-interface thread has taken them.
   void FlushHandedOverTexts();
@@ -120,6 +125,8 @@ class CTrackerDlg : public CDialog {
   };
   std::mutex handOverLock_;
   std::array<HandedOverText, 2> handedOver_;  // percentLabel, statusText
+  int handedOverSteps_ = 0;                   // under handOverLock_, as is
+  int64_t lastStepDelivery_ = 0;              // when steps last went to the window
 
   std::atomic<bool> closing_{false};
   std::atomic<bool> stopRequested_{false};

@@ -3,8 +3,11 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -37,6 +40,18 @@ constexpr int64_t kRecheckMicros = 10000;
 
 // ptsname hands out a static buffer.
 std::mutex ptsnameMutex;
+
+// A paced line stands in for hardware, which keeps its time whatever else the
+// machine runs: a byte the simulator puts out late would count as the host's
+// own slowness. So its thread wakes to the microsecond (no timer slack) and
+// asks to run before ordinary threads; where the system refuses, it runs
+// as it is.
+void KeepPace() {
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  sched_param param{};
+  param.sched_priority = sched_get_priority_min(SCHED_FIFO);
+  pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+}
 
 }  // namespace
 
@@ -90,13 +105,17 @@ bool PtyTransport::Start(Config config) {
     path_.clear();
     return false;
   }
+  const bool paced = config.pace;
   {
     std::lock_guard lock(mutex_);
     tracker_.emplace(std::move(config));
   }
   stopping_ = false;
   dropped_ = false;
-  thread_ = std::thread([this] { Serve(); });
+  thread_ = std::thread([this, paced] {
+    if (paced) KeepPace();
+    Serve();
+  });
   return true;
 }
 

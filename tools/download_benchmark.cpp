@@ -1,9 +1,13 @@
-// The log download against the simulated tracker at the real line speed: how
-// close it comes to the line's own time, what CPU it burns while it waits,
-// and whether it allocates or grows per block. Linux only (it starts
-// trackersim on a pseudo-terminal).
+// The log download against the simulated tracker at the real line speed, side
+// by side with a bare loop of the same block reads on the same simulator in
+// the same run (half of it before the download, half after): what the
+// window, its worker and the progress bar add to the bare reads, how close
+// the bare reads come to the line's own time, what CPU both burn while they
+// wait, how often they wake, and whether the download allocates or grows per
+// block. Linux only (it starts trackersim on a pseudo-terminal).
 //
-//   download_benchmark [--trackersim PATH] [--sizes 64,128,1024]
+//   download_benchmark [--trackersim PATH] [--sizes 64,128,1024] [--runs N]
+#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -15,6 +19,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <new>
 #include <sstream>
 #include <string>
@@ -23,8 +29,11 @@
 
 #include "app/resources.h"
 #include "app/tracker_dlg.h"
+#include "link/commands.h"
+#include "link/device_link.h"
 #include "platform/os/os.h"
 #include "platform/ui/scripted/scripted_backend.h"
+#include "tracklog/flash_image.h"
 #include "tracklog/log_download.h"
 
 extern char** environ;
@@ -44,17 +53,68 @@ long PeakRssKb() {
   return usage.ru_maxrss;
 }
 
-// Each time a thread of ours gives up the CPU to wait: the cost of waiting.
-long WakeUps() {
+// Each time a thread of ours gave up the CPU, waiting (voluntary) or
+// preempted (involuntary): what a context switch costs is paid this often.
+struct Switches {
+  long voluntary = 0, involuntary = 0;
+};
+
+Switches OurSwitches() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_nvcsw + usage.ru_nivcsw;
+  return {usage.ru_nvcsw, usage.ru_nivcsw};
 }
 
 struct Simulator {
   pid_t pid = -1;
   std::string device;
 };
+
+// The simulator shares the cores with us: its CPU time and its switches are
+// part of what a paced download costs on this machine.
+struct SimulatorUsage {
+  double cpu = 0;
+  long switches = 0;
+};
+
+long NumberAfterColon(const std::string& line) {
+  return std::atol(line.substr(line.find(':') + 1).c_str());
+}
+
+SimulatorUsage UsageOf(const Simulator& sim) {
+  SimulatorUsage usage;
+  const std::string proc = "/proc/" + std::to_string(sim.pid);
+  std::ifstream stat(proc + "/stat");
+  const std::string text((std::istreambuf_iterator<char>(stat)), {});
+  // The fields after the command name (which ends at the last ')') start
+  // with field 3; utime and stime, in clock ticks, are fields 14 and 15.
+  const size_t close = text.rfind(')');
+  if (close != std::string::npos && close + 2 < text.size()) {
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    double ticks = 0;
+    for (int n = 3; n <= 15 && fields >> field; ++n) {
+      if (n >= 14) ticks += std::atof(field.c_str());
+    }
+    usage.cpu = ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+  }
+  // The switches are counted per thread.
+  const std::string taskDir = proc + "/task";
+  if (DIR* dir = opendir(taskDir.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      if (entry->d_name[0] == '.') continue;
+      std::ifstream status(taskDir + "/" + entry->d_name + "/status");
+      for (std::string line; std::getline(status, line);) {
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+            line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+          usage.switches += NumberAfterColon(line);
+        }
+      }
+    }
+    closedir(dir);
+  }
+  return usage;
+}
 
 Simulator StartSimulator(const std::string& program, int sizeKbit, const std::string& outPath) {
   Simulator sim;
@@ -97,49 +157,158 @@ struct Figures {
   bool ok = false;
   std::string message;
   double elapsed = 0, cpu = 0;
-  long allocations = 0, rssBeforeKb = 0, rssAfterKb = 0, wakeUps = 0;
+  long allocations = 0, rssGrowthKb = 0;
+  Switches switches;
+  SimulatorUsage sim;
 };
 
-// Presses Read (which names the port), then times Read Flash alone.
-Figures Download(const std::string& device, const std::string& output) {
+// Takes the figures of what runs between Start and Stop.
+class Meter {
+ public:
+  explicit Meter(const Simulator& sim) : sim_(sim) {}
+
+  void Start() {
+    rssBeforeKb_ = PeakRssKb();
+    allocationsBefore_ = allocations.load();
+    switchesBefore_ = OurSwitches();
+    simBefore_ = UsageOf(sim_);
+    cpuBefore_ = platform::ProcessCpuMicros();
+    start_ = platform::MonotonicMicros();
+  }
+
+  void Stop(Figures& f) const {
+    f.elapsed = static_cast<double>(platform::MonotonicMicros() - start_) / 1e6;
+    f.cpu = static_cast<double>(platform::ProcessCpuMicros() - cpuBefore_) / 1e6;
+    const SimulatorUsage simAfter = UsageOf(sim_);
+    f.sim.cpu = simAfter.cpu - simBefore_.cpu;
+    f.sim.switches = simAfter.switches - simBefore_.switches;
+    const Switches switchesAfter = OurSwitches();
+    f.switches.voluntary = switchesAfter.voluntary - switchesBefore_.voluntary;
+    f.switches.involuntary = switchesAfter.involuntary - switchesBefore_.involuntary;
+    f.allocations = allocations.load() - allocationsBefore_;
+    f.rssGrowthKb = PeakRssKb() - rssBeforeKb_;
+  }
+
+ private:
+  const Simulator& sim_;
+  long rssBeforeKb_ = 0, allocationsBefore_ = 0;
+  Switches switchesBefore_;
+  SimulatorUsage simBefore_;
+  int64_t cpuBefore_ = 0, start_ = 0;
+};
+
+// The download's block reads alone, from address begin up to end:
+// ReadFlashBlock over the same link and port, one block after another on a
+// thread of the worker's priority, with no window, worker or progress bar
+// around them. What the line and the serial layer cost, and nothing else.
+Figures BareLoop(const Simulator& sim, int sizeKbit, int begin, int end) {
   Figures f;
+  std::thread reader([&] {
+    platform::RaiseThreadPriority();
+    if (!OpenPort(sim.device)) {
+      f.message = "the port did not open";
+      return;
+    }
+    LogMemoryGeometry.sizeCode = sizeKbit;
+    const int blockSize = sizeKbit == 1024 ? 16 : 8;
+    int32_t block[16] = {};
+    int failed = 0;
+    Meter meter(sim);
+    meter.Start();
+    for (int address = begin; address < end; address += blockSize) {
+      if (!ReadFlashBlock(address, block)) ++failed;
+    }
+    meter.Stop(f);
+    ClosePort();
+    f.ok = failed == 0;
+    if (!f.ok) f.message = std::to_string(failed) + " blocks did not come whole";
+  });
+  reader.join();
+  return f;
+}
+
+// Both halves of a run as one.
+Figures Sum(const Figures& a, const Figures& b) {
+  Figures f;
+  f.ok = a.ok && b.ok;
+  f.message = a.ok ? b.message : a.message;
+  f.elapsed = a.elapsed + b.elapsed;
+  f.cpu = a.cpu + b.cpu;
+  f.allocations = a.allocations + b.allocations;
+  f.rssGrowthKb = a.rssGrowthKb + b.rssGrowthKb;
+  f.switches = {a.switches.voluntary + b.switches.voluntary,
+                a.switches.involuntary + b.switches.involuntary};
+  f.sim = {a.sim.cpu + b.sim.cpu, a.sim.switches + b.sim.switches};
+  return f;
+}
+
+// Presses Read (which names the port), then times Read Flash alone: from the
+// click until the worker tells the user it is done. (The window's thread
+// notices the worker's end only at its next look, up to a quarter of a
+// second later; no user waits for that.)
+Figures WindowDownload(const Simulator& sim, const std::string& output) {
+  Figures f;
+  Meter meter(sim);
+  std::atomic<bool> metering{false};
   ui::ScriptedBackend backend;
   ui::UseBackend(&backend);
-  backend.OnMessage([&](const ui::MessageRecord& m) { f.message = m.text; });
+  backend.OnMessage([&](const ui::MessageRecord& m) {
+    // On the worker's thread, which shows its messages itself.
+    f.message = m.text;
+    if (metering) meter.Stop(f);
+    metering = false;
+  });
   backend.AnswerFileDialogs([&](const ui::FileDialogRequest&) { return std::optional(output); });
   CTrackerDlg dialog;
   ui::SetMainWindow(&dialog);
   backend.SetScript(IDD_TRACKER_DIALOG, [&](ui::ScriptedWindow& window) {
-    window.Type(1013, device);
+    window.Type(1013, sim.device);
     window.Click(1000);
     if (dialog.statusText != "Read Complete") {
       f.message = "Read did not complete: " + f.message;
       return;
     }
-    f.rssBeforeKb = PeakRssKb();
-    const long allocationsBefore = allocations.load();
-    const long wakeUpsBefore = WakeUps();
-    const int64_t cpuBefore = platform::ProcessCpuMicros();
-    const int64_t start = platform::MonotonicMicros();
+    metering = true;
+    meter.Start();
     window.Click(1003);
     backend.PumpUntil([] { return workerBusy == 0; });
-    f.elapsed = static_cast<double>(platform::MonotonicMicros() - start) / 1e6;
-    f.cpu = static_cast<double>(platform::ProcessCpuMicros() - cpuBefore) / 1e6;
-    f.allocations = allocations.load() - allocationsBefore;
-    f.wakeUps = WakeUps() - wakeUpsBefore;
-    f.rssAfterKb = PeakRssKb();
     f.ok = f.message == "Done Reading Flash";
   });
   dialog.DoModal();
+  ClosePort();
   ui::SetMainWindow(nullptr);
   ui::UseBackend(nullptr);
   return f;
+}
+
+void PrintRow(int size, const char* run, int blocks, double line, const Figures& f,
+              const Figures* bare) {
+  char vsBare[16] = "      -";
+  if (bare != nullptr) std::snprintf(vsBare, sizeof vsBare, "%7.3f", f.elapsed / bare->elapsed);
+  const long switches = f.switches.voluntary + f.switches.involuntary;
+  std::printf(
+      "%4d  %-6s  %6d  %9.2f  %13.2f  %7.3f  %s  %6.3f  %5.2f  %14.2f  %9.2f  %9.2f  %18.2f  "
+      "%11ld  %7ld\n",
+      size, run, blocks, f.elapsed, line, f.elapsed / line, vsBare, f.cpu,
+      100.0 * f.cpu / f.elapsed, static_cast<double>(switches) / blocks,
+      static_cast<double>(f.switches.involuntary) / blocks, 100.0 * f.sim.cpu / f.elapsed,
+      static_cast<double>(f.sim.switches) / blocks, f.allocations, f.rssGrowthKb);
+  std::fflush(stdout);
 }
 
 std::string BesideThisProgram(const char* argv0, const std::string& name) {
   const std::string self = argv0;
   const size_t slash = self.rfind('/');
   return slash == std::string::npos ? name : self.substr(0, slash + 1) + name;
+}
+
+double LoadAverage() {
+  double load = 0;
+  if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
+    if (std::fscanf(f, "%lf", &load) != 1) load = 0;
+    std::fclose(f);
+  }
+  return load;
 }
 
 }  // namespace
@@ -159,6 +328,7 @@ void operator delete(void* p, std::size_t) noexcept {
 int main(int argc, char** argv) {
   std::string trackersim = BesideThisProgram(argv[0], "trackersim");
   std::vector<int> sizes = {64, 128, 1024};
+  int runs = 1;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string arg = argv[i];
     if (arg == "--trackersim") {
@@ -168,38 +338,57 @@ int main(int argc, char** argv) {
       std::stringstream list(argv[i + 1]);
       for (std::string item; std::getline(list, item, ',');)
         sizes.push_back(std::atoi(item.c_str()));
+    } else if (arg == "--runs") {
+      runs = std::max(1, std::atoi(argv[i + 1]));
     }
   }
   const std::string work = "/tmp/kw9-download-benchmark-" + std::to_string(getpid());
+  std::printf("load average at the start: %.2f (cores: %ld)\n", LoadAverage(),
+              sysconf(_SC_NPROCESSORS_ONLN));
   std::printf(
-      "size   blocks  elapsed s  line+pauses s  ratio   CPU s   CPU %%  switches/block  "
-      "allocations  peak RSS growth kB\n");
+      "size  run     blocks  elapsed s  line+pauses s  vs line  vs bare   CPU s  CPU %%  "
+      "switches/block  preempted  sim CPU %%  sim switches/block  allocations  RSS+ kB\n");
   bool allOk = true;
   for (int size : sizes) {
-    Simulator sim = StartSimulator(trackersim, size, work + ".sim");
-    if (sim.device.empty()) {
-      std::fprintf(stderr, "download_benchmark: could not start %s\n", trackersim.c_str());
-      StopSimulator(sim);
-      return 1;
-    }
-    const Figures f = Download(sim.device, work + ".kml");
-    StopSimulator(sim);
-    std::remove((work + ".sim").c_str());
-    std::remove((work + ".kml").c_str());
-    if (!f.ok) {
-      std::fprintf(stderr, "download_benchmark: %d kbit: %s\n", size, f.message.c_str());
-      allOk = false;
-      continue;
-    }
     const bool wide = size == 1024;
     const int blocks = wide ? 8192 : 2048;
     const int bytesPerBlock = wide ? 4 + 18 : 3 + 8;
     const double line = blocks * (bytesPerBlock * kByteSeconds + kPauseSeconds);
-    std::printf("%4d  %7d  %9.2f  %13.2f  %5.3f  %6.3f  %5.2f  %14.2f  %11ld  %17ld\n", size,
-                blocks, f.elapsed, line, f.elapsed / line, f.cpu, 100.0 * f.cpu / f.elapsed,
-                static_cast<double>(f.wakeUps) / blocks, f.allocations,
-                f.rssAfterKb - f.rssBeforeKb);
-    std::fflush(stdout);
+    for (int run = 0; run < runs; ++run) {
+      Simulator sim = StartSimulator(trackersim, size, work + ".sim");
+      if (sim.device.empty()) {
+        std::fprintf(stderr, "download_benchmark: could not start %s\n", trackersim.c_str());
+        StopSimulator(sim);
+        return 1;
+      }
+      // Both on the same simulator, one right after the other; the bare
+      // loop reads the first half of the memory before the window's download
+      // and the second half after it, so that a load that changes over the
+      // run weighs on both alike.
+      const int end = wide ? kFlashImageSize : 16384;
+      ui::ScriptedBackend quiet;  // the link's messages, should the bare loop meet any
+      ui::UseBackend(&quiet);
+      const Figures firstHalf = BareLoop(sim, size, 0, end / 2);
+      ui::UseBackend(nullptr);
+      const Figures window = WindowDownload(sim, work + ".kml");
+      ui::UseBackend(&quiet);
+      const Figures bare = Sum(firstHalf, BareLoop(sim, size, end / 2, end));
+      ui::UseBackend(nullptr);
+      StopSimulator(sim);
+      std::remove((work + ".sim").c_str());
+      std::remove((work + ".kml").c_str());
+      for (const Figures* f : {&bare, &window}) {
+        if (!f->ok) {
+          std::fprintf(stderr, "download_benchmark: %d kbit, %s: %s\n", size,
+                       f == &bare ? "bare loop" : "window", f->message.c_str());
+          allOk = false;
+        }
+      }
+      if (!bare.ok || !window.ok) continue;
+      PrintRow(size, "bare", blocks, line, bare, nullptr);
+      PrintRow(size, "window", blocks, line, window, &bare);
+    }
   }
+  std::printf("load average at the end: %.2f\n", LoadAverage());
   return allOk ? 0 : 1;
 }

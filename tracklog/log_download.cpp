@@ -156,7 +156,7 @@ int LogDownloadWorker(void* param) {
       ClosePort();
       break;
     }
-    if (address % 32 == 0) dialog.StepProgress();
+    if (address % 32 == 0) dialog.HandOverProgressStep();
   }
 
   if (failedAtStart) {

@@ -375,11 +375,69 @@ TEST_F(PtyTest, IntervalTimeoutEndsAShortRead) {
   ASSERT_EQ(write(master_, "abcd", 4), 4);
   uint8_t buffer[10];
   const int64_t start = platform::MonotonicMicros();
+  const int64_t cpuStart = platform::ProcessCpuMicros();
   EXPECT_EQ(ReadPort(buffer, sizeof buffer), 4u);
   const double seconds = (platform::MonotonicMicros() - start) / 1e6;
   // Four bytes, then the 5000 ms gap rule, long before 5000 x 10 + 5000 ms.
   EXPECT_GE(seconds, 4.99);
   EXPECT_LT(seconds, 5.5);
+  // The rest never comes; waiting for it must not spin.
+  EXPECT_LT((platform::ProcessCpuMicros() - cpuStart) / 1e6, 0.1);
+}
+
+// Catches a block read that, once it has seen replies come at the line's pace
+// and sleeps until the next one can be whole, returns short when a reply
+// comes late or slower than the line, or takes a reply that came at once for
+// anything but whole. The tracker's side answers each request with 16 bytes
+// and LF CR, spaced as the row says.
+TEST_F(PtyTest, BlockReadsTakePacedRepliesWholeHoweverTheyCome) {
+  ASSERT_EQ(OpenPort(path_), 1);
+  LogMemoryGeometry.sizeCode = 1024;
+  const struct {
+    const char* how;
+    int lateMs;
+    int spacingMicros;  // between two bytes of the reply
+  } rows[] = {
+      {"at the line's pace", 0, 1042},   {"late", 40, 1042},
+      {"slower than the line", 0, 3000}, {"at once", 0, 0},
+      {"at the pace again", 0, 1042},
+  };
+  int address = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.how);
+    Bytes reply;
+    for (int i = 0; i < 16; ++i) reply.push_back(static_cast<uint8_t>(address + i * 7));
+    reply.push_back(0x0A);
+    reply.push_back(0x0D);
+    std::thread tracker([&] {
+      Bytes request;
+      pollfd p{master_, POLLIN, 0};
+      while (request.size() < 4 && poll(&p, 1, 2000) > 0) {
+        uint8_t buf[4];
+        const ssize_t n = read(master_, buf, 4 - request.size());
+        if (n <= 0) return;
+        request.insert(request.end(), buf, buf + n);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(row.lateMs));
+      for (size_t i = 0; i < reply.size(); i += row.spacingMicros == 0 ? reply.size() : 1) {
+        const size_t n = row.spacingMicros == 0 ? reply.size() : 1;
+        if (write(master_, reply.data() + i, n) != static_cast<ssize_t>(n)) return;
+        std::this_thread::sleep_for(std::chrono::microseconds(row.spacingMicros));
+      }
+    });
+    int32_t block[16] = {};
+    int entries = 0;
+    const int64_t start = platform::MonotonicMicros();
+    EXPECT_TRUE(ReadFlashBlock(address, block, &entries));
+    const double seconds = (platform::MonotonicMicros() - start) / 1e6;
+    tracker.join();
+    EXPECT_EQ(entries, 16);
+    EXPECT_EQ(Bytes(block, block + 16), Bytes(reply.begin(), reply.begin() + 16));
+    // Far below the 5 s gap after which a read gives up.
+    EXPECT_LT(seconds, 1.0);
+    address += 16;
+  }
+  EXPECT_TRUE(messages.texts.empty());
 }
 
 TEST_F(PtyTest, VanishedDeviceIsNoticedAtOnce) {

@@ -405,9 +405,15 @@ void ScriptedBackend::RunOnUiThread(const std::function<void()>& task) {
     return;
   }
   Task t{&task};
-  std::unique_lock<std::mutex> lock(mutex_);
-  tasks_.push_back(&t);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tasks_.push_back(&t);
+  }
+  // Woken only once the lock is free, a thread does not wake just to wait
+  // for it again: each trip of a worker to this thread costs two wake-ups,
+  // not four.
   wake_.notify_all();
+  std::unique_lock<std::mutex> lock(mutex_);
   wake_.wait(lock, [&] { return t.done; });
 }
 
@@ -419,8 +425,10 @@ void ScriptedBackend::Pump() {
     lock.unlock();
     (*t->run)();
     lock.lock();
-    t->done = true;
+    t->done = true;  // t may be gone as soon as the lock is let go
+    lock.unlock();
     wake_.notify_all();
+    lock.lock();
   }
 }
 
