@@ -13,6 +13,11 @@ namespace platform {
 // (the protocol's 1 ms pause must not become a 15.6 ms timer tick).
 void SleepMs(unsigned ms);
 
+// This thread's timed waits (sleeps, polls on a port) end when asked, not a
+// little later to gather wake-ups: a download waits thousands of times.
+// Nothing to do where the system does not delay them.
+void KeepTimersPrecise();
+
 // Microseconds on a monotonic clock with an arbitrary origin.
 int64_t MonotonicMicros();
 

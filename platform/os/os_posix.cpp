@@ -20,20 +20,15 @@
 
 namespace platform {
 
-namespace {
-
 // Linux lets each timed wait of an ordinary thread end up to 50 us late, to
-// gather wake-ups. On the 1 ms pause of every block that is several percent
-// of the pause, so a thread that sleeps here keeps its timers to the
-// microsecond. Once a thread is enough.
+// gather wake-ups; on the 1 ms pause of every block that is several percent
+// of the pause. Once a thread is enough.
 void KeepTimersPrecise() {
 #if defined(__linux__)
   thread_local const bool precise = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
   (void)precise;
 #endif
 }
-
-}  // namespace
 
 void SleepMs(unsigned ms) {
   KeepTimersPrecise();

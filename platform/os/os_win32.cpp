@@ -75,6 +75,8 @@ void SleepMs(unsigned ms) {
   if (!timer.Wait(ms)) Sleep(ms);
 }
 
+void KeepTimersPrecise() {}
+
 int64_t MonotonicMicros() {
   static const int64_t frequency = [] {
     LARGE_INTEGER f{};

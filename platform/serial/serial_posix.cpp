@@ -22,7 +22,6 @@
 #include <sys/stat.h>
 #include <termios.h>
 #if defined(__linux__)
-#include <sys/prctl.h>
 #include <sys/sysmacros.h>
 #endif
 #include <unistd.h>
@@ -276,17 +275,6 @@ std::string DevicePathUnder(const SystemRoots& roots, const std::string& name) {
 }
 
 namespace {
-
-// Linux lets each timed wait of an ordinary thread end up to 50 us late, to
-// gather wake-ups; a download waits on the line twice a block, thousands of
-// times. A thread that waits on the port keeps its timers to the
-// microsecond. Once a thread is enough.
-void KeepTimersPrecise() {
-#if defined(__linux__)
-  thread_local const bool precise = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
-  (void)precise;
-#endif
-}
 
 // The slave side of a pseudo-terminal (a simulated tracker, say).
 bool IsPseudoTerminal(int fd) {
