@@ -16,9 +16,10 @@ namespace {
 
 constexpr std::array<HelpSection, 9> kSections = {{
     {"",
-     "NAME is a COM name (COM1) or, on Linux, a device path (/dev/ttyUSB0,\n"
-     "/dev/pts/3). On Linux COMn is the n-th existing port: real ttyS ports first,\n"
-     "then ttyUSB, then ttyACM, each by number.\n"
+     "NAME is a COM name (COM1) or, on Linux, a short name as ports lists it\n"
+     "(ttyUSB0 opens /dev/ttyUSB0) or a device path (/dev/pts/3). On Linux COMn\n"
+     "is the n-th existing port: real ttyS ports first, then ttyUSB, then ttyACM,\n"
+     "each by number.\n"
      "\n"
      "read, write, update and the profile commands press Read first and stop\n"
      "there when the Read does not complete. download, erase, flash-test and go\n"
