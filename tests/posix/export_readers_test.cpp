@@ -212,10 +212,6 @@ TEST_P(ExportReaders, EveryReaderSeesTheTrack) {
                     << " " << e.lon << " " << e.alt << " " << e.time << " seg " << e.segment;
     }
   }
-  for (const TrackFormat format : {TrackFormat::kGpx, TrackFormat::kKml22}) {
-    const ToolRun run = RunTool("xmllint --noout '" + DefaultExportPath(kml_, format) + "' 2>&1");
-    EXPECT_EQ(run.status, 0) << run.output;
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

