@@ -91,13 +91,11 @@ TEST(Kw9cliProfiles, RoundTripBetweenTwoTrackers) {
             "radioHP: profile \"5\", tracker \"3\"\n"
             "radioDT: profile \"1234\", tracker \"FFFF\"\n"
             "radioRR: profile \"B\", tracker \"A\"\n");
-  EXPECT_THAT(Kw9cli(dir, "read --port " + b.Device()).out, HasSubstr("\nstoreInterval=10\n"))
-      << "the dry run wrote";
 
   const CliRun applied = Kw9cli(dir, apply + " --json");
   ASSERT_EQ(applied.status, 0) << applied.err;
-  const json j = json::parse(applied.out);
-  EXPECT_EQ(j["profile"]["differences"][0],
+  // B still had its own value: the dry run wrote nothing.
+  EXPECT_EQ(json::parse(applied.out)["profile"]["differences"][0],
             (json{{"field", "storeInterval"}, {"profile", 42}, {"tracker", 10}}));
   ASSERT_EQ(Kw9cli(dir, "profile save --port " + b.Device() + " --output b.json").status, 0);
   EXPECT_EQ(Settings(dir / "b.json"), Settings(dir / "a.json"));
