@@ -219,6 +219,7 @@ TEST(LogCommandsOverPty, SendOnlyTheirOwnCommands) {
       {"erase", 1, "kw9cli: not erased: only --yes answers CLEAR\n", "statusText=Ready", ""},
       {"flash-test", 0, "kw9: I2C Read Test Passed\n", "statusText=Ready", "?KJ"},
       {"go", 0, "", "statusText=TX running, Enter a command to stop", "G"},
+      {"download --output t.kml", 0, "kw9: Done Reading Flash\n", "percentLabel=12.49", "?VKJ"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -228,7 +229,7 @@ TEST(LogCommandsOverPty, SendOnlyTheirOwnCommands) {
     EXPECT_EQ(run.err, c.err);
     EXPECT_THAT(run.out, HasSubstr("\n" + c.outLine + "\n"));
     EXPECT_EQ(bytes.substr(0, c.bytes.size()), c.bytes);
-    if (c.arguments != "flash-test") {
+    if (c.bytes.find('J') == std::string::npos) {  // block reads go on past the row's bytes
       EXPECT_EQ(bytes, c.bytes);
     }
   }
