@@ -101,10 +101,14 @@ void WriteMemoryDump(TextOutFile& out) {
   WriteMemoryDump(out, kFlashImageSize);
 }
 
+int64_t MemoryDumpBytes(int availableBytes) {
+  return std::min<int64_t>(
+      {int64_t{LogMemoryGeometry.sizeCode} * 1024 / 8, kFlashImageSize, availableBytes});
+}
+
 void WriteMemoryDump(TextOutFile& out, int availableBytes) {
   out.Write("<!-- KLXDATA\n");
-  const int64_t bytes = std::min<int64_t>(
-      {int64_t{LogMemoryGeometry.sizeCode} * 1024 / 8, kFlashImageSize, availableBytes});
+  const int64_t bytes = MemoryDumpBytes(availableBytes);
   constexpr int kItemsPerLine = 16;
   // Room for 16 items of "%02X " even for values outside 0..255 ("FFFFFFFF ").
   char line[kItemsPerLine * 9 + 2];

@@ -35,6 +35,10 @@ void AppendKmlLine(TrackText& line, const TrackFix& fix, bool negativeAltitude);
 // Closes the last coordinate line and the document.
 void WriteKmlFooter(platform::TextOutFile& out);
 
+// How many bytes of the image the memory dump shows: the memory size names
+// them, no more than arrived.
+int64_t MemoryDumpBytes(int availableBytes);
+
 // LogMemoryGeometry.sizeCode * 128 bytes of FlashImage as "%02X " items, 16 a
 // line, inside "<!-- KLXDATA" ... "-->"; no more than availableBytes.
 void WriteMemoryDump(platform::TextOutFile& out);

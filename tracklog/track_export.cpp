@@ -182,12 +182,12 @@ ExportResult Failed(std::string message, std::string output = {}) {
   return result;
 }
 
+}  // namespace
+
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code ec;
   return std::filesystem::equivalent(a, b, ec) && !ec;
 }
-
-}  // namespace
 
 std::optional<TrackFormat> TrackFormatNamed(std::string_view name) {
   for (const TrackFormat f :
@@ -221,9 +221,11 @@ std::string DefaultExportPath(const std::string& input, TrackFormat format) {
   return path.string();
 }
 
-void AppendTrackExport(TrackText& text, TrackFormat format, const TrackModel& model,
-                       const std::vector<int64_t>& times, int64_t createdAt) {
-  const std::vector<Segment> segments = Segments(model, times);
+namespace {
+
+void AppendExport(TrackText& text, TrackFormat format, const TrackModel& model,
+                  const std::vector<int64_t>& times, const std::vector<Segment>& segments,
+                  int64_t createdAt) {
   switch (format) {
     case TrackFormat::kGpx:
       AppendGpx(text, model, times, segments, createdAt);
@@ -240,6 +242,13 @@ void AppendTrackExport(TrackText& text, TrackFormat format, const TrackModel& mo
   }
 }
 
+}  // namespace
+
+void AppendTrackExport(TrackText& text, TrackFormat format, const TrackModel& model,
+                       const std::vector<int64_t>& times, int64_t createdAt) {
+  AppendExport(text, format, model, times, Segments(model, times), createdAt);
+}
+
 ExportResult WriteTrackFile(const std::string& path, TrackFormat format, const TrackModel& model,
                             const std::vector<int64_t>& times, int64_t createdAt) {
   ExportResult result;
@@ -248,13 +257,13 @@ ExportResult WriteTrackFile(const std::string& path, TrackFormat format, const T
   TrackText text;
   // A KML 2.2 point takes the most room: about 200 characters.
   text.Reserve(1024 + model.fixes.size() * 200);
-  AppendTrackExport(text, format, model, times, createdAt);
+  const std::vector<Segment> segments = Segments(model, times);
+  AppendExport(text, format, model, times, segments, createdAt);
   platform::TextOutFile out;
   if (!out.OpenReplacing(path)) return Failed("Cannot write " + path, path);
   out.Write(text.Text().data(), text.Text().size());
   if (!out.Close()) return Failed("Cannot write " + path, path);
 
-  const std::vector<Segment> segments = Segments(model, times);
   result.segments = static_cast<int>(segments.size());
   for (size_t i = 0; i < model.fixes.size(); ++i) {
     if (!OnGlobe(model.fixes[i])) {
@@ -285,7 +294,11 @@ ExportResult ExportStoredKml(const StoredExportRequest& request) {
     anchor = DateAnchor::FirstFixDate(*days);
   }
   const StoredKml stored = ReadStoredKml(request.input);
-  if (!stored.ok) return Failed(stored.message, output);
+  if (!stored.ok) {
+    ExportResult failed = Failed(stored.message, output);
+    failed.inputProblem = stored.problem;
+    return failed;
+  }
   // The rename would put the export where the only copy of the dump is.
   if (SameFile(request.input, output)) {
     return Failed("The export would replace " + request.input + " itself", output);

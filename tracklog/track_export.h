@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tracklog/stored_kml.h"
 #include "tracklog/track_model.h"
 #include "tracklog/track_text.h"
 
@@ -52,7 +53,13 @@ struct ExportResult {
   int untimed = 0;      // of those, fixes without a time
   int segments = 0;
   int leftOut = 0;  // fixes off the globe, and lines of records holding no place
+  // Why the input of a stored file's export did not read; kNone when it did
+  // (or the export had none), so a failure lies with the output.
+  StoredKmlProblem inputProblem = StoredKmlProblem::kNone;
 };
+
+// True when a and b name the same existing file.
+bool SameFile(const std::string& a, const std::string& b);
 
 // Writes the export to path (CR LF line ends), replacing it only when complete.
 ExportResult WriteTrackFile(const std::string& path, TrackFormat format, const TrackModel& model,

@@ -78,6 +78,12 @@ bool TextOutFile::Write(const char* text, size_t length) {
   return ok;
 }
 
+bool TextOutFile::WriteBytes(const char* data, size_t length) {
+  const bool ok = file_ != nullptr && std::fwrite(data, 1, length, file_) == length;
+  if (!ok) failed_ = true;
+  return ok;
+}
+
 bool TextOutFile::Printf(const char* fmt, ...) {
   // Every line the tool formats fits here; only an unusually long one costs
   // an allocation.

@@ -42,6 +42,9 @@ class TextOutFile {
   bool Printf(const char* fmt, ...) KW9_PRINTF_FORMAT(2, 3);
   bool Write(const char* text);
   bool Write(const char* text, size_t length);
+  // The bytes as they are: a "\n" stays a "\n" (files other programs read as
+  // they are, such as JSON). False when the write failed.
+  bool WriteBytes(const char* data, size_t length);
 
   // Flushes and closes. False when that fails or any earlier write failed.
   // Closing a file that is not open returns false. For OpenReplacing, this is

@@ -259,24 +259,23 @@ TEST_F(LogDownloadTest, ReadFlashWritesTheGoldenFileForEveryMemorySize) {
 // Geometry 0/0 means the short form, 2048 blocks, no fix and an empty dump.
 TEST_F(LogDownloadTest, WithoutASizeReplyTheGeometryStays) {
   struct Case {
-    const char *model, *stale;
+    const char* model;
     LogMemoryGeometryState geometry;  // before and after
     Ops head;
     std::string file;
   };
   const std::string golden = Golden("track64.kml");
-  const Case cases[] = {{"NXVLDQ", "", {64, 8180}, {"?", "V"}, golden},
-                        {"NXVLDQ", "", {0, 0}, {"?", "V"}, Cut(golden, 0)}};
+  const Case cases[] = {{"NXVLDQ", {64, 8180}, {"?", "V"}, golden},
+                        {"NXVLDQ", {0, 0}, {"?", "V"}, Cut(golden, 0)}};
   EXPECT_THAT(cases[1].file, testing::EndsWith("</kml>\r\n\r\n\r\n<!-- KLXDATA\r\n-->\r\n"));
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.model);
+    SCOPED_TRACE(c.geometry.sizeCode);
     FakeDevice& device = Fresh(64, {}, c.model);
     Run([&](ui::ScriptedWindow& w) {
       Enter(w, kPortCombo, "COM1");
       Press(w, kReadButton);
       EXPECT_EQ(modelString, c.model);
       device.writes.clear();
-      device.Inject(c.stale);
       LogMemoryGeometry = c.geometry;  // as an earlier download left it
       PressAndWait(w);
     });

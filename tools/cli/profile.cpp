@@ -163,6 +163,20 @@ ProfileRead ParseProfile(const std::string& text, const std::string& fileName) {
   return Reader(fileName).Read(text);
 }
 
+void WriteProfileValue(JsonWriter& w, const ProfileField& field, const std::string& text) {
+  switch (field.kind) {
+    case K::kNumber:
+      w.RawNumber(text);
+      break;
+    case K::kSwitch:
+      w.Bool(text != "0");
+      break;
+    case K::kText:
+      w.String(text);
+      break;
+  }
+}
+
 std::string ProfileText(const Profile& profile) {
   JsonWriter w(true);
   w.BeginObject();
@@ -182,17 +196,7 @@ std::string ProfileText(const Profile& profile) {
     for (const ProfileValue& v : profile.values) {
       if (std::string(v.field->group) != group) continue;
       w.Key(v.field->member);
-      switch (v.field->kind) {
-        case K::kNumber:
-          w.RawNumber(v.text);
-          break;
-        case K::kText:
-          w.String(v.text);
-          break;
-        case K::kSwitch:
-          w.Bool(v.text != "0");
-          break;
-      }
+      WriteProfileValue(w, *v.field, v.text);
     }
     w.EndObject();
   }

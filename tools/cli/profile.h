@@ -11,6 +11,8 @@
 
 namespace cli {
 
+class JsonWriter;
+
 constexpr int64_t kProfileFormat = 1;
 
 enum class ProfileKind { kNumber, kText, kSwitch };
@@ -43,6 +45,10 @@ struct ProfileRead {
 };
 
 ProfileRead ParseProfile(const std::string& text, const std::string& fileName);
+
+// A value as JSON: a number as written, a switch as true or false, a text as
+// a string.
+void WriteProfileValue(JsonWriter& w, const ProfileField& field, const std::string& text);
 
 // The profile as the file profile save writes, indented, with a final line end.
 std::string ProfileText(const Profile& profile);

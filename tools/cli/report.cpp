@@ -9,20 +9,6 @@ namespace {
 
 constexpr int kBarWidth = 40;
 
-void WriteProfileValue(JsonWriter& w, const ProfileField& field, const std::string& text) {
-  switch (field.kind) {
-    case ProfileKind::kNumber:
-      w.RawNumber(text);
-      break;
-    case ProfileKind::kSwitch:
-      w.Bool(text != "0");
-      break;
-    case ProfileKind::kText:
-      w.String(text);
-      break;
-  }
-}
-
 void OptionalString(JsonWriter& w, const std::string& key, const std::string& text) {
   w.Key(key);
   if (text.empty()) {

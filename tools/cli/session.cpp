@@ -16,6 +16,7 @@
 #include "tools/cli/sha256.h"
 #include "tools/cli/utc_time.h"
 #include "tracklog/flash_image.h"
+#include "tracklog/kml_writer.h"
 #include "tracklog/log_download.h"
 #include "tracklog/stored_kml.h"
 #include "tracklog/track_dates.h"
@@ -85,26 +86,12 @@ std::vector<FieldDifference> Differences(const Profile& profile, const CTrackerD
 }
 
 // The new file goes beside the old one and replaces it only once it is
-// whole and on the disk.
+// whole and on the disk; its bytes go as they are, line ends included.
 bool WriteFileReplacing(const std::string& path, const std::string& text) {
-  const platform::ReplacementPlan plan = platform::PlanReplacement(path);
-  if (!plan.writable) return false;
-  if (plan.direct) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    const bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    return std::fclose(file) == 0 && ok;
-  }
-  const std::string temporary =
-      plan.target + ".kw9-" + std::to_string(platform::ProcessId()) + ".tmp";
-  std::FILE* file = platform::CreateNewFile(temporary, plan.target);
-  if (file == nullptr) return false;
-  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  ok = platform::SyncFile(file) && ok;
-  ok = std::fclose(file) == 0 && ok;
-  ok = ok && platform::RenameOver(temporary, plan.target);
-  if (!ok) std::remove(temporary.c_str());
-  return ok;
+  platform::TextOutFile out;
+  if (!out.OpenReplacing(path)) return false;
+  out.WriteBytes(text.data(), text.size());
+  return out.Close();
 }
 
 ExportReport ReportOf(const std::string& format, const ExportResult& result) {
@@ -115,11 +102,6 @@ ExportReport ReportOf(const std::string& format, const ExportResult& result) {
 std::string WithoutLineEnd(std::string text) {
   while (!text.empty() && text.back() == '\n') text.pop_back();
   return text;
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
 class Session {
@@ -394,7 +376,7 @@ class Session {
     Note(result.message);
     // The input decides the cause; an input that reads well leaves the
     // output as the one that could not be written.
-    switch (ReadStoredKml(input).problem) {
+    switch (result.inputProblem) {
       case StoredKmlProblem::kNone:
         failure_ = kExitFile;
         break;
@@ -582,8 +564,7 @@ class Session {
 }  // namespace
 
 bool DumpMatchesFlashImage(const std::vector<uint8_t>& dump) {
-  const size_t bytes = std::min<size_t>(
-      static_cast<size_t>(std::max(LogMemoryGeometry.sizeCode, 0)) * 1024 / 8, kFlashImageSize);
+  const size_t bytes = static_cast<size_t>(std::max<int64_t>(MemoryDumpBytes(kFlashImageSize), 0));
   if (dump.size() != bytes) return false;
   for (size_t k = 0; k < bytes; ++k) {
     if (FlashImage[k] != dump[k]) return false;
