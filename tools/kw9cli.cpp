@@ -19,9 +19,11 @@ void UsageProblem(const std::string& problem) {
   std::fprintf(stderr, "kw9cli: %s\n(kw9cli --help shows the options)\n", problem.c_str());
 }
 
-void WriteOut(const std::string& text) {
-  std::fputs(text.c_str(), stdout);
-  std::fflush(stdout);
+// False when standard output did not take the text (a full disk behind a
+// redirection, a closed pipe).
+bool WriteOut(const std::string& text) {
+  const bool written = std::fputs(text.c_str(), stdout) >= 0;
+  return std::fflush(stdout) == 0 && written;
 }
 
 }  // namespace
@@ -30,13 +32,9 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   const cli::ParsedCommandLine parsed = cli::ParseCommandLine(args);
   using Action = cli::ParsedCommandLine::Action;
-  if (parsed.action == Action::kHelp) {
-    WriteOut(cli::HelpText());
-    return 0;
-  }
+  if (parsed.action == Action::kHelp) return WriteOut(cli::HelpText()) ? 0 : cli::kExitFile;
   if (parsed.action == Action::kVersion) {
-    WriteOut("kw9cli " KW9_VERSION "\n");
-    return 0;
+    return WriteOut("kw9cli " KW9_VERSION "\n") ? 0 : cli::kExitFile;
   }
   if (parsed.action == Action::kUsageError) {
     UsageProblem(parsed.problem);
@@ -77,6 +75,10 @@ int main(int argc, char** argv) {
     outcome.notes.push_back("cannot append to " + invocation.log);
     outcome.exitCode = cli::Worse(outcome.exitCode, cli::kExitFile);
   }
-  WriteOut(invocation.json ? cli::JsonReport(outcome) : cli::TextReport(outcome));
+  // The report is the command's output: one that was lost is no success.
+  if (!WriteOut(invocation.json ? cli::JsonReport(outcome) : cli::TextReport(outcome))) {
+    live.Note("cannot write the report to standard output");
+    return cli::Worse(outcome.exitCode, cli::kExitFile);
+  }
   return outcome.exitCode;
 }

@@ -208,6 +208,12 @@ TEST(Kw9cliExitCodes, EachCauseHasItsCode) {
     EXPECT_EQ(j["window"].size(), 33u);
   }
   EXPECT_EQ(Kw9cli(dir, "--version").out, "kw9cli " KW9_VERSION "\n");
+  // A report that standard output did not take is no success.
+  const pid_t lost = testing_support::StartKw9cli({"ports", "--json"}, "/dev/full", dir / "err");
+  int raw = 0;
+  ASSERT_EQ(waitpid(lost, &raw, 0), lost);
+  EXPECT_EQ(WEXITSTATUS(raw), 5);
+  EXPECT_EQ(Slurp(dir / "err"), "kw9cli: cannot write the report to standard output\n");
 }
 
 // The SHA-256 of the bytes of a KML file's dump, by the machine's sha256sum.
@@ -234,16 +240,20 @@ TEST(Kw9cliEraseAfter, ErasesOnlyADownloadSafeOnDisk) {
     std::string output;
     int status;
     std::string note;  // "" when it erased
+    bool replaced;     // the download replaced the output
   } cases[] = {
-      {"safe", {}, "track.kml", 0, ""},
-      {"short block", {"--short-block-after", "J:500"}, "track.kml", 6, incomplete},
-      {"full disk", {}, "/dev/full", 5, incomplete},
+      {"safe", {}, "track.kml", 0, "", true},
+      {"short block", {"--short-block-after", "J:500"}, "track.kml", 6, incomplete, true},
+      // The file the last row wrote stays, and is not this download's.
+      {"no block", {"--short-block-after", "J:1"}, "track.kml", 6, incomplete, false},
+      {"full disk", {}, "/dev/full", 5, incomplete, true},
       // Complete, but nothing on disk holds it: no erase, and no success.
       {"a device",
        {},
        "/dev/null",
        7,
-       "kw9cli: not erased: /dev/null is no file that can be read back\n"},
+       "kw9cli: not erased: /dev/null is no file that can be read back\n",
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -266,6 +276,10 @@ TEST(Kw9cliEraseAfter, ErasesOnlyADownloadSafeOnDisk) {
     EXPECT_EQ(line["erased"], erased);
     EXPECT_EQ(line["exitCode"], c.status);
     EXPECT_EQ(line["sha256"], j["download"]["sha256"]);
+    if (!c.replaced) {
+      EXPECT_TRUE(j["download"]["fixes"].is_null()) << j["download"];
+      EXPECT_TRUE(j["download"]["sha256"].is_null()) << j["download"];
+    }
     if (!erased) continue;
     EXPECT_EQ(Slurp(dir / c.output), Slurp(kGolden));
     EXPECT_EQ(j["download"]["fixes"], CoordinateLines(Slurp(kGolden)).size());

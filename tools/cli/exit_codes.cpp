@@ -14,7 +14,7 @@ constexpr std::array<ExitCause, 9> kCauses = {{
      "dump Read Flash writes"},
     {kExitPort, "port", "the port could not be opened"},
     {kExitNoAnswer, "no answer", "the tracker did not answer, or the link was lost"},
-    {kExitFile, "file", "an output file could not be written"},
+    {kExitFile, "file", "an output file, or standard output, could not be written"},
     {kExitIncomplete, "incomplete", "a download stopped early; the fixes that arrived are kept"},
     {kExitDifference, "difference",
      "verification found a difference (profile apply, download --erase-after, export of a file "

@@ -441,9 +441,11 @@ class Session {
     report.complete = Seen("Done Reading Flash");
     completed_ = report.complete;
     const bool exported = WriteExports(report, downloadEnd);
-    // Only these two say the worker replaced the file; otherwise what is
-    // there is whatever was there before.
-    const bool written = report.complete || Seen("Error reading flash");
+    // Only these two say the worker replaced the file, and only once it wrote
+    // a track (a download whose first block never came writes none);
+    // otherwise what is there is whatever was there before.
+    const bool written =
+        lastDownloadTrack.has_value() && (report.complete || Seen("Error reading flash"));
     std::optional<StoredKml> back;
     std::optional<std::vector<uint8_t>> dump;
     if (written && !plan.direct) back = ReadStoredKml(inv_.output);
