@@ -1,5 +1,7 @@
 #include "app/data_exchange.h"
 
+#include "app/control_ids.h"
+
 namespace {
 
 using D = CTrackerDlg;
@@ -42,42 +44,42 @@ constexpr Binding Combo(int control, const char* name, std::string D::*member) {
 }  // namespace
 
 const std::array<Binding, 34> kBindings = {{
-    {1015, K::kAttach, "progressBar"},
-    Combo(1013, "portName", &D::portName),
-    Text(1007, "modelLabel", &D::modelLabel),
-    Text(1006, "versionLabel", &D::versionLabel),
-    Text(1008, "batteryLabel", &D::batteryLabel),
-    Text(1011, "hopChannelLabel", &D::hopChannelLabel),
-    Text(1010, "radioSerialLabel", &D::radioSerialLabel),
-    Text(1012, "vendorIdLabel", &D::vendorIdLabel),
-    Text(1014, "addressMaskLabel", &D::addressMaskLabel),
-    Text(1016, "percentLabel", &D::percentLabel),
-    Text(1017, "radioHP", &D::radioHP),
-    Text(1018, "radioID", &D::radioID),
+    {IDC_PROGRESS, K::kAttach, "progressBar"},
+    Combo(IDC_COM_PORT, "portName", &D::portName),
+    Text(IDC_MODEL_LABEL, "modelLabel", &D::modelLabel),
+    Text(IDC_VERSION_LABEL, "versionLabel", &D::versionLabel),
+    Text(IDC_BATTERY_LABEL, "batteryLabel", &D::batteryLabel),
+    Text(IDC_HOP_CHANNEL_LABEL, "hopChannelLabel", &D::hopChannelLabel),
+    Text(IDC_RADIO_SERIAL_LABEL, "radioSerialLabel", &D::radioSerialLabel),
+    Text(IDC_VENDOR_ID_LABEL, "vendorIdLabel", &D::vendorIdLabel),
+    Text(IDC_ADDRESS_MASK_LABEL, "addressMaskLabel", &D::addressMaskLabel),
+    Text(IDC_PERCENT_LABEL, "percentLabel", &D::percentLabel),
+    Text(IDC_RADIO_HP, "radioHP", &D::radioHP),
+    Text(IDC_RADIO_ID, "radioID", &D::radioID),
     // Stored as 16 bits beside four digits of it: a larger number would make
     // the two disagree.
-    Ranged(1009, "serialNumber", &D::serialNumber, 0, 65535),
-    Ranged(1024, "storeInterval", &D::storeInterval, 1, 255),
-    Ranged(1027, "transmitInterval", &D::transmitInterval, 1, 255),
-    Text(1026, "statusText", &D::statusText),
-    Check(1035, "lowVoltageShutdown", &D::lowVoltageShutdown),
-    Text(1034, "shutdownVoltage", &D::shutdownVoltage),
-    Check(1021, "gSwitchEnable", &D::gSwitchEnable),
-    Check(1020, "wrapMemory", &D::wrapMemory),
-    Check(1036, "enableDataLogging", &D::enableDataLogging),
-    Check(1037, "metersToFeet", &D::metersToFeet),
-    Check(1038, "storeHms", &D::storeHms),
-    Check(1022, "enableNmea", &D::enableNmea),
-    Check(1023, "enableTxSentence", &D::enableTxSentence),
-    Ranged(1047, "transmitSlot", &D::transmitSlot, 0, 60),
-    Text(1048, "programVersionLabel", &D::programVersionLabel, 64),
-    Text(1050, "serialNumberLabel", &D::serialNumberLabel),
-    Text(1051, "destinationLabel", &D::destinationLabel),
-    Text(1025, "radioRO", &D::radioRO),
-    Text(1029, "radioRN", &D::radioRN),
-    Text(1030, "radioRR", &D::radioRR),
-    Text(1019, "radioMK", &D::radioMK),
-    Text(1028, "radioDT", &D::radioDT),
+    Ranged(IDC_SERIAL_NUMBER, "serialNumber", &D::serialNumber, 0, 65535),
+    Ranged(IDC_STORE_INTERVAL, "storeInterval", &D::storeInterval, 1, 255),
+    Ranged(IDC_TRANSMIT_INTERVAL, "transmitInterval", &D::transmitInterval, 1, 255),
+    Text(IDC_STATUS, "statusText", &D::statusText),
+    Check(IDC_LOW_VOLTAGE_SHUTDOWN, "lowVoltageShutdown", &D::lowVoltageShutdown),
+    Text(IDC_SHUTDOWN_VOLTAGE, "shutdownVoltage", &D::shutdownVoltage),
+    Check(IDC_G_SWITCH_ENABLE, "gSwitchEnable", &D::gSwitchEnable),
+    Check(IDC_WRAP_MEMORY, "wrapMemory", &D::wrapMemory),
+    Check(IDC_ENABLE_DATA_LOGGING, "enableDataLogging", &D::enableDataLogging),
+    Check(IDC_METERS_TO_FEET, "metersToFeet", &D::metersToFeet),
+    Check(IDC_STORE_HMS, "storeHms", &D::storeHms),
+    Check(IDC_ENABLE_NMEA, "enableNmea", &D::enableNmea),
+    Check(IDC_ENABLE_TX_SENTENCE, "enableTxSentence", &D::enableTxSentence),
+    Ranged(IDC_TRANSMIT_SLOT, "transmitSlot", &D::transmitSlot, 0, 60),
+    Text(IDC_PROGRAM_VERSION_LABEL, "programVersionLabel", &D::programVersionLabel, 64),
+    Text(IDC_SERIAL_NUMBER_LABEL, "serialNumberLabel", &D::serialNumberLabel),
+    Text(IDC_DESTINATION_LABEL, "destinationLabel", &D::destinationLabel),
+    Text(IDC_RADIO_RO, "radioRO", &D::radioRO),
+    Text(IDC_RADIO_RN, "radioRN", &D::radioRN),
+    Text(IDC_RADIO_RR, "radioRR", &D::radioRR),
+    Text(IDC_RADIO_MK, "radioMK", &D::radioMK),
+    Text(IDC_RADIO_DT, "radioDT", &D::radioDT),
 }};
 
 void CTrackerDlg::DoDataExchange(CDataExchange* pDX) {

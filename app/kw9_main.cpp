@@ -33,7 +33,7 @@ constexpr const char* kUsage =
     "\n"
     "Without a screen:\n"
     "kw9cli runs this window from the command line, for scripts and headless\n"
-    "machines. It is installed beside kw9 (in a build tree: tools/kw9cli);\n"
+    "machines. It is installed beside kw9 (in a build tree: cli/kw9cli);\n"
     "kw9cli --help lists its commands.\n";
 
 bool IsHelpSwitch(std::string_view word) {

@@ -4,18 +4,33 @@
 #include <string_view>
 #include <utility>
 
+#include "app/control_ids.h"
+#include "app/log_download.h"
 #include "app/resources.h"
 #include "link/device_link.h"
 #include "platform/os/os.h"
 #include "platform/serial/serial.h"
-#include "tracklog/log_download.h"
 
 uint8_t calibrationMode = 0;
 
 const std::array<int, 17> kCalibrationControls = {
-    1009, 1017, 1019, 1028, 1018, 1029, 1030, 1025,  // edits
-    1002,                                            // Update
-    1042, 1043, 1044, 1045, 1046, 1052, 1053, 1054,  // their labels
+    IDC_SERIAL_NUMBER,
+    IDC_RADIO_HP,
+    IDC_RADIO_MK,
+    IDC_RADIO_DT,
+    IDC_RADIO_ID,
+    IDC_RADIO_RN,
+    IDC_RADIO_RR,
+    IDC_RADIO_RO,  // edits
+    IDC_UPDATE,    // Update
+    IDC_SERIAL_NUMBER_TAG,
+    IDC_RADIO_HP_TAG,
+    IDC_RADIO_MK_TAG,
+    IDC_RADIO_DT_TAG,
+    IDC_RADIO_ID_TAG,
+    IDC_RADIO_RO_TAG,
+    IDC_RADIO_RN_TAG,
+    IDC_RADIO_RR_TAG,  // their labels
 };
 
 namespace {
@@ -24,15 +39,15 @@ const MessageMapEntry kMessageMap[] = {
     OnSysCommandEntry(&CTrackerDlg::OnSysCommand),
     OnPaintEntry(&CTrackerDlg::OnPaint),
     OnQueryDragIconEntry(&CTrackerDlg::OnQueryDragIcon),
-    OnCommandEntry(BN_CLICKED, 1000, &CTrackerDlg::OnRead),
-    OnCommandEntry(CBN_DROPDOWN, 1013, &CTrackerDlg::OnDropdownComPort),
-    OnCommandEntry(BN_CLICKED, 1003, &CTrackerDlg::OnReadFlash),
-    OnCommandEntry(BN_CLICKED, 1002, &CTrackerDlg::OnUpdate),
-    OnCommandEntry(BN_CLICKED, 1001, &CTrackerDlg::OnWrite),
-    OnCommandEntry(BN_CLICKED, 1039, &CTrackerDlg::OnGo),
-    OnCommandEntry(BN_CLICKED, 1004, &CTrackerDlg::OnClearFlash),
-    OnCommandEntry(BN_CLICKED, 1049, &CTrackerDlg::OnFlashTest),
-    OnCommandEntry(BN_CLICKED, 1055, &CTrackerDlg::OnFixKml),
+    OnCommandEntry(BN_CLICKED, IDC_READ, &CTrackerDlg::OnRead),
+    OnCommandEntry(CBN_DROPDOWN, IDC_COM_PORT, &CTrackerDlg::OnDropdownComPort),
+    OnCommandEntry(BN_CLICKED, IDC_READ_FLASH, &CTrackerDlg::OnReadFlash),
+    OnCommandEntry(BN_CLICKED, IDC_UPDATE, &CTrackerDlg::OnUpdate),
+    OnCommandEntry(BN_CLICKED, IDC_WRITE, &CTrackerDlg::OnWrite),
+    OnCommandEntry(BN_CLICKED, IDC_GO, &CTrackerDlg::OnGo),
+    OnCommandEntry(BN_CLICKED, IDC_CLEAR_FLASH, &CTrackerDlg::OnClearFlash),
+    OnCommandEntry(BN_CLICKED, IDC_FLASH_TEST, &CTrackerDlg::OnFlashTest),
+    OnCommandEntry(BN_CLICKED, IDC_FIX_KML, &CTrackerDlg::OnFixKml),
 };
 
 bool IsBlank(char c) {
@@ -114,7 +129,8 @@ ui::Icon CTrackerDlg::OnQueryDragIcon() {
 
 void CTrackerDlg::OnDropdownComPort() {
   ui::Window* window = GetWindow();
-  for (int i = window->ComboCount(1013) - 1; i >= 0; --i) window->ComboDelete(1013, i);
+  for (int i = window->ComboCount(IDC_COM_PORT) - 1; i >= 0; --i)
+    window->ComboDelete(IDC_COM_PORT, i);
   // Windows lists COM1 to COM63 as they exist; Linux its devices by their
   // short names, with what each one is beside it.
   for (const platform::PortInfo& port : platform::Serial().ListPorts()) {
@@ -122,7 +138,7 @@ void CTrackerDlg::OnDropdownComPort() {
     if (!port.vidPid.empty()) {
       description += (description.empty() ? "(" : " (") + port.vidPid + ")";
     }
-    window->ComboAddDescribed(1013, port.name, description);
+    window->ComboAddDescribed(IDC_COM_PORT, port.name, description);
   }
 }
 

@@ -27,6 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/control_ids.h"
+#include "app/log_download.h"
 #include "app/resources.h"
 #include "app/tracker_dlg.h"
 #include "link/commands.h"
@@ -34,7 +36,6 @@
 #include "platform/os/os.h"
 #include "platform/ui/scripted/scripted_backend.h"
 #include "tracklog/flash_image.h"
-#include "tracklog/log_download.h"
 
 extern char** environ;
 
@@ -262,15 +263,15 @@ Figures WindowDownload(const Simulator& sim, const std::string& output) {
   CTrackerDlg dialog;
   ui::SetMainWindow(&dialog);
   backend.SetScript(IDD_TRACKER_DIALOG, [&](ui::ScriptedWindow& window) {
-    window.Type(1013, sim.device);
-    window.Click(1000);
+    window.Type(IDC_COM_PORT, sim.device);
+    window.Click(IDC_READ);
     if (dialog.statusText != "Read Complete") {
       f.message = "Read did not complete: " + f.message;
       return;
     }
     metering = true;
     meter.Start();
-    window.Click(1003);
+    window.Click(IDC_READ_FLASH);
     backend.PumpUntil([] { return workerBusy == 0; });
     f.ok = f.message == "Done Reading Flash";
   });

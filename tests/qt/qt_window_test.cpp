@@ -40,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "app/log_download.h"
 #include "app/resources.h"
 #include "app/tracker_dlg.h"
 #include "platform/os/os.h"
@@ -48,7 +49,6 @@
 #include "tests/support/fake_serial.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/trackersim_process.h"
-#include "tracklog/log_download.h"
 
 namespace {
 

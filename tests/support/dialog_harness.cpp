@@ -1,11 +1,11 @@
 #include "tests/support/dialog_harness.h"
 
+#include "app/log_download.h"
 #include "config/settings.h"
 #include "link/commands.h"
 #include "platform/os/os.h"
 #include "tests/support/fake_serial.h"
 #include "tracklog/flash_image.h"
-#include "tracklog/log_download.h"
 
 namespace testing_support {
 

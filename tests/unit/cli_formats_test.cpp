@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/cli/json.h"
-#include "tools/cli/profile.h"
-#include "tools/cli/sha256.h"
-#include "tools/cli/utc_time.h"
+#include "cli/json.h"
+#include "cli/profile.h"
+#include "cli/sha256.h"
+#include "cli/utc_time.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "tools/cli/json.h"
-#include "tools/cli/report.h"
+#include "cli/json.h"
+#include "cli/report.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Read Flash and Clear Flash through the main window against the simulated
 // tracker: the file a download leaves, the commands on the wire, the progress
 // bar, the refusals while a worker owns the link, and how each fault ends.
-#include "tracklog/log_download.h"
+#include "app/log_download.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -9,10 +9,10 @@
 #include <tuple>
 #include <vector>
 
+#include "app/log_download.h"
 #include "config/settings.h"
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
-#include "tracklog/log_download.h"
 
 using testing::ElementsAre;
 using testing::IsEmpty;

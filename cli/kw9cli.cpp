@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
+#include "cli/report.h"
+#include "cli/session.h"
+#include "cli/utc_time.h"
 #include "kw9_version.h"
 #include "platform/os/os.h"
-#include "tools/cli/command_line.h"
-#include "tools/cli/report.h"
-#include "tools/cli/session.h"
-#include "tools/cli/utc_time.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "tools/cli/command_line.h"
+#include "cli/command_line.h"
 
 namespace cli {
 

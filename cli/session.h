@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
+#include "cli/exit_codes.h"
+#include "cli/profile.h"
 #include "platform/serial/serial.h"
 #include "platform/ui/progress_state.h"
-#include "tools/cli/command_line.h"
-#include "tools/cli/exit_codes.h"
-#include "tools/cli/profile.h"
 
 namespace cli {
 

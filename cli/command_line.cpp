@@ -1,9 +1,10 @@
-#include "tools/cli/command_line.h"
+#include "cli/command_line.h"
 
 #include <algorithm>
 #include <array>
 
-#include "tools/cli/exit_codes.h"
+#include "app/control_ids.h"
+#include "cli/exit_codes.h"
 
 namespace cli {
 
@@ -65,24 +66,24 @@ constexpr std::array<OptionSpec, 15> kOptions = {{
 }};
 
 constexpr std::array<FieldSpec, 18> kFields = {{
-    {"--store-interval", "N", "storeInterval", 1024, false, false},
-    {"--transmit-interval", "N", "transmitInterval", 1027, false, false},
-    {"--transmit-slot", "N", "transmitSlot", 1047, false, false},
-    {"--shutdown-voltage", "VOLTS", "shutdownVoltage", 1034, false, false},
-    {"--wrap-memory", "0|1", "wrapMemory", 1020, true, false},
-    {"--low-voltage-shutdown", "0|1", "lowVoltageShutdown", 1035, true, false},
-    {"--enable-data-logging", "0|1", "enableDataLogging", 1036, true, false},
-    {"--meters-to-feet", "0|1", "metersToFeet", 1037, true, false},
-    {"--enable-nmea", "0|1", "enableNmea", 1022, true, false},
-    {"--enable-tx-sentence", "0|1", "enableTxSentence", 1023, true, false},
-    {"--serial-number", "N", "serialNumber", 1009, false, true},
-    {"--radio-hp", "TEXT", "radioHP", 1017, false, true},
-    {"--radio-id", "TEXT", "radioID", 1018, false, true},
-    {"--radio-mk", "TEXT", "radioMK", 1019, false, true},
-    {"--radio-dt", "TEXT", "radioDT", 1028, false, true},
-    {"--radio-ro", "TEXT", "radioRO", 1025, false, true},
-    {"--radio-rn", "TEXT", "radioRN", 1029, false, true},
-    {"--radio-rr", "TEXT", "radioRR", 1030, false, true},
+    {"--store-interval", "N", "storeInterval", IDC_STORE_INTERVAL, false, false},
+    {"--transmit-interval", "N", "transmitInterval", IDC_TRANSMIT_INTERVAL, false, false},
+    {"--transmit-slot", "N", "transmitSlot", IDC_TRANSMIT_SLOT, false, false},
+    {"--shutdown-voltage", "VOLTS", "shutdownVoltage", IDC_SHUTDOWN_VOLTAGE, false, false},
+    {"--wrap-memory", "0|1", "wrapMemory", IDC_WRAP_MEMORY, true, false},
+    {"--low-voltage-shutdown", "0|1", "lowVoltageShutdown", IDC_LOW_VOLTAGE_SHUTDOWN, true, false},
+    {"--enable-data-logging", "0|1", "enableDataLogging", IDC_ENABLE_DATA_LOGGING, true, false},
+    {"--meters-to-feet", "0|1", "metersToFeet", IDC_METERS_TO_FEET, true, false},
+    {"--enable-nmea", "0|1", "enableNmea", IDC_ENABLE_NMEA, true, false},
+    {"--enable-tx-sentence", "0|1", "enableTxSentence", IDC_ENABLE_TX_SENTENCE, true, false},
+    {"--serial-number", "N", "serialNumber", IDC_SERIAL_NUMBER, false, true},
+    {"--radio-hp", "TEXT", "radioHP", IDC_RADIO_HP, false, true},
+    {"--radio-id", "TEXT", "radioID", IDC_RADIO_ID, false, true},
+    {"--radio-mk", "TEXT", "radioMK", IDC_RADIO_MK, false, true},
+    {"--radio-dt", "TEXT", "radioDT", IDC_RADIO_DT, false, true},
+    {"--radio-ro", "TEXT", "radioRO", IDC_RADIO_RO, false, true},
+    {"--radio-rn", "TEXT", "radioRN", IDC_RADIO_RN, false, true},
+    {"--radio-rr", "TEXT", "radioRR", IDC_RADIO_RR, false, true},
 }};
 
 const OptionSpec* FindOption(const std::string& name) {

@@ -2,7 +2,7 @@
 // port: the command line and a settings profile. Built by clang only:
 //   CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DKW9_TESTS=OFF -DKW9_QT=OFF
 //   cmake --build build/fuzz --target kw9cli_fuzzer
-//   build/fuzz/tools/kw9cli_fuzzer -max_total_time=60
+//   build/fuzz/cli/kw9cli_fuzzer -max_total_time=60
 // The first byte picks the parser; for the command line the rest is split
 // into arguments at NUL bytes.
 #include <cstddef>
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/cli/command_line.h"
-#include "tools/cli/json.h"
-#include "tools/cli/profile.h"
+#include "cli/command_line.h"
+#include "cli/json.h"
+#include "cli/profile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

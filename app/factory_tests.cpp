@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <iterator>
 
+#include "app/log_download.h"
 #include "app/tracker_dlg.h"
 #include "link/commands.h"
 #include "link/device_link.h"
 #include "platform/os/os.h"
 #include "tracklog/flash_image.h"
-#include "tracklog/log_download.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "tools/cli/profile.h"
+#include "cli/profile.h"
 
 #include <array>
 
-#include "tools/cli/json.h"
+#include "cli/json.h"
 
 namespace cli {
 

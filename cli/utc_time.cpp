@@ -1,4 +1,4 @@
-#include "tools/cli/utc_time.h"
+#include "cli/utc_time.h"
 
 #include "tracklog/track_export.h"
 #include "tracklog/track_text.h"

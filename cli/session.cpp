@@ -1,4 +1,4 @@
-#include "tools/cli/session.h"
+#include "cli/session.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,18 +6,19 @@
 #include <mutex>
 #include <system_error>
 
+#include "app/control_ids.h"
 #include "app/data_exchange.h"
+#include "app/log_download.h"
 #include "app/resources.h"
 #include "app/tracker_dlg.h"
+#include "cli/sha256.h"
+#include "cli/utc_time.h"
 #include "config/settings.h"
 #include "platform/os/os.h"
 #include "platform/serial/serial.h"
 #include "platform/ui/scripted/scripted_backend.h"
-#include "tools/cli/sha256.h"
-#include "tools/cli/utc_time.h"
 #include "tracklog/flash_image.h"
 #include "tracklog/kml_writer.h"
-#include "tracklog/log_download.h"
 #include "tracklog/stored_kml.h"
 #include "tracklog/track_dates.h"
 #include "tracklog/track_export.h"
@@ -25,18 +26,6 @@
 namespace cli {
 
 namespace {
-
-// The window's buttons.
-constexpr int kRead = 1000;
-constexpr int kWrite = 1001;
-constexpr int kUpdate = 1002;
-constexpr int kReadFlash = 1003;
-constexpr int kClearFlash = 1004;
-constexpr int kGo = 1039;
-constexpr int kFlashTest = 1049;
-constexpr int kFixKml = 1055;
-constexpr int kPortCombo = 1013;
-constexpr int kStatusField = 1026;
 
 const Binding* BindingOf(const std::string& member) {
   for (const Binding& b : kBindings) {
@@ -233,7 +222,7 @@ class Session {
 
   // Presses Read; true when it completed.
   bool Read(ui::ScriptedWindow& window) {
-    window.Click(kRead);
+    window.Click(IDC_READ);
     if (dialog_->statusText != "Read Complete") return false;
     if (!out_.identity) {
       Identity id;
@@ -271,11 +260,11 @@ class Session {
       }
     }
     if (inv_.command == Command::kFixKml) {
-      window.Click(kFixKml);
+      window.Click(IDC_FIX_KML);
       completed_ = Seen("KML file fixed");
       return;
     }
-    window.Type(kPortCombo, inv_.port);
+    window.Type(IDC_COM_PORT, inv_.port);
     if (Interrupted()) return Stop();
     switch (inv_.command) {
       case Command::kRead:
@@ -312,10 +301,10 @@ class Session {
     }
     for (const FieldValue& f : inv_.fields) Set(window, *f.field, f.value);
     if (inv_.command == Command::kWrite) {
-      window.Click(kWrite);
+      window.Click(IDC_WRITE);
       completed_ = dialog_->statusText == "Write Complete";
     } else {
-      window.Click(kUpdate);
+      window.Click(IDC_UPDATE);
       completed_ = true;  // Update reports trouble only by its messages
     }
   }
@@ -336,17 +325,17 @@ class Session {
       case Command::kErase:
         answerClear_ = inv_.yes;
         erasing_ = true;
-        window.Click(kClearFlash);
+        window.Click(IDC_CLEAR_FLASH);
         WaitForWorker();
         completed_ = Seen("Done Clearing Flash");
         if (!inv_.yes) Note("not erased: only --yes answers CLEAR");
         return;
       case Command::kFlashTest:
-        window.Click(kFlashTest);
+        window.Click(IDC_FLASH_TEST);
         completed_ = Seen("I2C Read Test Passed");
         return;
       case Command::kGo:
-        window.Click(kGo);
+        window.Click(IDC_GO);
         completed_ = dialog_->statusText == "TX running, Enter a command to stop";
         return;
       default:
@@ -435,7 +424,7 @@ class Session {
     DownloadReport& report = out_.download.emplace();
     report.file = inv_.output;
     lastDownloadTrack.reset();
-    window.Click(kReadFlash);
+    window.Click(IDC_READ_FLASH);
     WaitForWorker();
     const int64_t downloadEnd = UnixNow();
     report.complete = Seen("Done Reading Flash");
@@ -483,7 +472,7 @@ class Session {
     }
     answerClear_ = true;  // --erase-after is the consent
     erasing_ = true;
-    window.Click(kClearFlash);
+    window.Click(IDC_CLEAR_FLASH);
     WaitForWorker();
     report.erased = Seen("Done Clearing Flash");
     completed_ = report.erased;
@@ -528,16 +517,16 @@ class Session {
     // the window refuses stops the apply before anything is written.
     if (radio) {
       const size_t before = MessageCount();
-      window.Click(kUpdate);
+      window.Click(IDC_UPDATE);
       if (ProblemSince(before) || Interrupted()) return;
     }
     if (settings) {
-      window.Click(kWrite);
+      window.Click(IDC_WRITE);
       if (dialog_->statusText != "Write Complete" || Interrupted()) return;
     }
     // Cleared as a user would, so that only a Read that completes shows
     // "Read Complete" again.
-    window.Type(kStatusField, "");
+    window.Type(IDC_STATUS, "");
     if (!Read(window)) return;
     report.remaining = Differences(profile_, *dialog_);
     for (const FieldDifference& d : *report.remaining) {

@@ -4,6 +4,7 @@
 // values that were never read or send commands into a closed port.
 #include <cstdio>
 
+#include "app/control_ids.h"
 #include "app/tracker_dlg.h"
 #include "config/settings.h"
 #include "link/commands.h"
@@ -23,10 +24,10 @@ struct RadioEdit {
 
 // Update's order.
 constexpr RadioEdit kRadioEdits[] = {
-    {kID, &CTrackerDlg::radioID, 1018}, {kHP, &CTrackerDlg::radioHP, 1017},
-    {kMK, &CTrackerDlg::radioMK, 1019}, {kDT, &CTrackerDlg::radioDT, 1028},
-    {kRO, &CTrackerDlg::radioRO, 1025}, {kRN, &CTrackerDlg::radioRN, 1029},
-    {kRR, &CTrackerDlg::radioRR, 1030},
+    {kID, &CTrackerDlg::radioID, IDC_RADIO_ID}, {kHP, &CTrackerDlg::radioHP, IDC_RADIO_HP},
+    {kMK, &CTrackerDlg::radioMK, IDC_RADIO_MK}, {kDT, &CTrackerDlg::radioDT, IDC_RADIO_DT},
+    {kRO, &CTrackerDlg::radioRO, IDC_RADIO_RO}, {kRN, &CTrackerDlg::radioRN, IDC_RADIO_RN},
+    {kRR, &CTrackerDlg::radioRR, IDC_RADIO_RR},
 };
 
 // The edit member Read fills from each query, in Read's order; SL and SH

@@ -7,8 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include "cli/session.h"
 #include "platform/ui/progress_state.h"
-#include "tools/cli/session.h"
 
 namespace cli {
 

@@ -1,4 +1,4 @@
-#include "tools/cli/sha256.h"
+#include "cli/sha256.h"
 
 #include <cstring>
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/cli/command_line.h"
-#include "tools/cli/exit_codes.h"
+#include "cli/command_line.h"
+#include "cli/exit_codes.h"
 
 namespace cli {
 

@@ -1,7 +1,7 @@
-#include "tools/cli/report.h"
+#include "cli/report.h"
 
+#include "cli/json.h"
 #include "kw9_version.h"
-#include "tools/cli/json.h"
 
 namespace cli {
 

@@ -1,14 +1,14 @@
-#include "tracklog/log_erase.h"
+#include "app/log_erase.h"
 
 #include <memory>
 
+#include "app/log_download.h"
 #include "app/resources.h"
 #include "app/tracker_dlg.h"
 #include "link/commands.h"
 #include "link/device_link.h"
 #include "platform/os/os.h"
 #include "platform/serial/serial.h"
-#include "tracklog/log_download.h"
 
 namespace {
 

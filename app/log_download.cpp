@@ -1,4 +1,4 @@
-#include "tracklog/log_download.h"
+#include "app/log_download.h"
 
 #include <cstdio>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "tools/cli/json.h"
+#include "cli/json.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "tools/cli/exit_codes.h"
+#include "cli/exit_codes.h"
 
 #include <array>
 #include <string>

@@ -1,0 +1,54 @@
+// Fix KML: copies a KML file the user picks into another, repairing every
+// line on the way (tracklog/kml_repair.h).
+#include "app/tracker_dlg.h"
+#include "platform/os/text_file.h"
+#include "tracklog/kml_repair.h"
+#include "tracklog/kml_writer.h"
+
+void CTrackerDlg::OnFixKml() {
+  AfxMessageBox("First select an input file");
+  CFileDialog openDialog(true, ".kml", nullptr, 0, kKmlFileFilter);
+  platform::TextInFile input;
+  const bool inputChosen = openDialog.DoModal() == IDOK;
+  if (inputChosen && !input.Open(openDialog.GetPathName())) {
+    AfxMessageBox("Error opening file");
+    return;
+  }
+  AfxMessageBox("Now select an output file");
+  CFileDialog saveDialog(false, ".kml", nullptr, OFN_OVERWRITEPROMPT, kKmlFileFilter);
+  // Without both files there is nothing to copy: end quietly.
+  if (saveDialog.DoModal() != IDOK || !inputChosen) return;
+  // The copy replaces the output only once complete, so the input may be the
+  // output itself: it is then repaired in place.
+  platform::TextOutFile output;
+  if (!output.OpenReplacing(saveDialog.GetPathName())) {
+    AfxMessageBox("Error opening output filefile");
+    return;
+  }
+  std::string line;
+  bool notText = false;
+  // A last line without a line end still comes with its read: it is copied too.
+  while (input.ReadLine(line)) {
+    // A NUL is no part of a KML file (one in UTF-16 has one in every other
+    // byte): its copy would keep only scraps of it.
+    if (line.find('\0') != std::string::npos) {
+      notText = true;
+      break;
+    }
+    const std::string repaired = RepairKmlLine(line);
+    output.Write(repaired.data(), repaired.size());
+  }
+  const bool readFailed = input.Error() || notText;
+  input.Close();
+  if (readFailed) {
+    // A copy that stopped early must not replace anything.
+    output.Discard();
+    AfxMessageBox("Error reading file");
+    return;
+  }
+  if (!output.Close()) {
+    AfxMessageBox("Error writing file");
+    return;
+  }
+  AfxMessageBox("KML file fixed");
+}
