@@ -140,7 +140,7 @@ void CTrackerDlg::OnRead() {
       if (value != static_cast<uint8_t>(kIdString[i])) idIntact = false;
     }
     if (!idIntact) {
-      AfxMessageBox("Non-volatile memory corruption detected.  Attempting recovery of ID string");
+      msg::Tell(msg::Id::kIdStringRecovery);
       if (!WriteBytes(kNvIdString, kIdString.data(), kIdString.size())) return false;
     }
 
@@ -150,21 +150,19 @@ void CTrackerDlg::OnRead() {
       if (value != static_cast<uint8_t>(expectedDigits[i])) digitsAgree = false;
     }
     if (!digitsAgree) {
-      AfxMessageBox(
-          "IDs do not match, you should invoke this program with the -tamsk switch and recheck "
-          "all programming parameters");
+      msg::Tell(msg::Id::kIdsDoNotMatch);
     }
     return true;
   };
   if (!readTracker()) {
     // What was read shows, and that it is not all: the previous tracker's
     // "Read Complete" must not stand over it.
-    statusText = "Read Failed";
+    ShowStatus(msg::Id::kReadFailed);
     UpdateData(false);
     return;
   }
   configRead = true;
-  statusText = "Read Complete";
+  ShowStatus(msg::Id::kReadComplete);
   UpdateData(false);
   ClosePort();
 }
@@ -175,7 +173,7 @@ void CTrackerDlg::OnWrite() {
   // fields after it.
   if (!UpdateData(true)) return;
   if (!configRead) {
-    AfxMessageBox("Please issue a read command before attempting a write");
+    msg::Tell(msg::Id::kReadBeforeWrite);
     return;
   }
   if (!OpenPort(portName)) return;
@@ -192,7 +190,7 @@ void CTrackerDlg::OnWrite() {
     WriteNvByte(b[0], b[1]);
     if (LinkLost()) return;
   }
-  statusText = "Write Complete";
+  ShowStatus(msg::Id::kWriteComplete);
   UpdateData(false);
 }
 
@@ -202,18 +200,20 @@ void CTrackerDlg::OnUpdate() {
   // Without a completed Read the serial number and the radio values are the
   // window's start-up values, not this tracker's.
   if (!configRead) {
-    AfxMessageBox("Please issue a read command before attempting a write");
+    msg::Tell(msg::Id::kReadBeforeWrite);
     return;
   }
   for (const RadioEdit& e : kRadioEdits) {
     const std::string& value = this->*e.member;
     if (value == RadioParameterCache[e.parameter]) continue;  // not sent
     if (value.size() > kMaxRadioValue) {
-      ReportFieldError(e.control, "Please enter no more than 63 characters.", true);
+      msg::Report(msg::Id::kRadioValueTooLong);
+      ReportFieldError(e.control, msg::Text(msg::Id::kRadioValueTooLong), true);
       return;
     }
     if (!IsPrintable(value)) {
-      ReportFieldError(e.control, "Please enter printable characters only.", true);
+      msg::Report(msg::Id::kRadioValueNotPrintable);
+      ReportFieldError(e.control, msg::Text(msg::Id::kRadioValueNotPrintable), true);
       return;
     }
   }
@@ -225,7 +225,7 @@ void CTrackerDlg::OnUpdate() {
     if (LinkLost()) return;
   }
   if (DeviceLink.radioCommandMode) {
-    AfxMessageBox("Committing Data\n");
+    msg::Tell(msg::Id::kCommittingData);
     RadioAtCommand("ATWR");
     if (LinkLost()) return;
     RadioAtCommand("ATCN");

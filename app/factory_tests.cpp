@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <iterator>
 
-#include "app/log_download.h"
 #include "app/tracker_dlg.h"
 #include "link/commands.h"
 #include "link/device_link.h"
@@ -21,7 +20,7 @@ constexpr int kPatternBase = 9;  // the byte at address i is i + 9
 bool ReadTestBytes(int32_t (&bytes)[kPatternBytes]) {
   std::fill(std::begin(bytes), std::end(bytes), 0);
   bool whole = ReadFlashBlock(0, bytes);
-  if (LogMemoryGeometry.sizeCode != 1024) {
+  if (!WideBlockForm(LogMemoryGeometry.sizeCode)) {
     // The short form brings 8 bytes a block: the second half needs its own read.
     int32_t upper[kPatternBytes] = {};
     whole = ReadFlashBlock(8, upper) && whole;
@@ -48,7 +47,7 @@ void CTrackerDlg::OnFlashTest() {
   Ping();
   const std::optional<char> size = GetMemorySize();
   if (!size) {
-    AfxMessageBox("Error readimg memory size");
+    msg::Tell(msg::Id::kErrorReadimgMemorySize);
     return;
   }
   SetSizeCodeFromSizeReply(*size);
@@ -57,8 +56,7 @@ void CTrackerDlg::OnFlashTest() {
   // back afterwards. Unless it can be read, nothing is written.
   int32_t saved[kPatternBytes];
   if (!ReadTestBytes(saved)) {
-    AfxMessageBox("Serial Port Error: Read returned 0 chars. Closing com port");
-    ClosePort();
+    ReplyNeverCame();
     return;
   }
   int32_t pattern[kPatternBytes];
@@ -73,19 +71,19 @@ void CTrackerDlg::OnFlashTest() {
   for (int i = 0; i < kPatternBytes && passed; ++i) {
     if (readBack[i] != pattern[i]) {
       passed = false;
-      AfxMessageBox("Data Read Error");
+      msg::Tell(msg::Id::kDataReadError);
       char text[64];
-      std::snprintf(text, sizeof text, "Read: %x, Expected: %x", static_cast<unsigned>(readBack[i]),
-                    static_cast<unsigned>(pattern[i]));
-      AfxMessageBox(text);
+      std::snprintf(text, sizeof text, msg::Text(msg::Id::kReadExpected),
+                    static_cast<unsigned>(readBack[i]), static_cast<unsigned>(pattern[i]));
+      msg::Tell(msg::Id::kReadExpected, text);
     }
   }
-  if (passed) AfxMessageBox("I2C Read Test Passed");
+  if (passed) msg::Tell(msg::Id::kFlashTestPassed);
 
   int32_t restored[kPatternBytes];
   if (!WriteTestBytes(saved) || !ReadTestBytes(restored) ||
       !std::equal(std::begin(saved), std::end(saved), std::begin(restored))) {
-    AfxMessageBox("Error restoring flash");
+    msg::Tell(msg::Id::kErrorRestoringFlash);
   }
 }
 
@@ -94,6 +92,6 @@ void CTrackerDlg::OnGo() {
   if (!OpenPort(portName)) return;
   StartTransmit();
   ClosePort();
-  statusText = "TX running, Enter a command to stop";
+  ShowStatus(msg::Id::kTxRunning);
   UpdateData(false);
 }

@@ -6,15 +6,15 @@
 #include "tracklog/kml_writer.h"
 
 void CTrackerDlg::OnFixKml() {
-  AfxMessageBox("First select an input file");
+  msg::Tell(msg::Id::kSelectInputFile);
   CFileDialog openDialog(true, ".kml", nullptr, 0, kKmlFileFilter);
   platform::TextInFile input;
   const bool inputChosen = openDialog.DoModal() == IDOK;
   if (inputChosen && !input.Open(openDialog.GetPathName())) {
-    AfxMessageBox("Error opening file");
+    msg::Tell(msg::Id::kErrorOpeningInputFile);
     return;
   }
-  AfxMessageBox("Now select an output file");
+  msg::Tell(msg::Id::kSelectOutputFile);
   CFileDialog saveDialog(false, ".kml", nullptr, OFN_OVERWRITEPROMPT, kKmlFileFilter);
   // Without both files there is nothing to copy: end quietly.
   if (saveDialog.DoModal() != IDOK || !inputChosen) return;
@@ -22,7 +22,7 @@ void CTrackerDlg::OnFixKml() {
   // output itself: it is then repaired in place.
   platform::TextOutFile output;
   if (!output.OpenReplacing(saveDialog.GetPathName())) {
-    AfxMessageBox("Error opening output filefile");
+    msg::Tell(msg::Id::kErrorOpeningOutputFile);
     return;
   }
   std::string line;
@@ -43,12 +43,12 @@ void CTrackerDlg::OnFixKml() {
   if (readFailed) {
     // A copy that stopped early must not replace anything.
     output.Discard();
-    AfxMessageBox("Error reading file");
+    msg::Tell(msg::Id::kErrorReadingInputFile);
     return;
   }
   if (!output.Close()) {
-    AfxMessageBox("Error writing file");
+    msg::Tell(msg::Id::kErrorWritingOutputFile);
     return;
   }
-  AfxMessageBox("KML file fixed");
+  msg::Tell(msg::Id::kKmlFileFixed);
 }

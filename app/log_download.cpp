@@ -1,19 +1,15 @@
 #include "app/log_download.h"
 
 #include <cstdio>
-#include <memory>
 #include <optional>
 
 #include "app/tracker_dlg.h"
 #include "link/commands.h"
 #include "link/device_link.h"
+#include "link/messages.h"
 #include "platform/serial/serial.h"
 #include "tracklog/flash_image.h"
 #include "tracklog/kml_writer.h"
-
-std::atomic<int> workerBusy{0};
-platform::TextOutFile kmlStream;
-std::optional<TrackModel> lastDownloadTrack;
 
 namespace {
 
@@ -28,33 +24,7 @@ constexpr int kBlockRetries = 2;
 constexpr uint32_t kQuietMs = 100;
 constexpr uint32_t kLongestQuietWaitMs = 10000;
 
-// The geometry a size reply names; nullopt for a reply that names none.
-std::optional<LogMemoryGeometryState> GeometryOfSizeReply(char reply) {
-  switch (reply) {
-    case '0':
-      return LogMemoryGeometryState{64, 8180};
-    case '1':
-      return LogMemoryGeometryState{128, 16380};
-    case '2':
-      return LogMemoryGeometryState{1024, 131056};
-    default:
-      return std::nullopt;
-  }
-}
-
 }  // namespace
-
-bool SetGeometryFromSizeReply(char reply) {
-  const auto geometry = GeometryOfSizeReply(reply);
-  if (geometry) LogMemoryGeometry = *geometry;
-  return geometry.has_value();
-}
-
-void SetSizeCodeFromSizeReply(char reply) {
-  if (const auto geometry = GeometryOfSizeReply(reply)) {
-    LogMemoryGeometry.sizeCode = geometry->sizeCode;
-  }
-}
 
 void CTrackerDlg::OnReadFlash() {
   if (RefuseWhileBusy()) return;
@@ -68,7 +38,7 @@ void CTrackerDlg::OnReadFlash() {
     return;
   }
   if (!kmlStream.OpenReplacing(dialog.GetPathName())) {
-    AfxMessageBox("Error opening file");
+    msg::Tell(msg::Id::kErrorOpeningKmlFile);
     return;
   }
   WriteKmlHeader(kmlStream);
@@ -93,17 +63,12 @@ void CTrackerDlg::OnReadFlash() {
     return;
   }
   if (modelString != kModelWithoutSizeQuery) {
-    const uint8_t size = 'K';
-    WritePort(&size, 1);
-    if (!ReadLine(reply)) {
-      AfxMessageBox("Error reading memory size");
-      kmlStream.Discard();
-      return;
-    }
-    if (!SetGeometryFromSizeReply(static_cast<char>(reply[0]))) {
-      // No size: a device that is no tracker, or one not set up. Its
-      // download would replace the user's file with an empty track.
-      AfxMessageBox("Error reading memory size");
+    // No size, or one that names no memory (a device that is no tracker, or
+    // one not set up): its download would replace the user's file with an
+    // empty track.
+    const std::optional<char> size = GetMemorySize();
+    if (!size || !SetGeometryFromSizeReply(*size)) {
+      msg::Tell(msg::Id::kErrorReadingMemorySize);
       kmlStream.Discard();
       return;
     }
@@ -112,13 +77,16 @@ void CTrackerDlg::OnReadFlash() {
 }
 
 int LogDownloadWorker(void* param) {
-  const std::unique_ptr<WorkerParameter> block(static_cast<WorkerParameter*>(param));
-  CTrackerDlg& dialog = *block->dialog;
-  workerBusy = 1;
+  CTrackerDlg& dialog = *static_cast<WorkerParameter*>(param)->dialog;
 
-  const bool wide = LogMemoryGeometry.sizeCode == 1024;
-  const int blockSize = wide ? 16 : 8;
-  const int end = wide ? kFlashImageSize : 16384;
+  const MemoryGeometry* geometry = nullptr;
+  for (const MemoryGeometry& g : kMemoryGeometries) {
+    if (g.sizeCode == LogMemoryGeometry.sizeCode) geometry = &g;
+  }
+  // The model without a size query reads as the smallest memories do.
+  if (geometry == nullptr) geometry = &kMemoryGeometries[0];
+  const int blockSize = geometry->blockBytes;
+  const int end = geometry->downloadBytes;
   int32_t buffer[16] = {};
   char percent[32];
   int arrived = 0;  // bytes of the image this download filled, from address 0
@@ -128,7 +96,6 @@ int LogDownloadWorker(void* param) {
     if (dialog.WorkerMustStop()) {
       // The window is going: the user gave up on this download.
       kmlStream.Discard();
-      workerBusy = 0;
       return 1;
     }
     if (dialog.TakeWorkerStopRequest()) {
@@ -164,8 +131,7 @@ int LogDownloadWorker(void* param) {
     // no file.
     kmlStream.Discard();
     dialog.FlushHandedOverTexts();
-    AfxMessageBox("Error reading flash");
-    workerBusy = 0;
+    msg::Tell(msg::Id::kErrorReadingFlash);
     return 1;
   }
   WriteTrackCoordinates(kmlStream, arrived, &lastDownloadTrack.emplace());
@@ -175,12 +141,11 @@ int LogDownloadWorker(void* param) {
   dialog.FlushHandedOverTexts();
 
   if (!saved) {
-    AfxMessageBox("Error writing file");
+    msg::Tell(msg::Id::kErrorWritingKmlFile);
   } else if (!complete) {
-    AfxMessageBox("Error reading flash");
+    msg::Tell(msg::Id::kErrorReadingFlash);
   } else {
-    AfxMessageBox("Done Reading Flash");
+    msg::Tell(msg::Id::kDoneReadingFlash);
   }
-  workerBusy = 0;
   return 1;
 }

@@ -7,6 +7,7 @@
 #include "app/tracker_dlg.h"
 #include "link/commands.h"
 #include "link/device_link.h"
+#include "link/messages.h"
 #include "platform/os/os.h"
 #include "platform/serial/serial.h"
 
@@ -35,9 +36,7 @@ void CTrackerDlg::OnClearFlash() {
 }
 
 int LogEraseWorker(void* param) {
-  const std::unique_ptr<WorkerParameter> block(static_cast<WorkerParameter*>(param));
-  CTrackerDlg& dialog = *block->dialog;
-  workerBusy = 1;
+  CTrackerDlg& dialog = *static_cast<WorkerParameter*>(param)->dialog;
   // From here, not from the erase command: a tracker slow to answer the ping
   // and the size query uses up the same allowance.
   const int64_t start = platform::Serial().NowMicros();
@@ -45,8 +44,7 @@ int LogEraseWorker(void* param) {
   Ping();  // a failure has closed the link; the size query then fails too
   const std::optional<char> size = GetMemorySize();
   if (!size) {
-    AfxMessageBox("Error readimg memory size");
-    workerBusy = 0;
+    msg::Tell(msg::Id::kErrorReadimgMemorySize);
     return 0;
   }
   SetSizeCodeFromSizeReply(*size);
@@ -65,7 +63,7 @@ int LogEraseWorker(void* param) {
       ++silentReads;
     }
     dialog.StepProgress();
-    if (last == 0x0D && beforeLast == 0x0A) {
+    if (IsLineEnd(beforeLast, last)) {
       finished = true;
       break;
     }
@@ -74,18 +72,12 @@ int LogEraseWorker(void* param) {
       break;
     }
   }
-  if (dialog.WorkerMustStop()) {
-    workerBusy = 0;
-    return 0;
-  }
+  if (dialog.WorkerMustStop()) return 0;
   if (!finished) {
-    AfxMessageBox("Error clearing flash");
-    workerBusy = 0;
+    msg::Tell(msg::Id::kErrorClearingFlash);
     return 0;
   }
-  AfxMessageBox("Done Clearing Flash");
-  dialog.HandOverText(&CTrackerDlg::statusText, "Done eraseing");
-  dialog.FlushHandedOverTexts();
-  workerBusy = 0;
+  msg::Tell(msg::Id::kDoneClearingFlash);
+  dialog.ShowStatusFromWorker(msg::Id::kDoneErasing);
   return 1;
 }

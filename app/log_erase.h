@@ -10,6 +10,7 @@ class CClearFlashDlg : public CDialog {
   CClearFlashDlg();
 };
 
-// Thread procedure; param is a WorkerParameter (app/tracker_dlg.h), released
-// here. Returns 1 after a completed erase, 0 when it ended early.
+// Thread procedure; param is the WorkerParameter (app/tracker_dlg.h) that
+// CTrackerDlg::StartWorker made. Returns 1 after a completed erase, 0 when it
+// ended early.
 int LogEraseWorker(void* param);

@@ -1,6 +1,7 @@
 #include "app/tracker_dlg.h"
 
 #include <cctype>
+#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -10,8 +11,6 @@
 #include "link/device_link.h"
 #include "platform/os/os.h"
 #include "platform/serial/serial.h"
-
-uint8_t calibrationMode = 0;
 
 const std::array<int, 17> kCalibrationControls = {
     IDC_SERIAL_NUMBER,
@@ -94,7 +93,7 @@ bool CTrackerDlg::OnInitDialog() {
   for (int id : kCalibrationControls) ShowControl(id, false);
   if (HasCalibrationSwitch(platform::CommandLine())) {
     calibrationMode = 1;
-    AfxMessageBox("Calibration Mode Enabled\n");
+    msg::Tell(msg::Id::kCalibrationModeEnabled);
   }
   if (calibrationMode) {
     for (int id : kCalibrationControls) ShowControl(id, true);
@@ -171,15 +170,40 @@ std::array<int*, 8> CTrackerDlg::OptionFlagMembers() {
 
 bool CTrackerDlg::RefuseWhileBusy() {
   if (!workerBusy) return false;
-  AfxMessageBox("Please wait until the previous operation completes");
+  msg::Tell(msg::Id::kPleaseWait);
   return true;
 }
 
+namespace {
+
+// Every worker ends here, whichever way it went: the link is free again once
+// its last message is closed.
+int RunWorker(void* param) {
+  const std::unique_ptr<WorkerParameter> block(static_cast<WorkerParameter*>(param));
+  const int result = block->proc(block.get());
+  workerBusy = 0;
+  return result;
+}
+
+}  // namespace
+
 void CTrackerDlg::StartWorker(int (*proc)(void*)) {
-  // Set here, not only by the worker: a second click before the new thread
-  // runs must already find the link taken.
+  // Set here, not by the worker: a second click before the new thread runs
+  // must already find the link taken.
   workerBusy = 1;
-  worker_ = ui::BeginThread(proc, new WorkerParameter{this}, ui::ThreadPriority::kHighest);
+  worker_ =
+      ui::BeginThread(RunWorker, new WorkerParameter{this, proc}, ui::ThreadPriority::kHighest);
+}
+
+void CTrackerDlg::ShowStatus(msg::Id id) {
+  msg::Report(id);
+  statusText = msg::Text(id);
+}
+
+void CTrackerDlg::ShowStatusFromWorker(msg::Id id) {
+  msg::Report(id);
+  HandOverText(&CTrackerDlg::statusText, msg::Text(id));
+  FlushHandedOverTexts();
 }
 
 void CTrackerDlg::HandOverText(std::string CTrackerDlg::*member, const char* text) {

@@ -10,10 +10,9 @@
 #include <string>
 #include <string_view>
 
+#include "app/window_state.h"
+#include "link/messages.h"
 #include "platform/ui/framework.h"
-
-// 1 once the calibration switch was on the command line; nothing clears it.
-extern uint8_t calibrationMode;
 
 class CTrackerDlg : public CDialog {
  public:
@@ -108,14 +107,19 @@ class CTrackerDlg : public CDialog {
   void RequestWorkerStop() { stopRequested_ = true; }
   bool TakeWorkerStopRequest() { return stopRequested_.exchange(false); }
 
+  // An outcome the status line shows: reported, then put into statusText
+  // (the caller loads it into the window), or handed over from a worker.
+  void ShowStatus(msg::Id id);
+  void ShowStatusFromWorker(msg::Id id);
+
  protected:
   std::span<const MessageMapEntry> GetMessageMap() const override;
 
  private:
   // True (and the user told) while a download or erase worker owns the link.
   bool RefuseWhileBusy();
-  // Marks the link as the worker's and starts proc with the window's address
-  // in a small heap block, which the worker releases.
+  // Marks the link as the worker's and starts proc on a thread of its own
+  // with the window's address; the link is marked free once proc returns.
   void StartWorker(int (*proc)(void*));
 
   struct HandedOverText {
@@ -136,6 +140,7 @@ class CTrackerDlg : public CDialog {
 // The thread parameter of the log workers.
 struct WorkerParameter {
   CTrackerDlg* dialog;
+  int (*proc)(void*);  // the worker itself, run by StartWorker's thread
 };
 
 class CAboutDlg : public CDialog {

@@ -23,75 +23,6 @@ constexpr std::array<ExitCause, 9> kCauses = {{
     {kExitOk, "ok", "success: the operation completed with no message but its own notices"},
 }};
 
-struct MessageCause {
-  const char* text;
-  ExitCode code;
-  // The one command the row is about; any command when it is not set.
-  bool anyCommand;
-  Command command;
-  // The text may be followed by a line with the reason ("...\nNo such device").
-  bool withReason = false;
-};
-
-constexpr MessageCause Any(const char* text, ExitCode code) {
-  return {text, code, true, Command::kPorts};
-}
-constexpr MessageCause Only(Command command, const char* text, ExitCode code) {
-  return {text, code, false, command};
-}
-constexpr MessageCause WithReason(const char* text, ExitCode code) {
-  return {text, code, true, Command::kPorts, true};
-}
-
-bool Matches(const MessageCause& m, const std::string& text) {
-  if (text == m.text) return true;
-  const size_t n = std::char_traits<char>::length(m.text);
-  return m.withReason && text.size() > n && text.compare(0, n, m.text) == 0 && text[n] == '\n';
-}
-
-// Texts exactly as the window shows them, misspellings included.
-constexpr std::array<MessageCause, 24> kMessages = {{
-    // The operations' own notices.
-    Any("Calibration Mode Enabled\n", kExitOk),
-    Any("Committing Data\n", kExitOk),
-    Any("Done Reading Flash", kExitOk),
-    Any("Done Clearing Flash", kExitOk),
-    Any("I2C Read Test Passed", kExitOk),
-    Any("First select an input file", kExitOk),
-    Any("Now select an output file", kExitOk),
-    Any("KML file fixed", kExitOk),
-    // The port does not open.
-    WithReason("Error opening com port", kExitPort),
-    Any("Error configuring port", kExitPort),
-    Any("error getting timeouts", kExitPort),
-    Any("Error setting timeouts", kExitPort),
-    // The tracker does not answer, or the line is gone.
-    Any("Serial Port Error: Read returned 0 chars. Closing com port", kExitNoAnswer),
-    Any("Tracker not responding", kExitNoAnswer),
-    Any("Error reading memory size", kExitNoAnswer),
-    Any("Error readimg memory size", kExitNoAnswer),
-    // Output files. Fix KML's "Error opening file" is about its input.
-    Only(Command::kDownload, "Error opening file", kExitFile),
-    Only(Command::kDownload, "Error writing file", kExitFile),
-    Only(Command::kFixKml, "Error opening output filefile", kExitFile),
-    Only(Command::kFixKml, "Error writing file", kExitFile),
-    // A download that stopped early.
-    Only(Command::kDownload, "Error reading flash", kExitIncomplete),
-    // Refusals and failures of the operation itself.
-    Any("Please wait until the previous operation completes", kExitMessage),
-    Any("Please issue a read command before attempting a write", kExitMessage),
-    Any("Data Read Error", kExitMessage),
-}};
-
-constexpr std::array<const char*, 8> kNoticeTexts = [] {
-  std::array<const char*, 8> texts{};
-  size_t n = 0;
-  for (const MessageCause& m : kMessages) {
-    if (m.code == kExitOk) texts[n++] = m.text;
-  }
-  return texts;
-}();
-
 }  // namespace
 
 std::span<const ExitCause> ExitCauses() {
@@ -105,15 +36,36 @@ const ExitCause& CauseOf(int code) {
   return kCauses[7];  // kExitMessage
 }
 
-ExitCode CodeOfMessage(const std::string& text, Command command) {
-  for (const MessageCause& m : kMessages) {
-    if (Matches(m, text) && (m.anyCommand || m.command == command)) return m.code;
+ExitCode CodeOfCause(msg::Cause cause) {
+  switch (cause) {
+    case msg::Cause::kOk:
+      return kExitOk;
+    case msg::Cause::kMessage:
+      return kExitMessage;
+    case msg::Cause::kUsage:
+      return kExitUsage;
+    case msg::Cause::kPort:
+      return kExitPort;
+    case msg::Cause::kSilent:
+      return kExitNoAnswer;
+    case msg::Cause::kOutput:
+      return kExitFile;
+    case msg::Cause::kPartial:
+      return kExitIncomplete;
+    case msg::Cause::kVerify:
+      return kExitDifference;
+    case msg::Cause::kInterrupted:
+      return kExitInterrupted;
   }
   return kExitMessage;
 }
 
-std::span<const char* const> NoticeTexts() {
-  return kNoticeTexts;
+std::vector<const char*> NoticeTexts() {
+  std::vector<const char*> texts;
+  for (const msg::Entry& e : msg::Catalogue()) {
+    if (e.cause == msg::Cause::kOk && e.inBox) texts.push_back(e.text);
+  }
+  return texts;
 }
 
 ExitCode Worse(ExitCode a, ExitCode b) {

@@ -1,11 +1,12 @@
-// kw9cli's exit codes by cause, and the one table that says which message of
-// the window means which cause.
+// kw9cli's exit codes by cause, and which cause of the window's outcomes
+// each stands for.
 #pragma once
 
 #include <span>
 #include <string>
+#include <vector>
 
-#include "cli/command_line.h"
+#include "link/messages.h"
 
 namespace cli {
 
@@ -30,11 +31,10 @@ struct ExitCause {
 std::span<const ExitCause> ExitCauses();
 const ExitCause& CauseOf(int code);
 
-// The code a message of the window stands for in a command: kExitOk for the
-// operation's own notices, kExitMessage for any message not in the table.
-ExitCode CodeOfMessage(const std::string& text, Command command);
-// The notices, for the help text.
-std::span<const char* const> NoticeTexts();
+// The code an outcome's cause stands for.
+ExitCode CodeOfCause(msg::Cause cause);
+// The notices shown in a box, in the catalogue's order, for the help text.
+std::vector<const char*> NoticeTexts();
 
 // The cause of the two that takes precedence.
 ExitCode Worse(ExitCode a, ExitCode b);

@@ -14,6 +14,7 @@
 #include "cli/sha256.h"
 #include "cli/utc_time.h"
 #include "config/settings.h"
+#include "link/messages.h"
 #include "platform/os/os.h"
 #include "platform/serial/serial.h"
 #include "platform/ui/scripted/scripted_backend.h"
@@ -93,6 +94,13 @@ std::string WithoutLineEnd(std::string text) {
   return text;
 }
 
+// Where a session's record of messages and outcomes stands, to look at what
+// came after.
+struct Mark {
+  size_t messages = 0;
+  size_t outcomes = 0;
+};
+
 class Session {
  public:
   Session(const Invocation& inv, const LiveHooks& hooks, Outcome& outcome)
@@ -116,6 +124,12 @@ class Session {
         out_.messages.push_back(m.text);
       }
       if (hooks_.message) hooks_.message(m.text);
+    });
+    // What happened, as the window's handlers report it: exit codes and
+    // success come from these, never from comparing message texts.
+    msg::SetOutcomeHandler([this](const msg::Outcome& o) {
+      std::lock_guard<std::mutex> lock(messagesLock_);
+      outcomes_.push_back(o);
     });
     CTrackerDlg dialog;
     backend_ = &backend;
@@ -146,6 +160,7 @@ class Session {
     }
     ui::SetMainWindow(nullptr);
     ui::UseBackend(nullptr);
+    msg::SetOutcomeHandler({});
     dialog_ = nullptr;
     backend_ = nullptr;
   }
@@ -153,7 +168,9 @@ class Session {
   ExitCode Code() const {
     if (!out_.usageProblem.empty()) return kExitUsage;
     ExitCode code = completed_ ? kExitOk : kExitMessage;
-    for (const std::string& m : out_.messages) code = Worse(code, CodeOfMessage(m, inv_.command));
+    for (const msg::Outcome& o : outcomes_) code = Worse(code, CodeOfCause(o.cause));
+    // A box no outcome stands for is a field's refusal of the dialog framework.
+    if (UnreportedBoxes(0, 0)) code = Worse(code, kExitMessage);
     if (difference_) code = Worse(code, kExitDifference);
     if (fileProblem_) code = Worse(code, kExitFile);
     if (interrupted_) code = Worse(code, kExitInterrupted);
@@ -166,23 +183,35 @@ class Session {
     if (hooks_.note) hooks_.note(text);
   }
 
-  bool Seen(const char* text) {
+  Mark Now() {
     std::lock_guard<std::mutex> lock(messagesLock_);
-    return std::find(out_.messages.begin(), out_.messages.end(), text) != out_.messages.end();
+    return {out_.messages.size(), outcomes_.size()};
   }
 
-  size_t MessageCount() {
+  // True when the handlers reported id since the mark.
+  bool Reported(msg::Id id, Mark since = {}) {
     std::lock_guard<std::mutex> lock(messagesLock_);
-    return out_.messages.size();
-  }
-
-  // True when a message other than a notice came since the count was taken.
-  bool ProblemSince(size_t count) {
-    std::lock_guard<std::mutex> lock(messagesLock_);
-    for (size_t i = count; i < out_.messages.size(); ++i) {
-      if (CodeOfMessage(out_.messages[i], inv_.command) != kExitOk) return true;
+    for (size_t i = since.outcomes; i < outcomes_.size(); ++i) {
+      if (outcomes_[i].id == id) return true;
     }
     return false;
+  }
+
+  // Every box a handler shows comes with its outcome; those without one are
+  // the refusals of the dialog framework's field checks.
+  bool UnreportedBoxes(size_t messagesFrom, size_t outcomesFrom) const {
+    size_t boxes = 0;
+    for (size_t i = outcomesFrom; i < outcomes_.size(); ++i) boxes += outcomes_[i].inBox ? 1 : 0;
+    return out_.messages.size() - messagesFrom > boxes;
+  }
+
+  // True when anything but a notice came since the mark.
+  bool ProblemSince(Mark since) {
+    std::lock_guard<std::mutex> lock(messagesLock_);
+    for (size_t i = since.outcomes; i < outcomes_.size(); ++i) {
+      if (outcomes_[i].cause != msg::Cause::kOk) return true;
+    }
+    return UnreportedBoxes(since.messages, since.outcomes);
   }
 
   // Looked at between presses: the exchange in progress always finishes, so
@@ -222,8 +251,9 @@ class Session {
 
   // Presses Read; true when it completed.
   bool Read(ui::ScriptedWindow& window) {
+    const Mark before = Now();
     window.Click(IDC_READ);
-    if (dialog_->statusText != "Read Complete") return false;
+    if (!Reported(msg::Id::kReadComplete, before)) return false;
     if (!out_.identity) {
       Identity id;
       id.model = After(dialog_->modelLabel, "Model: ");
@@ -261,7 +291,7 @@ class Session {
     }
     if (inv_.command == Command::kFixKml) {
       window.Click(IDC_FIX_KML);
-      completed_ = Seen("KML file fixed");
+      completed_ = Reported(msg::Id::kKmlFileFixed);
       return;
     }
     window.Type(IDC_COM_PORT, inv_.port);
@@ -301,8 +331,9 @@ class Session {
     }
     for (const FieldValue& f : inv_.fields) Set(window, *f.field, f.value);
     if (inv_.command == Command::kWrite) {
+      const Mark before = Now();
       window.Click(IDC_WRITE);
-      completed_ = dialog_->statusText == "Write Complete";
+      completed_ = Reported(msg::Id::kWriteComplete, before);
     } else {
       window.Click(IDC_UPDATE);
       completed_ = true;  // Update reports trouble only by its messages
@@ -327,16 +358,16 @@ class Session {
         erasing_ = true;
         window.Click(IDC_CLEAR_FLASH);
         WaitForWorker();
-        completed_ = Seen("Done Clearing Flash");
+        completed_ = Reported(msg::Id::kDoneClearingFlash);
         if (!inv_.yes) Note("not erased: only --yes answers CLEAR");
         return;
       case Command::kFlashTest:
         window.Click(IDC_FLASH_TEST);
-        completed_ = Seen("I2C Read Test Passed");
+        completed_ = Reported(msg::Id::kFlashTestPassed);
         return;
       case Command::kGo:
         window.Click(IDC_GO);
-        completed_ = dialog_->statusText == "TX running, Enter a command to stop";
+        completed_ = Reported(msg::Id::kTxRunning);
         return;
       default:
         return;
@@ -427,14 +458,14 @@ class Session {
     window.Click(IDC_READ_FLASH);
     WaitForWorker();
     const int64_t downloadEnd = UnixNow();
-    report.complete = Seen("Done Reading Flash");
+    report.complete = Reported(msg::Id::kDoneReadingFlash);
     completed_ = report.complete;
     const bool exported = WriteExports(report, downloadEnd);
     // Only these two say the worker replaced the file, and only once it wrote
     // a track (a download whose first block never came writes none);
     // otherwise what is there is whatever was there before.
     const bool written =
-        lastDownloadTrack.has_value() && (report.complete || Seen("Error reading flash"));
+        lastDownloadTrack.has_value() && (report.complete || Reported(msg::Id::kErrorReadingFlash));
     std::optional<StoredKml> back;
     std::optional<std::vector<uint8_t>> dump;
     if (written && !plan.direct) back = ReadStoredKml(inv_.output);
@@ -472,9 +503,10 @@ class Session {
     }
     answerClear_ = true;  // --erase-after is the consent
     erasing_ = true;
+    const Mark before = Now();
     window.Click(IDC_CLEAR_FLASH);
     WaitForWorker();
-    report.erased = Seen("Done Clearing Flash");
+    report.erased = Reported(msg::Id::kDoneClearingFlash, before);
     completed_ = report.erased;
   }
 
@@ -516,17 +548,15 @@ class Session {
     // Update first: its save exchange checks every field typed, so a value
     // the window refuses stops the apply before anything is written.
     if (radio) {
-      const size_t before = MessageCount();
+      const Mark before = Now();
       window.Click(IDC_UPDATE);
       if (ProblemSince(before) || Interrupted()) return;
     }
     if (settings) {
+      const Mark before = Now();
       window.Click(IDC_WRITE);
-      if (dialog_->statusText != "Write Complete" || Interrupted()) return;
+      if (!Reported(msg::Id::kWriteComplete, before) || Interrupted()) return;
     }
-    // Cleared as a user would, so that only a Read that completes shows
-    // "Read Complete" again.
-    window.Type(IDC_STATUS, "");
     if (!Read(window)) return;
     report.remaining = Differences(profile_, *dialog_);
     for (const FieldDifference& d : *report.remaining) {
@@ -541,7 +571,8 @@ class Session {
   Outcome& out_;
   ui::ScriptedBackend* backend_ = nullptr;
   CTrackerDlg* dialog_ = nullptr;
-  std::mutex messagesLock_;
+  std::mutex messagesLock_;  // guards out_.messages and outcomes_
+  std::vector<msg::Outcome> outcomes_;
   Profile profile_;
   bool answerClear_ = false;
   bool erasing_ = false;

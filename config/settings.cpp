@@ -6,9 +6,6 @@
 #include <cstdarg>
 #include <cstdio>
 
-std::array<std::string, kRadioParameterCount> RadioParameterCache;
-bool configRead = false;
-
 const std::array<const char*, kRadioParameterCount> kRadioParameterNames = {
     "SL", "SH", "HP", "ID", "MK", "DT", "RO", "RN", "RR"};
 

@@ -45,12 +45,5 @@ std::array<char, 4> serialDigits(uint32_t serialNumber);
 enum RadioParameter { kSL, kSH, kHP, kID, kMK, kDT, kRO, kRN, kRR, kRadioParameterCount };
 extern const std::array<const char*, kRadioParameterCount> kRadioParameterNames;
 
-// The last reply to each parameter's query, as it came ("ERR" included).
-extern std::array<std::string, kRadioParameterCount> RadioParameterCache;
-
-// Set by a Read that completed, cleared by one that did not: Write and Update
-// refuse while it is clear.
-extern bool configRead;
-
 // printf into a std::string.
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -4,9 +4,9 @@
 #include <climits>
 
 #include "link/device_link.h"
+#include "link/messages.h"
 #include "platform/os/os.h"
 #include "platform/serial/serial.h"
-#include "platform/ui/message_box.h"
 #include "tracklog/flash_image.h"
 
 std::string modelString;
@@ -63,7 +63,7 @@ int Ping() {
     if (reply[0] == 'O' && reply[1] == 'K') return 1;
     if (platform::Serial().NowMicros() - start >= kGiveUpMicros) {
       ClosePort();
-      platform::ShowMessageBox("Tracker not responding");
+      msg::Tell(msg::Id::kTrackerNotResponding);
       return 0;
     }
   }
@@ -141,7 +141,7 @@ void EraseFlash() {
 }
 
 bool ReadFlashBlock(int address, int32_t block[16], int* entriesArrived) {
-  const bool wide = LogMemoryGeometry.sizeCode == 1024;
+  const bool wide = WideBlockForm(LogMemoryGeometry.sizeCode);
   uint8_t buffer[18];
   size_t requestLength;
   buffer[0] = 'J';
@@ -164,8 +164,7 @@ bool ReadFlashBlock(int address, int32_t block[16], int* entriesArrived) {
   const size_t got = ReadPort(buffer, replyLength);
   // The wide block ends like a reply line. Anything else there means noise
   // or a reply out of step, and then none of its bytes is data.
-  const bool trailerWrong =
-      wide && got == replyLength && !(buffer[16] == 0x0A && buffer[17] == 0x0D);
+  const bool trailerWrong = wide && got == replyLength && !IsLineEnd(buffer[16], buffer[17]);
   // Only bytes that really arrived reach the block: the rest of the buffer
   // still holds the request.
   const size_t delivered = trailerWrong ? 0 : std::min(entries, got);
@@ -183,8 +182,7 @@ bool WriteFlashByte(int address, uint8_t value) {
   // tracker that has stopped answering must not cost ten seconds a byte.
   uint8_t ack;
   if (ReadPort(&ack, 1) != 1 || ReadPort(&ack, 1) != 1) {
-    platform::ShowMessageBox("Serial Port Error: Read returned 0 chars. Closing com port");
-    ClosePort();
+    ReplyNeverCame();
     return false;
   }
   return true;

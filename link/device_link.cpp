@@ -1,6 +1,6 @@
 #include "link/device_link.h"
 
-#include "platform/ui/message_box.h"
+#include "link/messages.h"
 
 DeviceLinkState DeviceLink;
 
@@ -27,8 +27,9 @@ int OpenPort(const std::string& name) {
   if (!DeviceLink.portHandle) {
     // The first line as ever, then why and what to do about it.
     const std::string reason = platform::OpenFailureText(why);
-    platform::ShowMessageBox(reason.empty() ? "Error opening com port"
-                                            : "Error opening com port\n" + reason);
+    const char* first = msg::Text(msg::Id::kErrorOpeningComPort);
+    msg::Tell(msg::Id::kErrorOpeningComPort,
+              reason.empty() ? std::string(first) : first + ("\n" + reason));
     DeviceLink.portOpen = 0;
     return 0;
   }
@@ -46,7 +47,7 @@ int OpenPort(const std::string& name) {
   settings.parity = 0;
   settings.stopBits = 0;
   if (!DeviceLink.portHandle->SetState(settings)) {
-    platform::ShowMessageBox("Error configuring port");
+    msg::Tell(msg::Id::kErrorConfiguringPort);
     // No command may run with line settings nobody chose.
     ClosePort();
     return 0;
@@ -55,13 +56,13 @@ int OpenPort(const std::string& name) {
 
   platform::Timeouts timeouts;
   if (!DeviceLink.portHandle->GetTimeouts(timeouts)) {
-    platform::ShowMessageBox("error getting timeouts");
+    msg::Tell(msg::Id::kErrorGettingTimeouts);
     ClosePort();
     return 0;
   }
   timeouts = {kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs};
   if (!DeviceLink.portHandle->SetTimeouts(timeouts)) {
-    platform::ShowMessageBox("Error setting timeouts");
+    msg::Tell(msg::Id::kErrorSettingTimeouts);
     ClosePort();
     return 0;
   }
@@ -71,6 +72,11 @@ int OpenPort(const std::string& name) {
 void ClosePort() {
   DeviceLink.portHandle.reset();
   DeviceLink.portOpen = 0;
+}
+
+void ReplyNeverCame() {
+  msg::Tell(msg::Id::kReadReturnedNothing);
+  ClosePort();
 }
 
 bool WritePort(const uint8_t* data, size_t n) {
@@ -90,11 +96,10 @@ int ReadLine(uint8_t* buffer) {
   uint8_t last = 0;
   uint8_t beforeLast = 0;
   int count = 0;
-  while (!(last == 0x0D && beforeLast == 0x0A) && count < kReplyBufferSize) {
+  while (!IsLineEnd(beforeLast, last) && count < kReplyBufferSize) {
     uint8_t byte = 0;
     if (ReadPort(&byte, 1) != 1) {
-      platform::ShowMessageBox("Serial Port Error: Read returned 0 chars. Closing com port");
-      ClosePort();
+      ReplyNeverCame();
       return 0;
     }
     buffer[count++] = byte;
@@ -103,13 +108,13 @@ int ReadLine(uint8_t* buffer) {
   }
   // Over the LF of a whole line; after a cut line, at position 63.
   buffer[count - 2] = 0;
-  if (!(last == 0x0D && beforeLast == 0x0A)) {
+  if (!IsLineEnd(beforeLast, last)) {
     // What is left of a cut line would otherwise start the next reply and put
     // every later answer one question behind.
     DiscardUntilQuiet(kQuietMs, kLongestDropMs, [&](uint8_t byte) {
       beforeLast = last;
       last = byte;
-      return last == 0x0D && beforeLast == 0x0A;
+      return IsLineEnd(beforeLast, last);
     });
   }
   return 1;

@@ -17,6 +17,11 @@ struct DeviceLinkState {
 };
 extern DeviceLinkState DeviceLink;
 
+// The tracker ends its lines LF CR, the other way round from the usual.
+inline bool IsLineEnd(uint8_t beforeLast, uint8_t last) {
+  return beforeLast == 0x0A && last == 0x0D;
+}
+
 // A reply line's buffer: 63 characters of text, its NUL and the CR behind it.
 constexpr int kReplyBufferSize = 65;
 
@@ -24,6 +29,10 @@ constexpr int kReplyBufferSize = 65;
 // link is open, 0 after a failure that has been shown to the user.
 int OpenPort(const std::string& name);
 void ClosePort();
+
+// A reply that never came: the user is told once and the link is closed, so
+// that nothing that still arrives is taken for the answer to a later command.
+void ReplyNeverCame();
 
 // Reads one reply line (ended by LF CR) into buffer, which holds at least
 // kReplyBufferSize bytes; 1 on success, 0 after a read that got no byte (the

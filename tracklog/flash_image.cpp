@@ -1,15 +1,36 @@
 #include "tracklog/flash_image.h"
 
-#include <initializer_list>
+#include "tracklog/track_model.h"
 
 int32_t FlashImage[kFlashImageSize];
 LogMemoryGeometryState LogMemoryGeometry;
 
 int IsEndOfLogRecord(int offset) {
   // The raw bytes, bit 7 of byte 3 included: decoding masks it only later.
-  const int32_t* b = FlashImage + offset;
-  for (const int32_t marker : {0x5A, 0xA5, 0x00}) {
-    if (b[0] == marker && b[1] == marker && b[2] == marker && b[3] == marker) return 1;
+  return IsEndMarker(FlashImage + offset) ? 1 : 0;
+}
+
+const MemoryGeometry* GeometryOfSizeReply(char reply) {
+  for (const MemoryGeometry& g : kMemoryGeometries) {
+    if (g.sizeReply == reply) return &g;
   }
-  return 0;
+  return nullptr;
+}
+
+bool SetGeometryFromSizeReply(char reply) {
+  const MemoryGeometry* g = GeometryOfSizeReply(reply);
+  if (g != nullptr) LogMemoryGeometry = {g->sizeCode, g->decodeLimit};
+  return g != nullptr;
+}
+
+void SetSizeCodeFromSizeReply(char reply) {
+  if (const MemoryGeometry* g = GeometryOfSizeReply(reply))
+    LogMemoryGeometry.sizeCode = g->sizeCode;
+}
+
+const MemoryGeometry* GeometryOfDumpBytes(size_t bytes) {
+  for (const MemoryGeometry& g : kMemoryGeometries) {
+    if (bytes <= static_cast<size_t>(g.dumpBytes)) return &g;
+  }
+  return nullptr;
 }

@@ -4,11 +4,11 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
+#include "platform/os/text_file.h"
 #include "tracklog/kml_writer.h"
 #include "tracklog/track_text.h"
 
@@ -72,9 +72,10 @@ bool AppendDumpItems(std::string_view line, std::vector<int32_t>& bytes) {
 
 LogMemoryGeometryState GeometryOfDump(size_t bytes) {
   if (bytes == 0) return {0, 0};
-  if (bytes <= 8192) return {64, 8180};
-  if (bytes <= 16384) return {128, 16380};
-  return {1024, 131056};
+  // The reader stops at the largest memory: a longer dump is read as one.
+  const MemoryGeometry* g = GeometryOfDumpBytes(bytes);
+  if (g == nullptr) g = &kMemoryGeometries[std::size(kMemoryGeometries) - 1];
+  return {g->sizeCode, g->decodeLimit};
 }
 
 // The fix with the signs its line shows.
@@ -96,8 +97,8 @@ TrackFix WithSignsOfLine(TrackFix fix, std::string_view line) {
 }  // namespace
 
 StoredKml ReadStoredKml(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Failure(StoredKmlProblem::kUnreadable, "Cannot open " + path);
+  platform::TextInFile in;
+  if (!in.Open(path)) return Failure(StoredKmlProblem::kUnreadable, "Cannot open " + path);
   // The largest track Read Flash writes is about 1 MB; a file far larger is
   // something else and is not read into memory line by line.
   std::error_code ec;
@@ -117,7 +118,8 @@ StoredKml ReadStoredKml(const std::string& path) {
   int foreignLine = 0;  // the first coordinate line that names no record
   // CR LF as kw9 writes it, and LF as a file copied through another system
   // may have it, both end a line.
-  while (std::getline(in, raw)) {
+  while (in.ReadLine(raw)) {
+    if (raw.back() == '\n') raw.pop_back();
     ++number;
     if (raw.find('\0') != std::string::npos) {
       return Failure(StoredKmlProblem::kNotKml, path + " is not a KML file");
@@ -160,7 +162,7 @@ StoredKml ReadStoredKml(const std::string& path) {
         break;
     }
   }
-  if (in.bad()) return Failure(StoredKmlProblem::kUnreadable, "Cannot read " + path);
+  if (in.Error()) return Failure(StoredKmlProblem::kUnreadable, "Cannot read " + path);
   if (!sawKml) return Failure(StoredKmlProblem::kNotKml, path + " is not a KML file");
   if (!sawDump) {
     return Failure(StoredKmlProblem::kNoDump,

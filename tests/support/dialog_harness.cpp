@@ -10,14 +10,7 @@
 namespace testing_support {
 
 void ResetToolState() {
-  ResetLinkState();
-  calibrationMode = 0;
-  configRead = false;
-  for (std::string& slot : RadioParameterCache) slot.clear();
-  workerBusy = 0;
-  kmlStream.Discard();
-  LogMemoryGeometry = {};
-  for (int32_t& entry : FlashImage) entry = 0;
+  ::ResetToolState();
 }
 
 DialogHarness::DialogHarness(const std::string& commandLine)

@@ -1,0 +1,23 @@
+#include "app/window_state.h"
+
+#include <algorithm>
+
+#include "link/commands.h"
+#include "link/device_link.h"
+#include "tracklog/flash_image.h"
+
+WindowState TheWindowState;
+
+void ResetToolState() {
+  TheWindowState.calibrationMode = 0;
+  TheWindowState.configRead = false;
+  for (std::string& slot : TheWindowState.RadioParameterCache) slot.clear();
+  TheWindowState.workerBusy = 0;
+  TheWindowState.kmlStream.Discard();
+  TheWindowState.lastDownloadTrack.reset();
+  ClosePort();
+  DeviceLink = {};
+  modelString.clear();
+  LogMemoryGeometry = {};
+  std::fill(std::begin(FlashImage), std::end(FlashImage), 0);
+}

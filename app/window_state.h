@@ -1,0 +1,52 @@
+// The window's own state beyond the values its controls show: what the
+// handlers, their workers and the front ends share. One object with one
+// reset; the names the tool's code uses are references into it.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "config/settings.h"
+#include "platform/os/text_file.h"
+#include "tracklog/track_model.h"
+
+struct WindowState {
+  // 1 once the calibration switch was on the command line; only a reset
+  // clears it.
+  uint8_t calibrationMode = 0;
+  // Set by a Read that completed, cleared by one that did not: Write and
+  // Update refuse while it is clear.
+  bool configRead = false;
+  // The last reply to each radio parameter's query, as it came ("ERR"
+  // included); Update sends only what differs from it.
+  std::array<std::string, kRadioParameterCount> RadioParameterCache;
+  // 1 while a download or erase worker owns the link. Set by the handler
+  // that starts the worker, cleared in one place once the worker returns.
+  std::atomic<int> workerBusy{0};
+  // The download's output file. OnReadFlash opens it, the worker writes and
+  // closes it. It replaces the chosen file only once complete.
+  platform::TextOutFile kmlStream;
+  // The fixes the last download wrote into its track, decoded before the
+  // writer cleared their sign flags in FlashImage, for exports made beside
+  // the KML. The worker sets it as it writes the track; a caller resets it
+  // before Read Flash to tell a download that wrote none, and reads it once
+  // workerBusy is 0.
+  std::optional<TrackModel> lastDownloadTrack;
+};
+extern WindowState TheWindowState;
+
+inline uint8_t& calibrationMode = TheWindowState.calibrationMode;
+inline bool& configRead = TheWindowState.configRead;
+inline std::array<std::string, kRadioParameterCount>& RadioParameterCache =
+    TheWindowState.RadioParameterCache;
+inline std::atomic<int>& workerBusy = TheWindowState.workerBusy;
+inline platform::TextOutFile& kmlStream = TheWindowState.kmlStream;
+inline std::optional<TrackModel>& lastDownloadTrack = TheWindowState.lastDownloadTrack;
+
+// Everything back to how a fresh start finds it: the window's state, the
+// link (closed), the tracker's last model text and the log memory's image
+// and geometry. For a front end that runs the window more than once.
+void ResetToolState();

@@ -1,0 +1,48 @@
+#include "link/messages.h"
+
+#include <mutex>
+#include <utility>
+
+#include "platform/ui/message_box.h"
+
+namespace msg {
+
+namespace {
+
+std::mutex handlerLock;
+OutcomeHandler& Handler() {
+  static OutcomeHandler handler;
+  return handler;
+}
+
+void Deliver(const Entry& e, std::string shown) {
+  OutcomeHandler handler;
+  {
+    std::lock_guard<std::mutex> lock(handlerLock);
+    handler = Handler();
+  }
+  if (handler) handler({e.id, e.cause, std::move(shown), e.inBox});
+}
+
+}  // namespace
+
+void SetOutcomeHandler(OutcomeHandler handler) {
+  std::lock_guard<std::mutex> lock(handlerLock);
+  Handler() = std::move(handler);
+}
+
+void Tell(Id id) {
+  Tell(id, EntryOf(id).text);
+}
+
+void Tell(Id id, const std::string& shown) {
+  Deliver(EntryOf(id), shown);
+  platform::ShowMessageBox(shown);
+}
+
+void Report(Id id) {
+  const Entry& e = EntryOf(id);
+  Deliver(e, e.text);
+}
+
+}  // namespace msg
