@@ -79,10 +79,7 @@ void CTrackerDlg::OnReadFlash() {
 int LogDownloadWorker(void* param) {
   CTrackerDlg& dialog = *static_cast<WorkerParameter*>(param)->dialog;
 
-  const MemoryGeometry* geometry = nullptr;
-  for (const MemoryGeometry& g : kMemoryGeometries) {
-    if (g.sizeCode == LogMemoryGeometry.sizeCode) geometry = &g;
-  }
+  const MemoryGeometry* geometry = GeometryOfKbit(LogMemoryGeometry.sizeCode);
   // The model without a size query reads as the smallest memories do.
   if (geometry == nullptr) geometry = &kMemoryGeometries[0];
   const int blockSize = geometry->blockBytes;

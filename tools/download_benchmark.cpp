@@ -211,7 +211,7 @@ Figures BareLoop(const Simulator& sim, int sizeKbit, int begin, int end) {
       return;
     }
     LogMemoryGeometry.sizeCode = sizeKbit;
-    const int blockSize = sizeKbit == 1024 ? 16 : 8;
+    const int blockSize = GeometryOfKbit(sizeKbit)->blockBytes;
     int32_t block[16] = {};
     int failed = 0;
     Meter meter(sim);
@@ -343,6 +343,12 @@ int main(int argc, char** argv) {
       runs = std::max(1, std::atoi(argv[i + 1]));
     }
   }
+  for (int size : sizes) {
+    if (GeometryOfKbit(size) == nullptr) {
+      std::fprintf(stderr, "download_benchmark: --sizes takes 64, 128 and 1024, not %d\n", size);
+      return 2;
+    }
+  }
   const std::string work = "/tmp/kw9-download-benchmark-" + std::to_string(getpid());
   std::printf("load average at the start: %.2f (cores: %ld)\n", LoadAverage(),
               sysconf(_SC_NPROCESSORS_ONLN));
@@ -351,8 +357,9 @@ int main(int argc, char** argv) {
       "switches/block  preempted  sim CPU %%  sim switches/block  allocations  RSS+ kB\n");
   bool allOk = true;
   for (int size : sizes) {
-    const bool wide = size == 1024;
-    const int blocks = wide ? 8192 : 2048;
+    const MemoryGeometry& geometry = *GeometryOfKbit(size);
+    const bool wide = WideBlockForm(size);
+    const int blocks = geometry.downloadBytes / geometry.blockBytes;
     const int bytesPerBlock = wide ? 4 + 18 : 3 + 8;
     const double line = blocks * (bytesPerBlock * kByteSeconds + kPauseSeconds);
     for (int run = 0; run < runs; ++run) {
@@ -366,7 +373,7 @@ int main(int argc, char** argv) {
       // loop reads the first half of the memory before the window's download
       // and the second half after it, so that a load that changes over the
       // run weighs on both alike.
-      const int end = wide ? kFlashImageSize : 16384;
+      const int end = geometry.downloadBytes;
       ui::ScriptedBackend quiet;  // the link's messages, should the bare loop meet any
       ui::UseBackend(&quiet);
       const Figures firstHalf = BareLoop(sim, size, 0, end / 2);

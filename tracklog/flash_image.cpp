@@ -28,6 +28,13 @@ void SetSizeCodeFromSizeReply(char reply) {
     LogMemoryGeometry.sizeCode = g->sizeCode;
 }
 
+const MemoryGeometry* GeometryOfKbit(int32_t sizeCode) {
+  for (const MemoryGeometry& g : kMemoryGeometries) {
+    if (g.sizeCode == sizeCode) return &g;
+  }
+  return nullptr;
+}
+
 const MemoryGeometry* GeometryOfDumpBytes(size_t bytes) {
   for (const MemoryGeometry& g : kMemoryGeometries) {
     if (bytes <= static_cast<size_t>(g.dumpBytes)) return &g;

@@ -33,6 +33,8 @@ inline constexpr MemoryGeometry kMemoryGeometries[] = {
 };
 // The geometry a size reply names; null for a reply that names none.
 const MemoryGeometry* GeometryOfSizeReply(char reply);
+// The geometry of a memory of this many kbit; null for a size no tracker has.
+const MemoryGeometry* GeometryOfKbit(int32_t sizeCode);
 // The smallest memory a dump of this many bytes fits; null for none.
 const MemoryGeometry* GeometryOfDumpBytes(size_t bytes);
 // Sets LogMemoryGeometry from the first character of a size reply; any reply
