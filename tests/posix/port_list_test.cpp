@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
 #include "platform/serial/serial_posix.h"
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
@@ -113,12 +114,12 @@ TEST(PortList, DropDownShowsWhatEachPortIs) {
   serial.listed = platform::ListPortsUnder(system.Roots());
   testing_support::DialogHarness harness;
   harness.Run([](ui::ScriptedWindow& w) {
-    ASSERT_TRUE(w.DropDown(1013));
-    EXPECT_THAT(w.Items(1013), ElementsAre("ttyACM0", "ttyS0", "ttyUSB0"));
-    EXPECT_THAT(w.ItemDescriptions(1013),
+    ASSERT_TRUE(w.DropDown(IDC_COM_PORT));
+    EXPECT_THAT(w.Items(IDC_COM_PORT), ElementsAre("ttyACM0", "ttyS0", "ttyUSB0"));
+    EXPECT_THAT(w.ItemDescriptions(IDC_COM_PORT),
                 ElementsAre("Arduino Uno (2341:0043)", "", "FT232R USB UART (0403:6001)"));
-    ASSERT_TRUE(w.Pick(1013, 2));
-    EXPECT_EQ(w.Text(1013), "ttyUSB0");
+    ASSERT_TRUE(w.Pick(IDC_COM_PORT, 2));
+    EXPECT_EQ(w.Text(IDC_COM_PORT), "ttyUSB0");
   });
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
 #include "tests/support/kw9cli_process.h"
@@ -23,16 +24,16 @@ namespace {
 
 // What a user does in calibration mode: read, change settings, write, update.
 void Session(ui::ScriptedWindow& w, const std::string& port) {
-  w.Type(1013, port);
-  w.Click(1000);
-  w.Type(1024, "42");
-  w.Type(1034, "3.51");
-  w.Click(1022);
-  w.Click(1001);
-  w.Type(1017, "5");
-  w.Type(1009, "12345");
-  w.Click(1002);
-  w.Click(1000);
+  w.Type(IDC_COM_PORT, port);
+  w.Click(IDC_READ);
+  w.Type(IDC_STORE_INTERVAL, "42");
+  w.Type(IDC_SHUTDOWN_VOLTAGE, "3.51");
+  w.Click(IDC_ENABLE_NMEA);
+  w.Click(IDC_WRITE);
+  w.Type(IDC_RADIO_HP, "5");
+  w.Type(IDC_SERIAL_NUMBER, "12345");
+  w.Click(IDC_UPDATE);
+  w.Click(IDC_READ);
 }
 
 // The bytes that reach the tracker over a real pseudo-terminal are exactly

@@ -40,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
 #include "app/log_download.h"
 #include "app/resources.h"
 #include "app/tracker_dlg.h"
@@ -334,9 +335,9 @@ class QtWindowTest : public testing::Test {
   }
 
   void Read(QDialog& main) {
-    Type(main, 1013, sim->Device());
-    Click(main, 1000);
-    ASSERT_EQ(Shown(Control(main, 1026)), "Read Complete");
+    Type(main, IDC_COM_PORT, sim->Device());
+    Click(main, IDC_READ);
+    ASSERT_EQ(Shown(Control(main, IDC_STATUS)), "Read Complete");
   }
 
   Answerer answerer;
@@ -368,7 +369,8 @@ TEST_F(QtWindowTest, StartsInEitherModeWithTheRightControlsFocusAndTabOrder) {
       EXPECT_EQ(main.minimumSize(), main.maximumSize()) << "fixed size";
       for (int id : kCalibrationControls)
         EXPECT_EQ(Control(main, id)->isVisible(), c.calibration) << id;
-      for (int id : {1021, 1038}) EXPECT_FALSE(Control(main, id)->isVisible()) << id;
+      for (int id : {IDC_G_SWITCH_ENABLE, IDC_STORE_HMS})
+        EXPECT_FALSE(Control(main, id)->isVisible()) << id;
       // Tab goes round the visible tab stops in table order, from Read.
       std::vector<std::string> expected, got;
       for (const ui::ControlTemplate& t : FindDialogTemplate(IDD_TRACKER_DIALOG).controls) {
@@ -382,7 +384,7 @@ TEST_F(QtWindowTest, StartsInEitherModeWithTheRightControlsFocusAndTabOrder) {
         Key(main, Qt::Key_Tab);
       }
       EXPECT_EQ(got, expected);
-      EXPECT_EQ(main.focusWidget(), Control(main, 1000)) << "round to Read again";
+      EXPECT_EQ(main.focusWidget(), Control(main, IDC_READ)) << "round to Read again";
       main.close();
     });
     EXPECT_EQ(result, IDCANCEL);
@@ -398,9 +400,9 @@ TEST_F(QtWindowTest, StartsInEitherModeWithTheRightControlsFocusAndTabOrder) {
 TEST_F(QtWindowTest, ReadShowsTheTrackerAndTheListDropsDownWithThePorts) {
   StartTracker();
   Run("kw9", [&](QDialog& main) {
-    auto* combo = Control<QComboBox>(main, 1013);
-    dlg->GetWindow()->ComboAdd(1013, "ZZZ stale entry");
-    Type(main, 1013, sim->Device());
+    auto* combo = Control<QComboBox>(main, IDC_COM_PORT);
+    dlg->GetWindow()->ComboAdd(IDC_COM_PORT, "ZZZ stale entry");
+    Type(main, IDC_COM_PORT, sim->Device());
     QStyleOptionComboBox option;
     option.initFrom(combo);
     option.editable = true;
@@ -417,7 +419,9 @@ TEST_F(QtWindowTest, ReadShowsTheTrackerAndTheListDropsDownWithThePorts) {
     const struct {
       int id;
       const char* text;
-    } shown[] = {{1007, "Model: KLX-TX3"}, {1050, "Serial #: 2417"}, {1024, "10"}};
+    } shown[] = {{IDC_MODEL_LABEL, "Model: KLX-TX3"},
+                 {IDC_SERIAL_NUMBER_LABEL, "Serial #: 2417"},
+                 {IDC_STORE_INTERVAL, "10"}};
     for (const auto& s : shown) EXPECT_EQ(Shown(Control(main, s.id)), s.text) << s.id;
     Key(main, Qt::Key_Escape);
   });
@@ -432,7 +436,7 @@ TEST_F(QtWindowTest, PortListShowsWhatEachDeviceIs) {
   ports.listed = {{"ttyS0", "/dev/ttyS0", "", "", false},
                   {"ttyUSB0", "/dev/ttyUSB0", "FT232R USB UART", "0403:6001", false}};
   Run("kw9", [&](QDialog& main) {
-    auto* combo = Control<QComboBox>(main, 1013);
+    auto* combo = Control<QComboBox>(main, IDC_COM_PORT);
     const int fieldWidth = combo->width();
     combo->showPopup();
     ASSERT_EQ(combo->count(), 2);
@@ -461,7 +465,7 @@ TEST_F(QtWindowTest, PortFieldKeepsWhatWasTyped) {
   ports.AddPort("COM1");
   ports.AddPort("COM2");
   Run("kw9", [&](QDialog& main) {
-    auto* combo = Control<QComboBox>(main, 1013);
+    auto* combo = Control<QComboBox>(main, IDC_COM_PORT);
     const struct {
       const char* typed;
       const char* afterRead;
@@ -471,14 +475,14 @@ TEST_F(QtWindowTest, PortFieldKeepsWhatWasTyped) {
       // Typing goes to the active window (a message box had it last).
       main.activateWindow();
       ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
-      Type(main, 1013, "");
+      Type(main, IDC_COM_PORT, "");
       QTest::keyClick(combo->lineEdit(), Qt::Key_F4);  // drops the list down
       EXPECT_EQ(combo->count(), 2) << "the list was filled";
       combo->hidePopup();
       EXPECT_EQ(Shown(combo), "");
-      Type(main, 1013, row.typed);
+      Type(main, IDC_COM_PORT, row.typed);
       EXPECT_EQ(Shown(combo), row.typed);
-      Click(main, 1000);  // Read saves the field, loads it, opens nothing
+      Click(main, IDC_READ);  // Read saves the field, loads it, opens nothing
       EXPECT_EQ(Shown(combo), row.afterRead);
     }
     Key(main, Qt::Key_Escape);
@@ -490,24 +494,25 @@ TEST_F(QtWindowTest, WriteRefusesAnInvalidFieldThenWritesWhatWasTypedAndClicked)
   StartTracker();
   Run("kw9", [&](QDialog& main) {
     Read(main);
-    Type(main, 1024, "300");
-    Click(main, 1001);
+    Type(main, IDC_STORE_INTERVAL, "300");
+    Click(main, IDC_WRITE);
     EXPECT_EQ(answerer.Texts(),
               std::vector<std::string>{"Please enter an integer between 1 and 255."});
     EXPECT_TRUE(main.isVisible());
-    EXPECT_EQ(main.focusWidget(), Control(main, 1024));
-    EXPECT_EQ(Control<QLineEdit>(main, 1024)->selectedText(), "300");
-    EXPECT_EQ(Shown(Control(main, 1026)), "Read Complete") << "nothing was written";
-    Type(main, 1024, "33");
-    const bool nmea = Control<QCheckBox>(main, 1022)->isChecked();
-    Click(main, 1022);
-    Click(main, 1001);
-    EXPECT_EQ(Shown(Control(main, 1026)), "Write Complete");
-    Type(main, 1024, "1");
-    Click(main, 1022);
+    EXPECT_EQ(main.focusWidget(), Control(main, IDC_STORE_INTERVAL));
+    EXPECT_EQ(Control<QLineEdit>(main, IDC_STORE_INTERVAL)->selectedText(), "300");
+    EXPECT_EQ(Shown(Control(main, IDC_STATUS)), "Read Complete") << "nothing was written";
+    Type(main, IDC_STORE_INTERVAL, "33");
+    const bool nmea = Control<QCheckBox>(main, IDC_ENABLE_NMEA)->isChecked();
+    Click(main, IDC_ENABLE_NMEA);
+    Click(main, IDC_WRITE);
+    EXPECT_EQ(Shown(Control(main, IDC_STATUS)), "Write Complete");
+    Type(main, IDC_STORE_INTERVAL, "1");
+    Click(main, IDC_ENABLE_NMEA);
     Read(main);
-    EXPECT_EQ(Shown(Control(main, 1024)), "33") << "the tracker kept the written value";
-    EXPECT_NE(Control<QCheckBox>(main, 1022)->isChecked(), nmea);
+    EXPECT_EQ(Shown(Control(main, IDC_STORE_INTERVAL)), "33")
+        << "the tracker kept the written value";
+    EXPECT_NE(Control<QCheckBox>(main, IDC_ENABLE_NMEA)->isChecked(), nmea);
     Key(main, Qt::Key_Escape);
   });
   EXPECT_EQ(answerer.boxes.size(), 1u);
@@ -519,19 +524,19 @@ TEST_F(QtWindowTest, ShutdownVoltageSurvivesReadWriteRead) {
   StartTracker();
   Run("kw9", [&](QDialog& main) {
     Read(main);
-    EXPECT_EQ(Shown(Control(main, 1008)), "battery: 4.02");
+    EXPECT_EQ(Shown(Control(main, IDC_BATTERY_LABEL)), "battery: 4.02");
     const struct {
       const char* typed;  // nullptr: left as read
       const char* readBack;
     } rows[] = {{nullptr, "3.30"}, {"4.2", "4.20"}};
     for (const auto& row : rows) {
       SCOPED_TRACE(row.readBack);
-      if (row.typed != nullptr) Type(main, 1034, row.typed);
-      Click(main, 1001);
-      EXPECT_EQ(Shown(Control(main, 1026)), "Write Complete");
-      Type(main, 1034, "0");
+      if (row.typed != nullptr) Type(main, IDC_SHUTDOWN_VOLTAGE, row.typed);
+      Click(main, IDC_WRITE);
+      EXPECT_EQ(Shown(Control(main, IDC_STATUS)), "Write Complete");
+      Type(main, IDC_SHUTDOWN_VOLTAGE, "0");
       Read(main);
-      EXPECT_EQ(Shown(Control(main, 1034)), row.readBack);
+      EXPECT_EQ(Shown(Control(main, IDC_SHUTDOWN_VOLTAGE)), row.readBack);
     }
     Key(main, Qt::Key_Escape);
   });
@@ -542,14 +547,14 @@ TEST_F(QtWindowTest, UpdateInCalibrationModeCommitsTheRadioAndTheSerialNumber) {
   StartTracker();
   Run("kw9 -tamsk", [&](QDialog& main) {
     Read(main);
-    Type(main, 1018, "1234");
-    Type(main, 1009, "4321");
-    Click(main, 1002);
-    Type(main, 1018, "");
-    Type(main, 1009, "0");
+    Type(main, IDC_RADIO_ID, "1234");
+    Type(main, IDC_SERIAL_NUMBER, "4321");
+    Click(main, IDC_UPDATE);
+    Type(main, IDC_RADIO_ID, "");
+    Type(main, IDC_SERIAL_NUMBER, "0");
     Read(main);
-    EXPECT_EQ(Shown(Control(main, 1012)), "Vendor ID 1234");
-    EXPECT_EQ(Shown(Control(main, 1050)), "Serial #: 4321");
+    EXPECT_EQ(Shown(Control(main, IDC_VENDOR_ID_LABEL)), "Vendor ID 1234");
+    EXPECT_EQ(Shown(Control(main, IDC_SERIAL_NUMBER_LABEL)), "Serial #: 4321");
     Key(main, Qt::Key_Escape);
   });
   EXPECT_EQ(answerer.Texts(),
@@ -565,8 +570,8 @@ TEST_F(QtWindowTest, ReadFlashSavesTheGoldenTrackWithProgressOnTheWay) {
   std::set<int> positions;
   Run("kw9", [&](QDialog& main) {
     Read(main);
-    Click(main, 1003);
-    auto* bar = Control<QProgressBar>(main, 1015);
+    Click(main, IDC_READ_FLASH);
+    auto* bar = Control<QProgressBar>(main, IDC_PROGRESS);
     const bool done = QTest::qWaitFor(
         [&] {
           positions.insert(bar->value());
@@ -576,7 +581,7 @@ TEST_F(QtWindowTest, ReadFlashSavesTheGoldenTrackWithProgressOnTheWay) {
     EXPECT_TRUE(done) << "no end of the download";
     EXPECT_EQ(bar->maximum(), 50);
     // Cancelled: nothing happens.
-    Click(main, 1003);
+    Click(main, IDC_READ_FLASH);
     Key(main, Qt::Key_Escape);
   });
   EXPECT_EQ(answerer.Texts(), std::vector<std::string>{"Done Reading Flash"});
@@ -598,8 +603,8 @@ TEST_F(QtWindowTest, ClosingDuringADownloadStopsItAndLeavesNoFile) {
   answerer.files = {Path("gone.kml")};
   const int result = Run("kw9", [&](QDialog& main) {
     Read(main);
-    Click(main, 1003);
-    auto* bar = Control<QProgressBar>(main, 1015);
+    Click(main, IDC_READ_FLASH);
+    auto* bar = Control<QProgressBar>(main, IDC_PROGRESS);
     ASSERT_TRUE(QTest::qWaitFor([&] { return bar->value() > 2; }, 20000)) << "no download";
     main.close();
   });
@@ -621,14 +626,14 @@ TEST_F(QtWindowTest, FlashTestClearFlashAfterItsConfirmationAndGo) {
   };
   Run("kw9", [&](QDialog& main) {
     Read(main);
-    Click(main, 1049);
-    Click(main, 1004);  // Esc: kept
-    Click(main, 1004);  // Enter: CLEAR
+    Click(main, IDC_FLASH_TEST);
+    Click(main, IDC_CLEAR_FLASH);  // Esc: kept
+    Click(main, IDC_CLEAR_FLASH);  // Enter: CLEAR
     EXPECT_TRUE(answerer.WaitForBox("Done Clearing Flash"));
     EXPECT_TRUE(QTest::qWaitFor([] { return workerBusy == 0; })) << "the erase never ended";
-    EXPECT_EQ(Control<QProgressBar>(main, 1015)->maximum(), 100);
-    Click(main, 1039);
-    EXPECT_EQ(Shown(Control(main, 1026)), "TX running, Enter a command to stop");
+    EXPECT_EQ(Control<QProgressBar>(main, IDC_PROGRESS)->maximum(), 100);
+    Click(main, IDC_GO);
+    EXPECT_EQ(Shown(Control(main, IDC_STATUS)), "TX running, Enter a command to stop");
     Key(main, Qt::Key_Escape);
   });
   EXPECT_EQ(confirmTitles, (std::vector<std::string>{"Dialog", "Dialog"}));
@@ -640,7 +645,7 @@ TEST_F(QtWindowTest, FixKmlRepairsTheFileChosenInTheOpenDialogIntoTheSavedOne) {
   std::ofstream(Path("in.kml")) << "<coordinates>, 7.1, 50.2\n";
   answerer.files = {Path("in.kml"), Path("out.kml")};
   Run("kw9", [&](QDialog& main) {
-    Click(main, 1055);
+    Click(main, IDC_FIX_KML);
     Key(main, Qt::Key_Escape);
   });
   EXPECT_EQ(answerer.Texts(),
@@ -676,7 +681,7 @@ TEST_F(QtWindowTest, EnterSavesOnlyValidValuesEscAndCloseDiscard) {
     const int result = Run("kw9", [&](QDialog& main) {
       for (const auto& [text, key] : c.typedThenPressed) {
         ASSERT_TRUE(main.isVisible());
-        Type(main, 1024, text);
+        Type(main, IDC_STORE_INTERVAL, text);
         key == Qt::Key_unknown ? static_cast<void>(main.close()) : Key(main, key);
       }
     });

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
 #include "cli/command_line.h"
 #include "cli/exit_codes.h"
 #include "tracklog/track_export.h"
@@ -72,7 +73,7 @@ TEST(CliCommandLine, RunsCarryWhatWasAsked) {
   EXPECT_FALSE(p.invocation.calibration);
   ASSERT_EQ(p.invocation.fields.size(), 3u);
   EXPECT_STREQ(p.invocation.fields[0].field->member, "storeInterval");
-  EXPECT_EQ(p.invocation.fields[1].field->control, 1022);
+  EXPECT_EQ(p.invocation.fields[1].field->control, IDC_ENABLE_NMEA);
   EXPECT_EQ(p.invocation.fields[2].value, "40");
 
   p = cli::ParseCommandLine(Words("profile apply fleet.json --port /dev/ttyUSB0 --dry-run"));

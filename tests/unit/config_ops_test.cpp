@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/control_ids.h"
 #include "config/settings.h"
 #include "link/device_link.h"
 #include "tests/support/dialog_harness.h"
@@ -26,17 +27,11 @@ using Ops = std::vector<std::string>;
 
 namespace {
 
-constexpr int kReadButton = 1000, kWriteButton = 1001, kUpdateButton = 1002, kPortCombo = 1013;
-constexpr int kStoreEdit = 1024, kTransmitEdit = 1027, kSlotEdit = 1047, kShutdownEdit = 1034,
-              kSerialEdit = 1009;
-constexpr int kHpEdit = 1017, kIdEdit = 1018, kMkEdit = 1019, kDtEdit = 1028, kRoEdit = 1025,
-              kRnEdit = 1029, kRrEdit = 1030;
 // The option check boxes in the order of their bits; the fourth and fifth are
 // never shown.
-constexpr int kFlagChecks[8] = {1020, 1035, 1036, 1038, 1021, 1037, 1022, 1023};
-constexpr int kModelLabel = 1007, kVersionLabel = 1006, kBatteryLabel = 1008, kHopLabel = 1011,
-              kRadioSerialLabel = 1010, kVendorLabel = 1012, kMaskLabel = 1014, kSerialLabel = 1050,
-              kDestLabel = 1051, kStatus = 1026;
+constexpr int kFlagChecks[8] = {IDC_WRAP_MEMORY, IDC_LOW_VOLTAGE_SHUTDOWN, IDC_ENABLE_DATA_LOGGING,
+                                IDC_STORE_HMS,   IDC_G_SWITCH_ENABLE,      IDC_METERS_TO_FEET,
+                                IDC_ENABLE_NMEA, IDC_ENABLE_TX_SENTENCE};
 
 const char kReadError[] = "Serial Port Error: Read returned 0 chars. Closing com port";
 const char kRepairNotice[] =
@@ -115,8 +110,8 @@ const auto Enter = [](ui::ScriptedWindow& w, int id, const std::string& text) {
   ASSERT_TRUE(w.Type(id, text)) << id;
 };
 const auto Read = [](ui::ScriptedWindow& w) {
-  Enter(w, kPortCombo, "COM1");
-  Press(w, kReadButton);
+  Enter(w, IDC_COM_PORT, "COM1");
+  Press(w, IDC_READ);
 };
 
 class ConfigOpsTest : public testing::Test {
@@ -157,14 +152,15 @@ TEST_F(ConfigOpsTest, ReadQueriesInOrderAndShowsEveryReply) {
   device.tracker.SetRadioParameter("RO", "4");     // unlike HP
   // clang-format off
   const std::pair<int, const char*> shown[] = {
-      {kModelLabel, "Model: KLX-TX3"}, {kVersionLabel, "Version 20"},
-      {kBatteryLabel, "battery: 4.02"}, {kHopLabel, "Hop Chan 3"},
-      {kRadioSerialLabel, "Serial Number 13A2004052D1F3"}, {kVendorLabel, "Vendor ID 7FFF"},
-      {kMaskLabel, "Address Mask: FFFF"}, {kDestLabel, "Dest: 1234"},
-      {kSerialLabel, "Serial #: 2417"}, {kSerialEdit, "2417"}, {kStoreEdit, "10"},
-      {kTransmitEdit, "10"}, {kSlotEdit, "0"}, {kShutdownEdit, "3.30"}, {kStatus, "Read Complete"},
-      {kHpEdit, "3"}, {kIdEdit, "7FFF"}, {kMkEdit, "FFFF"}, {kDtEdit, "1234"}, {kRoEdit, "4"},
-      {kRnEdit, "0"}, {kRrEdit, "A"}};
+      {IDC_MODEL_LABEL, "Model: KLX-TX3"}, {IDC_VERSION_LABEL, "Version 20"},
+      {IDC_BATTERY_LABEL, "battery: 4.02"}, {IDC_HOP_CHANNEL_LABEL, "Hop Chan 3"},
+      {IDC_RADIO_SERIAL_LABEL, "Serial Number 13A2004052D1F3"},
+      {IDC_VENDOR_ID_LABEL, "Vendor ID 7FFF"}, {IDC_ADDRESS_MASK_LABEL, "Address Mask: FFFF"},
+      {IDC_DESTINATION_LABEL, "Dest: 1234"}, {IDC_SERIAL_NUMBER_LABEL, "Serial #: 2417"},
+      {IDC_SERIAL_NUMBER, "2417"}, {IDC_STORE_INTERVAL, "10"}, {IDC_TRANSMIT_INTERVAL, "10"},
+      {IDC_TRANSMIT_SLOT, "0"}, {IDC_SHUTDOWN_VOLTAGE, "3.30"}, {IDC_STATUS, "Read Complete"},
+      {IDC_RADIO_HP, "3"}, {IDC_RADIO_ID, "7FFF"}, {IDC_RADIO_MK, "FFFF"}, {IDC_RADIO_DT, "1234"},
+      {IDC_RADIO_RO, "4"}, {IDC_RADIO_RN, "0"}, {IDC_RADIO_RR, "A"}};
   // clang-format on
   Run([&](ui::ScriptedWindow& w) {
     Read(w);
@@ -210,14 +206,18 @@ TEST_F(ConfigOpsTest, ReadRepairsTheIdStringAndComparesTheSerialDigits) {
        [](auto& m) { m.fill(0xFF); },
        {kRepairNotice, kMismatchNotice},
        {"Please enter an integer between 0 and 60.", kMismatchNotice},
-       {{kSerialLabel, "Serial #: 65535"},
-        {kShutdownEdit, "422.39"},
-        {kStoreEdit, "255"},
-        {kTransmitEdit, "255"},
-        {kSlotEdit, "255"}},
+       {{IDC_SERIAL_NUMBER_LABEL, "Serial #: 65535"},
+        {IDC_SHUTDOWN_VOLTAGE, "422.39"},
+        {IDC_STORE_INTERVAL, "255"},
+        {IDC_TRANSMIT_INTERVAL, "255"},
+        {IDC_TRANSMIT_SLOT, "255"}},
        0xFF},
-      {"five-digit serial", serial(12345, "1234"), {}, {}, {{kSerialLabel, "Serial #: 12345"}}},
-      {"serial below 1000", serial(7, "0007"), {}, {}, {{kSerialLabel, "Serial #: 7"}}},
+      {"five-digit serial",
+       serial(12345, "1234"),
+       {},
+       {},
+       {{IDC_SERIAL_NUMBER_LABEL, "Serial #: 12345"}}},
+      {"serial below 1000", serial(7, "0007"), {}, {}, {{IDC_SERIAL_NUMBER_LABEL, "Serial #: 7"}}},
       {"last digit disagrees", serial(2417, "2416"), {kMismatchNotice}, {kMismatchNotice}, {}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -241,7 +241,7 @@ TEST_F(ConfigOpsTest, ReadRepairsTheIdStringAndComparesTheSerialDigits) {
       const size_t before = Messages().size();
       Read(w);
       EXPECT_EQ(MessagesSince(before), c.again);
-      EXPECT_EQ(w.Text(kStatus), "Read Complete");
+      EXPECT_EQ(w.Text(IDC_STATUS), "Read Complete");
     });
     EXPECT_EQ(std::string(device.tracker.SettingsMemory().begin(),
                           device.tracker.SettingsMemory().begin() + 8),
@@ -271,10 +271,10 @@ TEST_F(ConfigOpsTest, ReadStopsAtTheFirstMissingReply) {
     Run([&](ui::ScriptedWindow& w) {
       Read(w);
       // What was read shows; what was not keeps its start-up text.
-      EXPECT_EQ(w.Text(kModelLabel), c.done >= 2 ? "Model: KLX-TX3" : "Model:");
-      EXPECT_EQ(w.Text(kStoreEdit), c.done >= 19 ? "10" : "1");
-      EXPECT_EQ(w.Text(kHopLabel), c.done >= 15 ? "Hop Chan 3" : "Hopping Channel:");
-      EXPECT_EQ(w.Text(kStatus), "Read Failed");
+      EXPECT_EQ(w.Text(IDC_MODEL_LABEL), c.done >= 2 ? "Model: KLX-TX3" : "Model:");
+      EXPECT_EQ(w.Text(IDC_STORE_INTERVAL), c.done >= 19 ? "10" : "1");
+      EXPECT_EQ(w.Text(IDC_HOP_CHANNEL_LABEL), c.done >= 15 ? "Hop Chan 3" : "Hopping Channel:");
+      EXPECT_EQ(w.Text(IDC_STATUS), "Read Failed");
     });
     EXPECT_THAT(Messages(), ElementsAre(kReadError));
     EXPECT_EQ(Decode(device.Written()), CutAt(kReadOps, c.done));
@@ -295,11 +295,11 @@ TEST_F(ConfigOpsTest, RadioErrReplyEndsTheReadAsFailed) {
     device.tracker.BatteryCount() = 700;
     device.writes.clear();
     Read(w);
-    EXPECT_EQ(w.Text(kStatus), "Read Failed");
-    EXPECT_EQ(w.Text(kHopLabel), "Hop Chan 3");  // composed only after the queries
-    EXPECT_EQ(w.Text(kHpEdit), "7");
-    EXPECT_EQ(w.Text(kBatteryLabel), "battery: 4.51");
-    EXPECT_EQ(w.Text(kRoEdit), "3");
+    EXPECT_EQ(w.Text(IDC_STATUS), "Read Failed");
+    EXPECT_EQ(w.Text(IDC_HOP_CHANNEL_LABEL), "Hop Chan 3");  // composed only after the queries
+    EXPECT_EQ(w.Text(IDC_RADIO_HP), "7");
+    EXPECT_EQ(w.Text(IDC_BATTERY_LABEL), "battery: 4.51");
+    EXPECT_EQ(w.Text(IDC_RADIO_RO), "3");
   });
   EXPECT_EQ(Decode(device.Written()), Slice(kReadOps, 0, 12));  // up to ATRO, the mode still on
   EXPECT_TRUE(Messages().empty());
@@ -321,9 +321,9 @@ TEST_F(ConfigOpsTest, ReadStopsWhenTheVersionIsNoNumber) {
     device.Inject(std::string("$GPGGA,123519,4807.038,N\n\r") + version + "\n\r");
     Run([&](ui::ScriptedWindow& w) {
       Read(w);
-      EXPECT_EQ(w.Text(kModelLabel), "Model:");
-      EXPECT_EQ(w.Text(kVersionLabel), "Version:");
-      EXPECT_EQ(w.Text(kStatus), "Read Failed");
+      EXPECT_EQ(w.Text(IDC_MODEL_LABEL), "Model:");
+      EXPECT_EQ(w.Text(IDC_VERSION_LABEL), "Version:");
+      EXPECT_EQ(w.Text(IDC_STATUS), "Read Failed");
     });
     EXPECT_EQ(Decode(device.Written()), Slice(kReadOps, 0, 2));
     EXPECT_TRUE(Messages().empty());
@@ -339,11 +339,11 @@ TEST_F(ConfigOpsTest, AnOverlongRadioValueKeepsTheRepliesInStep) {
   device.tracker.SetRadioParameter("RO", std::string(70, 'A'));
   Run([&](ui::ScriptedWindow& w) {
     Read(w);
-    EXPECT_EQ(w.Text(kRoEdit), std::string(63, 'A'));
-    EXPECT_EQ(w.Text(kSerialLabel), "Serial #: 2417");
-    EXPECT_EQ(w.Text(kStoreEdit), "10");
-    EXPECT_EQ(w.Text(kShutdownEdit), "3.30");
-    EXPECT_EQ(w.Text(kStatus), "Read Complete");
+    EXPECT_EQ(w.Text(IDC_RADIO_RO), std::string(63, 'A'));
+    EXPECT_EQ(w.Text(IDC_SERIAL_NUMBER_LABEL), "Serial #: 2417");
+    EXPECT_EQ(w.Text(IDC_STORE_INTERVAL), "10");
+    EXPECT_EQ(w.Text(IDC_SHUTDOWN_VOLTAGE), "3.30");
+    EXPECT_EQ(w.Text(IDC_STATUS), "Read Complete");
   });
   EXPECT_EQ(Decode(device.Written()), kReadOps);
   EXPECT_TRUE(Messages().empty());
@@ -358,8 +358,8 @@ TEST_F(ConfigOpsTest, ReadAfterALostLinkEntersRadioCommandModeAgain) {
   FakeDevice& other = serial.AddPort("COM2");
   Run([&](ui::ScriptedWindow& w) {
     Read(w);
-    Enter(w, kPortCombo, "COM2");
-    Press(w, kReadButton);
+    Enter(w, IDC_COM_PORT, "COM2");
+    Press(w, IDC_READ);
   });
   EXPECT_THAT(Messages(), ElementsAre(kReadError));
   EXPECT_EQ(Decode(other.Written()), kReadOps);
@@ -374,13 +374,13 @@ TEST_F(ConfigOpsTest, ReadOnAPortThatRefusesWritesShowsNothing) {
   device.failWrites = true;
   Run([&](ui::ScriptedWindow& w) {
     Read(w);
-    EXPECT_EQ(w.Text(kModelLabel), "Model:");
-    EXPECT_EQ(w.Text(kStatus), "Read Failed");
+    EXPECT_EQ(w.Text(IDC_MODEL_LABEL), "Model:");
+    EXPECT_EQ(w.Text(IDC_STATUS), "Read Failed");
     EXPECT_TRUE(device.writes.empty());
     device.failWrites = false;
     Read(w);
-    EXPECT_EQ(w.Text(kModelLabel), "Model: KLX-TX3");
-    EXPECT_EQ(w.Text(kStatus), "Read Complete");
+    EXPECT_EQ(w.Text(IDC_MODEL_LABEL), "Model: KLX-TX3");
+    EXPECT_EQ(w.Text(IDC_STATUS), "Read Complete");
   });
   EXPECT_TRUE(Messages().empty());
   EXPECT_EQ(device.opens, 1);
@@ -404,16 +404,16 @@ TEST_F(ConfigOpsTest, WriteAndUpdateWithoutACompletedReadAreRefused) {
                         {"a Read cut off at the settings", 1, {'y', 5}, "", 1},
                         {"a Read of a device that is no tracker", 1, {}, "GPS\n\rGPS\n\r", 0},
                         {"a Read that failed after one that completed", 2, {'M', 2}, "", 1}};
-  for (int button : {kWriteButton, kUpdateButton}) {
+  for (int button : {IDC_WRITE, IDC_UPDATE}) {
     for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(c.what) + (button == kWriteButton ? ", Write" : ", Update"));
+      SCOPED_TRACE(std::string(c.what) + (button == IDC_WRITE ? ", Write" : ", Update"));
       FakeDevice& device = FreshCalibrating(c.silent);
       device.Inject(c.injected);
       Run([&](ui::ScriptedWindow& w) {
-        Enter(w, kPortCombo, "COM1");
-        for (int i = 0; i < c.reads; ++i) Press(w, kReadButton);
+        Enter(w, IDC_COM_PORT, "COM1");
+        for (int i = 0; i < c.reads; ++i) Press(w, IDC_READ);
         device.writes.clear();
-        Enter(w, kHpEdit, "5");
+        Enter(w, IDC_RADIO_HP, "5");
         Press(w, button);
       });
       EXPECT_EQ(Messages(), Join({Ops(static_cast<size_t>(c.readErrors), kReadError),
@@ -432,9 +432,9 @@ TEST_F(ConfigOpsTest, WriteAfterReadingAnotherTrackerWritesItsValues) {
   FakeDevice& b = serial.AddPort("COM2");
   Run([&](ui::ScriptedWindow& w) {
     Read(w);
-    Enter(w, kPortCombo, "COM2");
-    Press(w, kWriteButton);
-    EXPECT_EQ(w.Text(kStatus), "Write Complete");
+    Enter(w, IDC_COM_PORT, "COM2");
+    Press(w, IDC_WRITE);
+    EXPECT_EQ(w.Text(IDC_STATUS), "Write Complete");
   });
   EXPECT_EQ(b.tracker.SettingsMemory()[33], 42);
   EXPECT_TRUE(Messages().empty());
@@ -468,21 +468,21 @@ TEST_F(ConfigOpsTest, WriteStoresSixBytesInOrder) {
                                Stores(16, {static_cast<char>(c.wanted)})});
     Run([&](ui::ScriptedWindow& w) {
       Read(w);
-      Enter(w, kStoreEdit, "20");
-      Enter(w, kTransmitEdit, "30");
-      Enter(w, kSlotEdit, "5");
-      Enter(w, kShutdownEdit, c.shutdown);
+      Enter(w, IDC_STORE_INTERVAL, "20");
+      Enter(w, IDC_TRANSMIT_INTERVAL, "30");
+      Enter(w, IDC_TRANSMIT_SLOT, "5");
+      Enter(w, IDC_SHUTDOWN_VOLTAGE, c.shutdown);
       for (int bit = 0; bit < 8; ++bit) {
         if (w.Check(kFlagChecks[bit]) != ((c.wanted >> bit) & 1)) Press(w, kFlagChecks[bit]);
       }
       device.writes.clear();
-      Press(w, kWriteButton);
+      Press(w, IDC_WRITE);
       EXPECT_EQ(Decode(device.Written()), expected);
-      EXPECT_EQ(w.Text(kStatus), "Write Complete");
+      EXPECT_EQ(w.Text(IDC_STATUS), "Write Complete");
       EXPECT_EQ(DeviceLink.portOpen, 1);
       Read(w);
-      EXPECT_EQ(w.Text(kShutdownEdit), c.reread);
-      EXPECT_EQ(w.Text(kStoreEdit), "20");
+      EXPECT_EQ(w.Text(IDC_SHUTDOWN_VOLTAGE), c.reread);
+      EXPECT_EQ(w.Text(IDC_STORE_INTERVAL), "20");
     });
     EXPECT_TRUE(Messages().empty());
   }
@@ -495,10 +495,11 @@ TEST_F(ConfigOpsTest, WriteWithARefusedFieldSendsNothing) {
     const char* text;
     const char* message;
   };
-  const Case cases[] = {{kStoreEdit, "0", "Please enter an integer between 1 and 255."},
-                        {kStoreEdit, "abc", "Please enter a positive integer."},
-                        {kTransmitEdit, "256", "Please enter an integer between 1 and 255."},
-                        {kSlotEdit, "61", "Please enter an integer between 0 and 60."}};
+  const Case cases[] = {
+      {IDC_STORE_INTERVAL, "0", "Please enter an integer between 1 and 255."},
+      {IDC_STORE_INTERVAL, "abc", "Please enter a positive integer."},
+      {IDC_TRANSMIT_INTERVAL, "256", "Please enter an integer between 1 and 255."},
+      {IDC_TRANSMIT_SLOT, "61", "Please enter an integer between 0 and 60."}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     FakeDevice& device = Fresh();
@@ -506,9 +507,9 @@ TEST_F(ConfigOpsTest, WriteWithARefusedFieldSendsNothing) {
       Read(w);
       device.writes.clear();
       Enter(w, c.control, c.text);
-      Press(w, kWriteButton);
+      Press(w, IDC_WRITE);
       EXPECT_EQ(w.Focus(), c.control);
-      EXPECT_EQ(w.Text(kStatus), "Read Complete");
+      EXPECT_EQ(w.Text(IDC_STATUS), "Read Complete");
     });
     EXPECT_THAT(Messages(), ElementsAre(c.message));
     EXPECT_TRUE(device.writes.empty());
@@ -530,10 +531,10 @@ TEST_F(ConfigOpsTest, WriteStopsAtTheFirstMissingReply) {
     FakeDevice& device = Fresh(c.silent);
     Run([&](ui::ScriptedWindow& w) {
       Read(w);
-      Enter(w, kShutdownEdit, "3.5");
+      Enter(w, IDC_SHUTDOWN_VOLTAGE, "3.5");
       device.writes.clear();
-      Press(w, kWriteButton);
-      EXPECT_NE(w.Text(kStatus), "Write Complete");
+      Press(w, IDC_WRITE);
+      EXPECT_NE(w.Text(IDC_STATUS), "Write Complete");
     });
     EXPECT_EQ(Messages(), Ops(c.reading, kReadError));
     EXPECT_EQ(Decode(device.Written()), CutAt(full, c.done));
@@ -555,16 +556,16 @@ TEST_F(ConfigOpsTest, UpdateSendsChangedRadioValuesThenTheSerialAndId) {
   };
   const Case cases[] = {
       {"nothing changed", {}, {}, {{"HP", "3"}}},
-      {"hop channel", {{kHpEdit, "5"}}, {"X", "ATHP5", "ATWR", "ATCN"}, {{"HP", "5"}}},
-      {"hop channel emptied", {{kHpEdit, ""}}, {"X", "ATHP", "ATWR", "ATCN"}, {{"HP", "3"}}},
+      {"hop channel", {{IDC_RADIO_HP, "5"}}, {"X", "ATHP5", "ATWR", "ATCN"}, {{"HP", "5"}}},
+      {"hop channel emptied", {{IDC_RADIO_HP, ""}}, {"X", "ATHP", "ATWR", "ATCN"}, {{"HP", "3"}}},
       {"three edits",
-       {{kRrEdit, "B"}, {kHpEdit, "6"}, {kIdEdit, "1234"}},
+       {{IDC_RADIO_RR, "B"}, {IDC_RADIO_HP, "6"}, {IDC_RADIO_ID, "1234"}},
        {"X", "ATID1234", "ATHP6", "ATRRB", "ATWR", "ATCN"},
        {{"HP", "6"}, {"ID", "1234"}, {"RR", "B"}, {"MK", "FFFF"}}},
       // The longest value the length check lets through must reach the
       // tracker whole, and reads back whole.
       {"longest value",
-       {{kRrEdit, longest}},
+       {{IDC_RADIO_RR, longest}},
        {"X", "ATRR" + longest, "ATWR", "ATCN"},
        {{"RR", longest}}}};
   for (const Case& c : cases) {
@@ -578,7 +579,7 @@ TEST_F(ConfigOpsTest, UpdateSendsChangedRadioValuesThenTheSerialAndId) {
         SCOPED_TRACE(round);
         device.writes.clear();
         const size_t before = Messages().size();
-        Press(w, kUpdateButton);
+        Press(w, IDC_UPDATE);
         EXPECT_EQ(Decode(device.Written()), Join({c.radio, kUpdateStores}));
         EXPECT_EQ(MessagesSince(before), c.radio.empty() ? Ops{} : Ops{kCommitting});
         EXPECT_EQ(DeviceLink.radioCommandMode, 0);
@@ -604,12 +605,13 @@ TEST_F(ConfigOpsTest, UpdateWithARefusedFieldSendsNothing) {
     const char* message;
   };
   std::vector<Case> cases = {
-      {kSerialEdit, "70000", "Please enter an integer between 0 and 65535."}};
-  for (int control : {kHpEdit, kIdEdit, kMkEdit, kDtEdit, kRoEdit, kRnEdit, kRrEdit}) {
+      {IDC_SERIAL_NUMBER, "70000", "Please enter an integer between 0 and 65535."}};
+  for (int control : {IDC_RADIO_HP, IDC_RADIO_ID, IDC_RADIO_MK, IDC_RADIO_DT, IDC_RADIO_RO,
+                      IDC_RADIO_RN, IDC_RADIO_RR}) {
     cases.push_back({control, std::string(64, '7'), "Please enter no more than 63 characters."});
   }
   for (const char* text : {"5\rG", "5\n", "\t5", "5\x7F", "5\xE9"}) {
-    cases.push_back({kHpEdit, text, "Please enter printable characters only."});
+    cases.push_back({IDC_RADIO_HP, text, "Please enter printable characters only."});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.control);
@@ -618,7 +620,7 @@ TEST_F(ConfigOpsTest, UpdateWithARefusedFieldSendsNothing) {
       Read(w);
       device.writes.clear();
       Enter(w, c.control, c.text);
-      Press(w, kUpdateButton);
+      Press(w, IDC_UPDATE);
       EXPECT_EQ(w.Focus(), c.control);
       EXPECT_EQ(w.Selection(c.control), std::make_pair(0, static_cast<int>(c.text.size())));
     });
@@ -644,8 +646,8 @@ TEST_F(ConfigOpsTest, UpdateStopsAtTheFirstMissingReply) {
     Run([&](ui::ScriptedWindow& w) {
       Read(w);
       device.writes.clear();
-      Enter(w, kHpEdit, "5");
-      Press(w, kUpdateButton);
+      Enter(w, IDC_RADIO_HP, "5");
+      Press(w, IDC_UPDATE);
     });
     EXPECT_EQ(Decode(device.Written()), CutAt(full, c.done));
     const Ops messages = Messages();

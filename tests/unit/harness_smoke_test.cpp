@@ -1,6 +1,7 @@
 // The harness itself, and the program start it stands in for.
 #include <gtest/gtest.h>
 
+#include "app/control_ids.h"
 #include "platform/os/os.h"
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
@@ -10,8 +11,8 @@ TEST(DialogHarness, ReadsTheSimulatedTracker) {
   serial.AddPort("COM1");
   testing_support::DialogHarness harness;
   CTrackerDlg& dlg = harness.Run([](ui::ScriptedWindow& w) {
-    w.Type(1013, "COM1");
-    w.Click(1000);
+    w.Type(IDC_COM_PORT, "COM1");
+    w.Click(IDC_READ);
   });
   EXPECT_EQ(dlg.statusText, "Read Complete");
   EXPECT_EQ(dlg.serialNumber, 2417u);
@@ -27,7 +28,7 @@ TEST(DialogHarness, ApplicationRunsTheMainWindowModally) {
   harness.backend().SetScript(IDD_TRACKER_DIALOG, [&](ui::ScriptedWindow& w) {
     ran = true;
     EXPECT_EQ(ui::MainWindow(), &w.Dialog());
-    w.Click(1000);  // no port chosen
+    w.Click(IDC_READ);  // no port chosen
   });
   EXPECT_EQ(AfxGetApp(), &app);
   EXPECT_EQ(AfxWinMain(), 0);

@@ -20,6 +20,7 @@
 #include <tuple>
 #include <vector>
 
+#include "app/control_ids.h"
 #include "link/commands.h"
 #include "link/device_link.h"
 #include "platform/os/os.h"
@@ -36,8 +37,6 @@ using Ops = std::vector<std::string>;
 
 namespace {
 
-constexpr int kReadButton = 1000, kReadFlash = 1003, kClearFlash = 1004, kFlashTest = 1049,
-              kGo = 1039, kPortCombo = 1013, kStoreEdit = 1024, kStatus = 1026, kProgress = 1015;
 const char kReadError[] = "Serial Port Error: Read returned 0 chars. Closing com port";
 const char kBusy[] = "Please wait until the previous operation completes";
 const char kDone[] = "Done Reading Flash";
@@ -92,7 +91,7 @@ int Stepped(int low, int high, int position, int steps) {
 }
 
 void ExpectProgress(const ui::ScriptedWindow& w, int low, int high, int position) {
-  const ui::ProgressState p = w.Progress(kProgress);
+  const ui::ProgressState p = w.Progress(IDC_PROGRESS);
   EXPECT_EQ(std::tie(p.lower, p.upper, p.step, p.position),
             std::make_tuple(low, high, 1, position));
 }
@@ -189,7 +188,7 @@ class LogDownloadTest : public testing::Test {
   static void UsePort(ui::ScriptedWindow& w, const std::string& port) {
     static_cast<CTrackerDlg&>(w.Dialog()).portName = port;
   }
-  void PressAndWait(ui::ScriptedWindow& w, int button = kReadFlash) {
+  void PressAndWait(ui::ScriptedWindow& w, int button = IDC_READ_FLASH) {
     UsePort(w, "COM1");
     Press(w, button);
     ASSERT_TRUE(Idle());
@@ -272,8 +271,8 @@ TEST_F(LogDownloadTest, WithoutASizeReplyTheGeometryStays) {
     SCOPED_TRACE(c.geometry.sizeCode);
     FakeDevice& device = Fresh(64, {}, c.model);
     Run([&](ui::ScriptedWindow& w) {
-      Enter(w, kPortCombo, "COM1");
-      Press(w, kReadButton);
+      Enter(w, IDC_COM_PORT, "COM1");
+      Press(w, IDC_READ);
       EXPECT_EQ(modelString, c.model);
       device.writes.clear();
       LogMemoryGeometry = c.geometry;  // as an earlier download left it
@@ -302,15 +301,15 @@ TEST_F(LogDownloadTest, EveryLinkButtonIsRefusedWhileTheDoneBoxIsOpen) {
   });
   const struct {
     int button, confirmation;
-  } actions[] = {{kReadFlash, IDOK},  {kClearFlash, IDOK}, {kClearFlash, IDCANCEL},
-                 {kReadButton, IDOK}, {kFlashTest, IDOK},  {kGo, IDOK}};
+  } actions[] = {{IDC_READ_FLASH, IDOK}, {IDC_CLEAR_FLASH, IDOK}, {IDC_CLEAR_FLASH, IDCANCEL},
+                 {IDC_READ, IDOK},       {IDC_FLASH_TEST, IDOK},  {IDC_GO, IDOK}};
   Run([&](ui::ScriptedWindow& w) {
     struct Release {
       std::atomic<bool>& released;
       ~Release() { released = true; }  // even after a failed assertion
     } release{released};
     UsePort(w, "COM1");
-    Press(w, kReadFlash);
+    Press(w, IDC_READ_FLASH);
     ASSERT_TRUE(harness->backend().WaitUntil([&] { return held.load(); }));
     const size_t writes = device.writes.size();
     for (const auto& a : actions) {
@@ -322,7 +321,7 @@ TEST_F(LogDownloadTest, EveryLinkButtonIsRefusedWhileTheDoneBoxIsOpen) {
       const Ops shown = Messages();
       EXPECT_EQ(Ops(shown.begin() + static_cast<long>(before), shown.end()),
                 a.confirmation == IDOK ? Ops{kBusy} : Ops{});
-      if (a.button == kClearFlash) {
+      if (a.button == IDC_CLEAR_FLASH) {
         EXPECT_THAT(confirmed, ElementsAre(before));  // asked first
       }
       EXPECT_EQ(device.writes.size(), writes);
@@ -410,9 +409,11 @@ TEST_F(LogDownloadTest, ADeviceThatNeverSaysOkEndsEveryOperation) {
     std::string answer;
     Ops messages;
   } cases[] = {
-      {kReadFlash, "ERROR", {"Tracker not responding"}},
-      {kClearFlash, nmea, {"Tracker not responding", kReadError, "Error readimg memory size"}},
-      {kFlashTest, "ERROR", {"Tracker not responding", kReadError, "Error readimg memory size"}},
+      {IDC_READ_FLASH, "ERROR", {"Tracker not responding"}},
+      {IDC_CLEAR_FLASH, nmea, {"Tracker not responding", kReadError, "Error readimg memory size"}},
+      {IDC_FLASH_TEST,
+       "ERROR",
+       {"Tracker not responding", kReadError, "Error readimg memory size"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.button);
@@ -477,7 +478,7 @@ TEST_F(LogDownloadTest, AFailedStartLeavesTheChosenFileAlone) {
     WriteOld();
     Run([&](ui::ScriptedWindow& w) {
       UsePort(w, c.port);
-      Press(w, kReadFlash);
+      Press(w, IDC_READ_FLASH);
       ASSERT_TRUE(Idle());
     });
     EXPECT_THAT(Messages(), ElementsAre(c.message));
@@ -491,18 +492,18 @@ TEST_F(LogDownloadTest, AFailedStartLeavesTheChosenFileAlone) {
 // Catches a cancelled save dialog or confirmation that still reaches the
 // tracker, and a cancelled save dialog that drops what the user typed.
 TEST_F(LogDownloadTest, CancellingSendsNothing) {
-  for (const int button : {kReadFlash, kClearFlash}) {
+  for (const int button : {IDC_READ_FLASH, IDC_CLEAR_FLASH}) {
     SCOPED_TRACE(button);
     FakeDevice& device = Fresh();
     chosen = std::nullopt;
     confirmAnswer = IDCANCEL;
     Run([&](ui::ScriptedWindow& w) {
       UsePort(w, "COM1");
-      Enter(w, kPortCombo, "COM7");
-      Enter(w, kStoreEdit, "20");
+      Enter(w, IDC_COM_PORT, "COM7");
+      Enter(w, IDC_STORE_INTERVAL, "20");
       Press(w, button);
     });
-    const bool save = button == kReadFlash;
+    const bool save = button == IDC_READ_FLASH;
     EXPECT_EQ(harness->backend().FileDialogs().size(), save ? 1u : 0u);
     EXPECT_EQ(confirmed.size(), save ? 0u : 1u);
     EXPECT_TRUE(device.writes.empty());
@@ -517,8 +518,8 @@ TEST_F(LogDownloadTest, CancellingSendsNothing) {
 // Catches a worker that outlives the window or shows a box for it, and a
 // half-written download that replaces the old file.
 TEST_F(LogDownloadTest, ClosingTheWindowEndsTheWorkerQuietly) {
-  for (const int button : {kReadFlash, kClearFlash}) {
-    SCOPED_TRACE(button == kReadFlash ? "download" : "erase");
+  for (const int button : {IDC_READ_FLASH, IDC_CLEAR_FLASH}) {
+    SCOPED_TRACE(button == IDC_READ_FLASH ? "download" : "erase");
     FakeDevice& device = Fresh(64, Fault(&sim::Faults::eraseMs, 600000));
     WriteOld();
     int steps = 0;
@@ -535,7 +536,7 @@ TEST_F(LogDownloadTest, ClosingTheWindowEndsTheWorkerQuietly) {
     EXPECT_EQ(ReadBytes(path), kOld);
     EXPECT_EQ(Files(), Ops{"track.kml"});
     const Ops wire = Wire(device);
-    if (button == kReadFlash) {
+    if (button == IDC_READ_FLASH) {
       EXPECT_GT(wire.size(), 3u + 2 * 16);
       EXPECT_LT(wire.size(), 3u + 2 * 2048);
     } else {
@@ -555,14 +556,14 @@ TEST_F(LogDownloadTest, ClearFlashErasesAndStepsOncePerByte) {
   FakeDevice& device = Fresh(64, Fault(&sim::Faults::eraseMs, kEraseMs));
   Run([&](ui::ScriptedWindow& w) {
     PressAndWait(w);
-    const int downloaded = w.Progress(kProgress).position;
+    const int downloaded = w.Progress(IDC_PROGRESS).position;
     device.writes.clear();
     LogMemoryGeometry = {1024, 123};
-    Press(w, kClearFlash);
-    EXPECT_EQ(w.Text(kStatus), "Ready");  // loaded while the worker still waited
+    Press(w, IDC_CLEAR_FLASH);
+    EXPECT_EQ(w.Text(IDC_STATUS), "Ready");  // loaded while the worker still waited
     ASSERT_TRUE(Idle());
     EXPECT_EQ(harness->dialog().statusText, "Done eraseing");
-    EXPECT_EQ(w.Text(kStatus), "Ready");
+    EXPECT_EQ(w.Text(IDC_STATUS), "Ready");
     ExpectProgress(w, 0, 100, Stepped(0, 100, downloaded, kEraseMs / 50 + 2));
   });
   EXPECT_EQ(Wire(device), Ops({"?", "K", "Z"}));
@@ -596,7 +597,7 @@ TEST_F(LogDownloadTest, ClearFlashGivesUpOnABadAnswer) {
     device.Inject(c.stale);
     const int64_t start = serial.now;
     Run([&](ui::ScriptedWindow& w) {
-      PressAndWait(w, kClearFlash);
+      PressAndWait(w, IDC_CLEAR_FLASH);
       ExpectProgress(w, 0, 100, c.steps);
     });
     EXPECT_EQ(Messages(), c.messages);
@@ -617,7 +618,7 @@ TEST_F(LogDownloadTest, ClearFlashCountsItsBoundFromTheWorkersStart) {
   harness->backend().OnMessage([&](const ui::MessageRecord&) { end = serial.now; });
   Run([&](ui::ScriptedWindow& w) {
     start = serial.now;
-    PressAndWait(w, kClearFlash);
+    PressAndWait(w, IDC_CLEAR_FLASH);
   });
   EXPECT_THAT(Messages(), ElementsAre("Error clearing flash"));
   EXPECT_GE(end - start, 600 * 1000000LL);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
 #include "link/device_link.h"
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
@@ -30,8 +31,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kGoButton = 1039, kFlashTestButton = 1049, kFixKmlButton = 1055, kPortCombo = 1013,
-              kReadButton = 1000, kWriteButton = 1001, kStoreEdit = 1024, kStatus = 1026;
 const char kFirst[] = "First select an input file", kNow[] = "Now select an output file",
            kFixed[] = "KML file fixed", kFilter[] = "KML Files (*.kml)|*.kml|All Files (*.*)|*.*||";
 const char kReadError[] = "Serial Port Error: Read returned 0 chars. Closing com port";
@@ -86,7 +85,7 @@ class FixKmlTest : public testing::Test {
       const std::optional<fs::path> a = next < answers.size() ? answers[next++] : std::nullopt;
       return a ? std::optional<std::string>(a->string()) : std::nullopt;
     });
-    harness.Run([](ui::ScriptedWindow& w) { ASSERT_TRUE(w.Click(kFixKmlButton)); });
+    harness.Run([](ui::ScriptedWindow& w) { ASSERT_TRUE(w.Click(IDC_FIX_KML)); });
     dialogs = harness.backend().FileDialogs();
     return harness.Messages();
   }
@@ -279,7 +278,7 @@ TEST_F(ServiceButtonTest, FlashTestWritesThePatternAndReadsItBack) {
     SCOPED_TRACE(testing::Message() << c.sizeKbit << " at read " << c.atRead);
     const bool wide = c.sizeKbit == 1024;
     std::vector<uint8_t> record;
-    const Ops messages = Press(c.sizeKbit, kFlashTestButton, "COM1", [&](FakeDevice& d) {
+    const Ops messages = Press(c.sizeKbit, IDC_FLASH_TEST, "COM1", [&](FakeDevice& d) {
       record.assign(d.tracker.LogMemory().begin(), d.tracker.LogMemory().begin() + 16);
       d.onWrite = [&, reads = 0](FakeDevice& dev, const std::vector<uint8_t>& bytes) mutable {
         if (bytes != std::vector<uint8_t>{'J'} || ++reads != (c.atRead - 1) * (wide ? 1 : 2) + 1) {
@@ -330,7 +329,7 @@ TEST_F(ServiceButtonTest, FlashTestStopsWithoutAReply) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const Ops messages = Press(1024, kFlashTestButton, "COM1", [&](FakeDevice& d) {
+    const Ops messages = Press(1024, IDC_FLASH_TEST, "COM1", [&](FakeDevice& d) {
       sim::Config config;
       config.faults.silent = c.silent;
       d.tracker = sim::Tracker(config);
@@ -340,7 +339,7 @@ TEST_F(ServiceButtonTest, FlashTestStopsWithoutAReply) {
     EXPECT_EQ(LogMemoryGeometry.sizeCode, c.sizeCode);
     EXPECT_EQ(DeviceLink.portOpen, 0);
   }
-  EXPECT_THAT(Press(0, kFlashTestButton, "COM9"), ElementsAre("Error opening com port"));
+  EXPECT_THAT(Press(0, IDC_FLASH_TEST, "COM9"), ElementsAre("Error opening com port"));
 }
 
 // Catches Go! reopening the port a Write left open, leaving it open, not
@@ -349,25 +348,25 @@ TEST_F(ServiceButtonTest, GoStartsTheTransmitterOnTheOpenPort) {
   FakeDevice& d = serial.AddPort("COM1");
   harness.emplace();
   harness->Run([&](ui::ScriptedWindow& w) {
-    ASSERT_TRUE(w.Type(kPortCombo, "COM1"));
-    ASSERT_TRUE(w.Click(kReadButton));
-    ASSERT_TRUE(w.Type(kStoreEdit, "20"));
-    ASSERT_TRUE(w.Click(kWriteButton));
+    ASSERT_TRUE(w.Type(IDC_COM_PORT, "COM1"));
+    ASSERT_TRUE(w.Click(IDC_READ));
+    ASSERT_TRUE(w.Type(IDC_STORE_INTERVAL, "20"));
+    ASSERT_TRUE(w.Click(IDC_WRITE));
     ASSERT_EQ(DeviceLink.portOpen, 1);
     const int opens = d.opens;
     d.writes.clear();
-    ASSERT_TRUE(w.Type(kStoreEdit, "42"));  // after the last save
-    ASSERT_TRUE(w.Click(kGoButton));
+    ASSERT_TRUE(w.Type(IDC_STORE_INTERVAL, "42"));  // after the last save
+    ASSERT_TRUE(w.Click(IDC_GO));
     EXPECT_EQ(d.opens, opens);
     EXPECT_EQ(d.writes, (std::vector<std::vector<uint8_t>>{{'G'}}));
     EXPECT_FALSE(d.open);
     EXPECT_EQ(DeviceLink.portOpen, 0);
     EXPECT_TRUE(d.tracker.Transmitting());
-    EXPECT_EQ(w.Text(kStatus), "TX running, Enter a command to stop");
-    EXPECT_EQ(w.Text(kStoreEdit), "20");
+    EXPECT_EQ(w.Text(IDC_STATUS), "TX running, Enter a command to stop");
+    EXPECT_EQ(w.Text(IDC_STORE_INTERVAL), "20");
   });
   EXPECT_TRUE(harness->Messages().empty());
-  EXPECT_THAT(Press(0, kGoButton, "COM9"), ElementsAre("Error opening com port"));
+  EXPECT_THAT(Press(0, IDC_GO, "COM9"), ElementsAre("Error opening com port"));
   EXPECT_EQ(harness->dialog().statusText, "Ready");
 }
 

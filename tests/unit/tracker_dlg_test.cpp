@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "app/control_ids.h"
 #include "app/log_download.h"
 #include "config/settings.h"
 #include "tests/support/dialog_harness.h"
@@ -26,10 +27,14 @@ const char kCalibrationMessage[] = "Calibration Mode Enabled\n";
 
 // Written out here rather than taken from the window's own list, so a control
 // dropped from that list is caught.
-const int kCalibrationOnly[] = {1009, 1017, 1019, 1028, 1018, 1029, 1030, 1025, 1002,
-                                1042, 1043, 1044, 1045, 1046, 1052, 1053, 1054};
-const int kNeverShown[] = {1021, 1038};
-const int kAlwaysShown[] = {1000, 1001, 1003, 1004, 1039, 1049, 1055};
+const int kCalibrationOnly[] = {
+    IDC_SERIAL_NUMBER, IDC_RADIO_HP,     IDC_RADIO_MK,     IDC_RADIO_DT,     IDC_RADIO_ID,
+    IDC_RADIO_RN,      IDC_RADIO_RR,     IDC_RADIO_RO,     IDC_UPDATE,       IDC_SERIAL_NUMBER_TAG,
+    IDC_RADIO_HP_TAG,  IDC_RADIO_MK_TAG, IDC_RADIO_DT_TAG, IDC_RADIO_ID_TAG, IDC_RADIO_RO_TAG,
+    IDC_RADIO_RN_TAG,  IDC_RADIO_RR_TAG};
+const int kNeverShown[] = {IDC_G_SWITCH_ENABLE, IDC_STORE_HMS};
+const int kAlwaysShown[] = {IDC_READ, IDC_WRITE,      IDC_READ_FLASH, IDC_CLEAR_FLASH,
+                            IDC_GO,   IDC_FLASH_TEST, IDC_FIX_KML};
 
 CTrackerDlg& Of(ScriptedWindow& w) {
   return static_cast<CTrackerDlg&>(w.Dialog());
@@ -41,19 +46,25 @@ TEST(TrackerDlg, StartShowsEveryMembersInitialValue) {
   DialogHarness harness;
   harness.Run([](ScriptedWindow& w) {
     std::vector<std::string> shown;
-    for (int id : {1007, 1006, 1008, 1010, 1011, 1012, 1014, 1050, 1051, 1016, 1048, 1026, 1024,
-                   1027, 1047, 1009, 1013}) {
+    for (int id : {IDC_MODEL_LABEL, IDC_VERSION_LABEL, IDC_BATTERY_LABEL, IDC_RADIO_SERIAL_LABEL,
+                   IDC_HOP_CHANNEL_LABEL, IDC_VENDOR_ID_LABEL, IDC_ADDRESS_MASK_LABEL,
+                   IDC_SERIAL_NUMBER_LABEL, IDC_DESTINATION_LABEL, IDC_PERCENT_LABEL,
+                   IDC_PROGRAM_VERSION_LABEL, IDC_STATUS, IDC_STORE_INTERVAL, IDC_TRANSMIT_INTERVAL,
+                   IDC_TRANSMIT_SLOT, IDC_SERIAL_NUMBER, IDC_COM_PORT}) {
       shown.push_back(w.Text(id));
     }
     EXPECT_THAT(shown, ElementsAre("Model:", "Version:", "vBattery",
                                    "Serial No:", "Hopping Channel:", "Vendor ID", "Address Mask",
                                    "serial #", "Dest:", "", "Version 020 8/09/2013", "Ready", "1",
                                    "1", "0", "0", ""));
-    for (int id : {1020, 1021, 1022, 1023, 1035, 1036, 1037, 1038}) EXPECT_EQ(w.Check(id), 0) << id;
-    EXPECT_THAT(w.Items(1013), IsEmpty());
-    const ui::ProgressState p = w.Progress(1015);
+    for (int id :
+         {IDC_WRAP_MEMORY, IDC_G_SWITCH_ENABLE, IDC_ENABLE_NMEA, IDC_ENABLE_TX_SENTENCE,
+          IDC_LOW_VOLTAGE_SHUTDOWN, IDC_ENABLE_DATA_LOGGING, IDC_METERS_TO_FEET, IDC_STORE_HMS})
+      EXPECT_EQ(w.Check(id), 0) << id;
+    EXPECT_THAT(w.Items(IDC_COM_PORT), IsEmpty());
+    const ui::ProgressState p = w.Progress(IDC_PROGRESS);
     EXPECT_EQ(std::tie(p.lower, p.upper, p.step, p.position), std::make_tuple(0, 100, 10, 0));
-    EXPECT_EQ(w.Focus(), 1000);
+    EXPECT_EQ(w.Focus(), IDC_READ);
   });
   EXPECT_THAT(harness.Messages(), IsEmpty());
 }
@@ -170,8 +181,8 @@ TEST(TrackerDlg, EnterSavesOrPressesTheFocusedButton) {
       {0, "0", false, {"Please enter an integer between 1 and 255."}},
       {0, "256", false, {"Please enter an integer between 1 and 255."}},
       {0, "abc", false, {"Please enter a positive integer."}},
-      {1000, "1", false, {"Error opening com port"}},
-      {1001, "1", false, {"Please issue a read command before attempting a write"}},
+      {IDC_READ, "1", false, {"Error opening com port"}},
+      {IDC_WRITE, "1", false, {"Please issue a read command before attempting a write"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.storeInterval);
@@ -179,14 +190,15 @@ TEST(TrackerDlg, EnterSavesOrPressesTheFocusedButton) {
     FakeSerial serial;
     DialogHarness harness;
     harness.Run([&](ScriptedWindow& w) {
-      w.Type(1024, c.storeInterval);
+      w.Type(IDC_STORE_INTERVAL, c.storeInterval);
       if (c.focus != 0) w.SetFocus(c.focus);
       w.PressEnter();
       EXPECT_EQ(w.Ended(), c.ends);
       EXPECT_EQ(w.Result(), c.ends ? IDOK : 0);
       if (c.focus == 0 && !c.ends) {
-        EXPECT_EQ(w.Focus(), 1024);
-        EXPECT_EQ(w.Selection(1024), std::make_pair(0, static_cast<int>(w.Text(1024).size())));
+        EXPECT_EQ(w.Focus(), IDC_STORE_INTERVAL);
+        EXPECT_EQ(w.Selection(IDC_STORE_INTERVAL),
+                  std::make_pair(0, static_cast<int>(w.Text(IDC_STORE_INTERVAL).size())));
       }
     });
     EXPECT_EQ(harness.Messages(), c.messages);
@@ -201,8 +213,8 @@ TEST(TrackerDlg, EscapeCloseBoxAndCloseCancelWithoutChecking) {
   for (const auto& close : closers) {
     DialogHarness harness;
     harness.Run([&](ScriptedWindow& w) {
-      w.Type(1024, "0");
-      w.Type(1047, "99");
+      w.Type(IDC_STORE_INTERVAL, "0");
+      w.Type(IDC_TRANSMIT_SLOT, "99");
       close(w);
       EXPECT_TRUE(w.Ended());
       EXPECT_EQ(w.Result(), IDCANCEL);
@@ -222,16 +234,17 @@ TEST(TrackerDlg, NumberFieldsSaveOrRejectWithTheirRange) {
     uint32_t value;
     const char* message;  // nullptr: saves, and a load shows the value
   } cases[] = {
-      {1009, "65535", &CTrackerDlg::serialNumber, 65535, nullptr},
-      {1009, "70000", &CTrackerDlg::serialNumber, 70000,
+      {IDC_SERIAL_NUMBER, "65535", &CTrackerDlg::serialNumber, 65535, nullptr},
+      {IDC_SERIAL_NUMBER, "70000", &CTrackerDlg::serialNumber, 70000,
        "Please enter an integer between 0 and 65535."},
-      {1009, "9999999999", &CTrackerDlg::serialNumber, 4294967295u,
+      {IDC_SERIAL_NUMBER, "9999999999", &CTrackerDlg::serialNumber, 4294967295u,
        "Please enter an integer between 0 and 65535."},
-      {1047, "60", &CTrackerDlg::transmitSlot, 60, nullptr},
-      {1047, "61", &CTrackerDlg::transmitSlot, 61, "Please enter an integer between 0 and 60."},
-      {1024, " 12 ", &CTrackerDlg::storeInterval, 12, nullptr},
-      {1027, "255", &CTrackerDlg::transmitInterval, 255, nullptr},
-      {1027, "256", &CTrackerDlg::transmitInterval, 256,
+      {IDC_TRANSMIT_SLOT, "60", &CTrackerDlg::transmitSlot, 60, nullptr},
+      {IDC_TRANSMIT_SLOT, "61", &CTrackerDlg::transmitSlot, 61,
+       "Please enter an integer between 0 and 60."},
+      {IDC_STORE_INTERVAL, " 12 ", &CTrackerDlg::storeInterval, 12, nullptr},
+      {IDC_TRANSMIT_INTERVAL, "255", &CTrackerDlg::transmitInterval, 255, nullptr},
+      {IDC_TRANSMIT_INTERVAL, "256", &CTrackerDlg::transmitInterval, 256,
        "Please enter an integer between 1 and 255."},
   };
   for (const auto& c : cases) {
@@ -259,11 +272,11 @@ TEST(TrackerDlg, NumberFieldsSaveOrRejectWithTheirRange) {
 TEST(TrackerDlg, SaveStopsAtTheFirstBadField) {
   DialogHarness harness;
   CTrackerDlg& dlg = harness.Run([](ScriptedWindow& w) {
-    w.Type(1024, "abc");
-    w.Type(1047, "99");
-    w.Type(1034, "3.30");
+    w.Type(IDC_STORE_INTERVAL, "abc");
+    w.Type(IDC_TRANSMIT_SLOT, "99");
+    w.Type(IDC_SHUTDOWN_VOLTAGE, "3.30");
     EXPECT_FALSE(w.Dialog().UpdateData(true));
-    EXPECT_EQ(w.Focus(), 1024);
+    EXPECT_EQ(w.Focus(), IDC_STORE_INTERVAL);
   });
   EXPECT_THAT(harness.Messages(), ElementsAre("Please enter a positive integer."));
   EXPECT_EQ(dlg.shutdownVoltage, "");
@@ -307,9 +320,9 @@ TEST(TrackerDlg, PortListAndPortChoice) {
     for (const std::string& port : c.ports) serial.AddPort(port);
     DialogHarness harness;
     harness.Run([&](ScriptedWindow& w) {
-      EXPECT_TRUE(w.DropDown(1013));
-      EXPECT_TRUE(w.DropDown(1013));
-      EXPECT_EQ(w.Items(1013), c.listed);
+      EXPECT_TRUE(w.DropDown(IDC_COM_PORT));
+      EXPECT_TRUE(w.DropDown(IDC_COM_PORT));
+      EXPECT_EQ(w.Items(IDC_COM_PORT), c.listed);
     });
   }
 
@@ -319,13 +332,13 @@ TEST(TrackerDlg, PortListAndPortChoice) {
   testing_support::FakeDevice& far = serial.AddPort("COM70");
   DialogHarness harness;
   CTrackerDlg& dlg = harness.Run([](ScriptedWindow& w) {
-    w.DropDown(1013);
+    w.DropDown(IDC_COM_PORT);
     Of(w).portName = "COM3";
     w.Dialog().UpdateData(false);
-    EXPECT_EQ(w.CurrentSelection(1013), 1);
-    EXPECT_EQ(w.Text(1013), "COM3");
-    w.Type(1013, "COM70");
-    w.Click(1000);
+    EXPECT_EQ(w.CurrentSelection(IDC_COM_PORT), 1);
+    EXPECT_EQ(w.Text(IDC_COM_PORT), "COM3");
+    w.Type(IDC_COM_PORT, "COM70");
+    w.Click(IDC_READ);
   });
   EXPECT_EQ(far.opens, 1);
   EXPECT_EQ(dlg.statusText, "Read Complete");
@@ -336,7 +349,7 @@ TEST(TrackerDlg, BusyGuardRefusesReadWriteAndUpdate) {
   const struct {
     int button;
     const char* commandLine;
-  } cases[] = {{1000, "kw9"}, {1001, "kw9"}, {1002, "kw9 -tamsk"}};
+  } cases[] = {{IDC_READ, "kw9"}, {IDC_WRITE, "kw9"}, {IDC_UPDATE, "kw9 -tamsk"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.button);
     FakeSerial serial;
@@ -344,7 +357,7 @@ TEST(TrackerDlg, BusyGuardRefusesReadWriteAndUpdate) {
     DialogHarness harness(c.commandLine);
     configRead = true;  // so Write would otherwise go ahead
     harness.Run([&](ScriptedWindow& w) {
-      w.Type(1013, "COM1");
+      w.Type(IDC_COM_PORT, "COM1");
       workerBusy = 1;
       EXPECT_TRUE(w.Click(c.button));
       workerBusy = 0;

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "app/control_ids.h"
+
 namespace {
 
 const char* Env(const char* name) {
@@ -71,10 +73,10 @@ HWND FindDialog(DWORD pid, bool (*accept)(HWND)) {
 }
 
 bool IsMainWindow(HWND hwnd) {
-  return Text(hwnd) == "kw9" && GetDlgItem(hwnd, 1000) != nullptr && IsWindowVisible(hwnd);
+  return Text(hwnd) == "kw9" && GetDlgItem(hwnd, IDC_READ) != nullptr && IsWindowVisible(hwnd);
 }
 bool IsMessageBox(HWND hwnd) {
-  return Text(hwnd) == "kw9" && GetDlgItem(hwnd, 1000) == nullptr && IsWindowVisible(hwnd);
+  return Text(hwnd) == "kw9" && GetDlgItem(hwnd, IDC_READ) == nullptr && IsWindowVisible(hwnd);
 }
 bool IsAboutBox(HWND hwnd) {
   return Text(hwnd) == "About kw9" && IsWindowVisible(hwnd);
@@ -256,17 +258,21 @@ bool Screenshot(HWND hwnd, const char* path) {
   return Png::Write(path, w, h, rgb);
 }
 
-const int kCalibrationOnly[] = {1009, 1017, 1019, 1028, 1018, 1029, 1030, 1025, 1002,
-                                1042, 1043, 1044, 1045, 1046, 1052, 1053, 1054};
+const int kCalibrationOnly[] = {
+    IDC_SERIAL_NUMBER, IDC_RADIO_HP,     IDC_RADIO_MK,     IDC_RADIO_DT,     IDC_RADIO_ID,
+    IDC_RADIO_RN,      IDC_RADIO_RR,     IDC_RADIO_RO,     IDC_UPDATE,       IDC_SERIAL_NUMBER_TAG,
+    IDC_RADIO_HP_TAG,  IDC_RADIO_MK_TAG, IDC_RADIO_DT_TAG, IDC_RADIO_ID_TAG, IDC_RADIO_RO_TAG,
+    IDC_RADIO_RN_TAG,  IDC_RADIO_RR_TAG};
 
 TEST(Kw9Window, StartsInNormalModeWithTheInitialValues) {
   START_KW9(kw9);
   HWND main = kw9.Main();
   ASSERT_NE(main, nullptr) << "no main window";
   for (int id : kCalibrationOnly) EXPECT_FALSE(Visible(GetDlgItem(main, id))) << id;
-  EXPECT_FALSE(Visible(GetDlgItem(main, 1021)));  // never shown
-  EXPECT_FALSE(Visible(GetDlgItem(main, 1038)));
-  for (int id : {1000, 1001, 1003, 1004, 1039, 1049, 1055}) {
+  EXPECT_FALSE(Visible(GetDlgItem(main, IDC_G_SWITCH_ENABLE)));  // never shown
+  EXPECT_FALSE(Visible(GetDlgItem(main, IDC_STORE_HMS)));
+  for (int id : {IDC_READ, IDC_WRITE, IDC_READ_FLASH, IDC_CLEAR_FLASH, IDC_GO, IDC_FLASH_TEST,
+                 IDC_FIX_KML}) {
     EXPECT_TRUE(Visible(GetDlgItem(main, id))) << id;
   }
   // Every control's text at start: the bound ones show their members.
@@ -274,56 +280,59 @@ TEST(Kw9Window, StartsInNormalModeWithTheInitialValues) {
     int id;
     const char* text;
   } initial[] = {
-      {1026, "Ready"},
-      {1024, "1"},
-      {1027, "1"},
-      {1047, "0"},
-      {1009, "0"},
-      {1034, ""},
-      {1013, ""},
-      {1007, "Model:"},
-      {1006, "Version:"},
-      {1008, "vBattery"},
-      {1011, "Hopping Channel:"},
-      {1010, "Serial No:"},
-      {1012, "Vendor ID"},
-      {1014, "Address Mask"},
-      {1016, ""},
-      {1048, "Version 020 8/09/2013"},
-      {1050, "serial #"},
-      {1051, "Dest:"},
-      {1017, ""},
-      {1018, ""},
-      {1019, ""},
-      {1028, ""},
-      {1025, ""},
-      {1029, ""},
-      {1030, ""},
-      {1000, "Read"},
-      {1001, "Write"},
-      {1002, "Update"},
-      {1003, "Read Flash"},
-      {1004, "Clear Flash"},
-      {1039, "Go!"},
-      {1049, "Flash Test"},
-      {1055, "Fix KML"},
-      {1020, "Wrap Mem"},
-      {1023, "Enable $KLXTX"},
-      {1042, "Ser#"},
-      {1054, "ATRR"},
+      {IDC_STATUS, "Ready"},
+      {IDC_STORE_INTERVAL, "1"},
+      {IDC_TRANSMIT_INTERVAL, "1"},
+      {IDC_TRANSMIT_SLOT, "0"},
+      {IDC_SERIAL_NUMBER, "0"},
+      {IDC_SHUTDOWN_VOLTAGE, ""},
+      {IDC_COM_PORT, ""},
+      {IDC_MODEL_LABEL, "Model:"},
+      {IDC_VERSION_LABEL, "Version:"},
+      {IDC_BATTERY_LABEL, "vBattery"},
+      {IDC_HOP_CHANNEL_LABEL, "Hopping Channel:"},
+      {IDC_RADIO_SERIAL_LABEL, "Serial No:"},
+      {IDC_VENDOR_ID_LABEL, "Vendor ID"},
+      {IDC_ADDRESS_MASK_LABEL, "Address Mask"},
+      {IDC_PERCENT_LABEL, ""},
+      {IDC_PROGRAM_VERSION_LABEL, "Version 020 8/09/2013"},
+      {IDC_SERIAL_NUMBER_LABEL, "serial #"},
+      {IDC_DESTINATION_LABEL, "Dest:"},
+      {IDC_RADIO_HP, ""},
+      {IDC_RADIO_ID, ""},
+      {IDC_RADIO_MK, ""},
+      {IDC_RADIO_DT, ""},
+      {IDC_RADIO_RO, ""},
+      {IDC_RADIO_RN, ""},
+      {IDC_RADIO_RR, ""},
+      {IDC_READ, "Read"},
+      {IDC_WRITE, "Write"},
+      {IDC_UPDATE, "Update"},
+      {IDC_READ_FLASH, "Read Flash"},
+      {IDC_CLEAR_FLASH, "Clear Flash"},
+      {IDC_GO, "Go!"},
+      {IDC_FLASH_TEST, "Flash Test"},
+      {IDC_FIX_KML, "Fix KML"},
+      {IDC_WRAP_MEMORY, "Wrap Mem"},
+      {IDC_ENABLE_TX_SENTENCE, "Enable $KLXTX"},
+      {IDC_SERIAL_NUMBER_TAG, "Ser#"},
+      {IDC_RADIO_RR_TAG, "ATRR"},
   };
   for (const auto& c : initial) EXPECT_EQ(Text(GetDlgItem(main, c.id)), c.text) << c.id;
-  for (int id : {1020, 1021, 1022, 1023, 1035, 1036, 1037, 1038}) {
+  for (int id :
+       {IDC_WRAP_MEMORY, IDC_G_SWITCH_ENABLE, IDC_ENABLE_NMEA, IDC_ENABLE_TX_SENTENCE,
+        IDC_LOW_VOLTAGE_SHUTDOWN, IDC_ENABLE_DATA_LOGGING, IDC_METERS_TO_FEET, IDC_STORE_HMS}) {
     EXPECT_EQ(SendMessageA(GetDlgItem(main, id), BM_GETCHECK, 0, 0), BST_UNCHECKED) << id;
   }
-  EXPECT_EQ(SendMessageA(GetDlgItem(main, 1013), CB_GETCOUNT, 0, 0), 0);
-  EXPECT_EQ(SendMessageA(GetDlgItem(main, 1015), PBM_GETPOS, 0, 0), 0);
-  EXPECT_EQ(SendMessageA(GetDlgItem(main, 1015), PBM_GETRANGE, FALSE, 0), 100);
-  EXPECT_EQ(kw9.Focus(GetDlgItem(main, 1000)), GetDlgItem(main, 1000)) << "Read has the focus";
+  EXPECT_EQ(SendMessageA(GetDlgItem(main, IDC_COM_PORT), CB_GETCOUNT, 0, 0), 0);
+  EXPECT_EQ(SendMessageA(GetDlgItem(main, IDC_PROGRESS), PBM_GETPOS, 0, 0), 0);
+  EXPECT_EQ(SendMessageA(GetDlgItem(main, IDC_PROGRESS), PBM_GETRANGE, FALSE, 0), 100);
+  EXPECT_EQ(kw9.Focus(GetDlgItem(main, IDC_READ)), GetDlgItem(main, IDC_READ))
+      << "Read has the focus";
   EXPECT_TRUE(GetWindowLongA(main, GWL_EXSTYLE) & WS_EX_APPWINDOW);
   // Esc closes without a word, invalid values or not.
-  SetWindowTextA(GetDlgItem(main, 1024), "abc");
-  Key(GetDlgItem(main, 1024), VK_ESCAPE);
+  SetWindowTextA(GetDlgItem(main, IDC_STORE_INTERVAL), "abc");
+  Key(GetDlgItem(main, IDC_STORE_INTERVAL), VK_ESCAPE);
   EXPECT_EQ(kw9.Exit(), 0);
 }
 
@@ -335,8 +344,8 @@ TEST(Kw9Window, CalibrationSwitchShowsItsMessageFirstThenTheHiddenControls) {
   HWND main = kw9.Main();
   ASSERT_NE(main, nullptr);
   for (int id : kCalibrationOnly) EXPECT_TRUE(Visible(GetDlgItem(main, id))) << id;
-  EXPECT_FALSE(Visible(GetDlgItem(main, 1021)));
-  EXPECT_FALSE(Visible(GetDlgItem(main, 1038)));
+  EXPECT_FALSE(Visible(GetDlgItem(main, IDC_G_SWITCH_ENABLE)));
+  EXPECT_FALSE(Visible(GetDlgItem(main, IDC_STORE_HMS)));
   PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
   EXPECT_EQ(kw9.Exit(), 0);
 }
@@ -356,7 +365,7 @@ TEST(Kw9Window, AboutBoxFromTheSystemMenuAndEnterThatValidates) {
   Press(about, IDOK);
   EXPECT_EQ(WaitFor([about] { return IsWindow(about) ? nullptr : about; }), about);
   // Enter in a field: an invalid value keeps the window, valid ones end it.
-  HWND store = GetDlgItem(main, 1024);
+  HWND store = GetDlgItem(main, IDC_STORE_INTERVAL);
   SetWindowTextA(store, "300");
   Key(store, VK_RETURN);
   EXPECT_EQ(kw9.Answer(), "Please enter an integer between 1 and 255.");
@@ -440,7 +449,7 @@ TEST(Kw9Window, FixKmlRepairsTheChosenFileThroughTheTwoDialogs) {
   ASSERT_NE(f, nullptr);
   std::fputs("<coordinates>, 7.1, 50.2\n", f);
   std::fclose(f);
-  Press(main, 1055);
+  Press(main, IDC_FIX_KML);
   EXPECT_EQ(kw9.Answer(), "First select an input file");
   ASSERT_TRUE(ChooseFile(kw9, input));
   EXPECT_EQ(kw9.Answer(), "Now select an output file");
@@ -471,19 +480,19 @@ class Kw9Tracker : public ::testing::Test {
   HWND StartAndRead(Kw9& kw9) {
     HWND main = kw9.Main();
     if (main == nullptr) return nullptr;
-    SetWindowTextA(GetDlgItem(main, 1013), port_);
-    Press(main, 1000);
+    SetWindowTextA(GetDlgItem(main, IDC_COM_PORT), port_);
+    Press(main, IDC_READ);
     return WaitForStatus(main, "Read Complete") ? main : nullptr;
   }
   static bool WaitForStatus(HWND main, const char* text) {
-    HWND status = GetDlgItem(main, 1026);
+    HWND status = GetDlgItem(main, IDC_STATUS);
     return WaitFor([&] { return Text(status) == text ? status : nullptr; }) != nullptr;
   }
   const char* port_ = nullptr;
 };
 
 bool IsFileDialog(HWND hwnd) {
-  return IsWindowVisible(hwnd) && GetDlgItem(hwnd, 1000) == nullptr &&
+  return IsWindowVisible(hwnd) && GetDlgItem(hwnd, IDC_READ) == nullptr &&
          (GetDlgItem(hwnd, 1152) != nullptr || GetDlgItem(hwnd, 1148) != nullptr);
 }
 bool IsClearFlashDialog(HWND hwnd) {
@@ -517,7 +526,7 @@ TEST_F(Kw9Tracker, ReadShowsTheTrackerOnTheChosenPort) {
   START_KW9(kw9);
   HWND main = kw9.Main();
   ASSERT_NE(main, nullptr);
-  HWND combo = GetDlgItem(main, 1013);
+  HWND combo = GetDlgItem(main, IDC_COM_PORT);
   // The list offers the port once it drops down.
   SendMessageA(combo, CB_SHOWDROPDOWN, TRUE, 0);
   SendMessageA(combo, CB_SHOWDROPDOWN, FALSE, 0);
@@ -525,9 +534,9 @@ TEST_F(Kw9Tracker, ReadShowsTheTrackerOnTheChosenPort) {
                          reinterpret_cast<LPARAM>(port_)),
             0);
   SetWindowTextA(combo, port_);
-  Press(main, 1000);
-  ASSERT_TRUE(WaitForStatus(main, "Read Complete")) << Text(GetDlgItem(main, 1026));
-  EXPECT_EQ(Text(GetDlgItem(main, 1007)), "Model: KLX-TX3");
+  Press(main, IDC_READ);
+  ASSERT_TRUE(WaitForStatus(main, "Read Complete")) << Text(GetDlgItem(main, IDC_STATUS));
+  EXPECT_EQ(Text(GetDlgItem(main, IDC_MODEL_LABEL)), "Model: KLX-TX3");
   if (const char* shot = Env("KW9_SCREENSHOT")) {
     RedrawWindow(main, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     Sleep(300);
@@ -544,12 +553,12 @@ TEST_F(Kw9Tracker, ReadFlashSavesTheGoldenTrackThroughTheSaveDialog) {
   START_KW9(kw9);
   HWND main = StartAndRead(kw9);
   ASSERT_NE(main, nullptr);
-  Press(main, 1003);
+  Press(main, IDC_READ_FLASH);
   // Typed without its extension: the dialog adds .kml.
   const std::string typed = std::string(work) + "/window-track";
   ASSERT_TRUE(ChooseFile(kw9, typed)) << "no save dialog";
   EXPECT_EQ(kw9.Answer(60000), "Done Reading Flash");
-  EXPECT_EQ(SendMessageA(GetDlgItem(main, 1015), PBM_GETRANGE, FALSE, 0), 50);
+  EXPECT_EQ(SendMessageA(GetDlgItem(main, IDC_PROGRESS), PBM_GETRANGE, FALSE, 0), 50);
   const std::string written = FileContents(typed + ".kml");
   EXPECT_FALSE(written.empty()) << typed << ".kml";
   EXPECT_TRUE(written == FileContents(golden)) << "the file differs from " << golden;
@@ -563,10 +572,10 @@ TEST_F(Kw9Tracker, ClosingDuringADownloadEndsItAndLeavesNoFile) {
   START_KW9(kw9);
   HWND main = StartAndRead(kw9);
   ASSERT_NE(main, nullptr);
-  Press(main, 1003);
+  Press(main, IDC_READ_FLASH);
   const std::string target = std::string(work) + "/closed-track.kml";
   ASSERT_TRUE(ChooseFile(kw9, target));
-  HWND bar = GetDlgItem(main, 1015);
+  HWND bar = GetDlgItem(main, IDC_PROGRESS);
   ASSERT_NE(WaitFor([bar] { return SendMessageA(bar, PBM_GETPOS, 0, 0) > 2 ? bar : nullptr; }),
             nullptr)
       << "the download never got going";
@@ -583,17 +592,17 @@ TEST_F(Kw9Tracker, WriteRefusesAnInvalidFieldAndWritesAValidOne) {
   START_KW9(kw9);
   HWND main = StartAndRead(kw9);
   ASSERT_NE(main, nullptr);
-  HWND store = GetDlgItem(main, 1024);
+  HWND store = GetDlgItem(main, IDC_STORE_INTERVAL);
   SetWindowTextA(store, "300");
-  Press(main, 1001);
+  Press(main, IDC_WRITE);
   EXPECT_EQ(kw9.Answer(), "Please enter an integer between 1 and 255.");
   EXPECT_EQ(kw9.Focus(store), store);
-  EXPECT_EQ(Text(GetDlgItem(main, 1026)), "Read Complete") << "nothing was written";
+  EXPECT_EQ(Text(GetDlgItem(main, IDC_STATUS)), "Read Complete") << "nothing was written";
   SetWindowTextA(store, "33");
-  Press(main, 1001);
+  Press(main, IDC_WRITE);
   EXPECT_TRUE(WaitForStatus(main, "Write Complete"));
   SetWindowTextA(store, "1");
-  Press(main, 1000);
+  Press(main, IDC_READ);
   EXPECT_TRUE(WaitForStatus(main, "Read Complete"));
   EXPECT_EQ(Text(store), "33") << "the tracker kept the written value";
   PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -605,18 +614,18 @@ TEST_F(Kw9Tracker, UpdateInCalibrationModeCommitsTheRadioAndTheSerialNumber) {
   EXPECT_EQ(kw9.Answer(), "Calibration Mode Enabled\n");
   HWND main = StartAndRead(kw9);
   ASSERT_NE(main, nullptr);
-  SetWindowTextA(GetDlgItem(main, 1018), "1234");  // ATID
-  SetWindowTextA(GetDlgItem(main, 1009), "4321");  // serial number
-  Press(main, 1002);
+  SetWindowTextA(GetDlgItem(main, IDC_RADIO_ID), "1234");       // ATID
+  SetWindowTextA(GetDlgItem(main, IDC_SERIAL_NUMBER), "4321");  // serial number
+  Press(main, IDC_UPDATE);
   EXPECT_EQ(kw9.Answer(), "Committing Data\n");
-  SetWindowTextA(GetDlgItem(main, 1018), "");
-  SetWindowTextA(GetDlgItem(main, 1009), "0");
-  Press(main, 1000);
+  SetWindowTextA(GetDlgItem(main, IDC_RADIO_ID), "");
+  SetWindowTextA(GetDlgItem(main, IDC_SERIAL_NUMBER), "0");
+  Press(main, IDC_READ);
   EXPECT_TRUE(WaitForStatus(main, "Read Complete"));
   // The identity written reads back whole.
-  EXPECT_EQ(Text(GetDlgItem(main, 1012)), "Vendor ID 1234");
-  EXPECT_EQ(Text(GetDlgItem(main, 1050)), "Serial #: 4321");
-  EXPECT_EQ(Text(GetDlgItem(main, 1009)), "4321");
+  EXPECT_EQ(Text(GetDlgItem(main, IDC_VENDOR_ID_LABEL)), "Vendor ID 1234");
+  EXPECT_EQ(Text(GetDlgItem(main, IDC_SERIAL_NUMBER_LABEL)), "Serial #: 4321");
+  EXPECT_EQ(Text(GetDlgItem(main, IDC_SERIAL_NUMBER)), "4321");
   PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
   EXPECT_EQ(kw9.Exit(), 0);
 }
@@ -625,14 +634,14 @@ TEST_F(Kw9Tracker, FlashTestGoAndClearFlash) {
   START_KW9(kw9);
   HWND main = StartAndRead(kw9);
   ASSERT_NE(main, nullptr);
-  Press(main, 1049);
+  Press(main, IDC_FLASH_TEST);
   EXPECT_EQ(kw9.Answer(), "I2C Read Test Passed");
-  Press(main, 1004);
+  Press(main, IDC_CLEAR_FLASH);
   HWND confirm = kw9.Find(IsClearFlashDialog);
   ASSERT_NE(confirm, nullptr) << "no erase confirmation";
   Press(confirm, IDOK);  // CLEAR
   EXPECT_EQ(kw9.Answer(60000), "Done Clearing Flash");
-  Press(main, 1039);
+  Press(main, IDC_GO);
   EXPECT_TRUE(WaitForStatus(main, "TX running, Enter a command to stop"));
   PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
   EXPECT_EQ(kw9.Exit(), 0);
