@@ -44,7 +44,8 @@ void CTrackerDlg::OnFlashTest() {
   // Its writes and reads on the link would cut into a worker's exchange.
   if (RefuseWhileBusy()) return;
   if (!OpenPort(portName)) return;
-  Ping();
+  // A failed ping has told the user and closed the link: that is the end.
+  if (!Ping()) return;
   const std::optional<char> size = GetMemorySize();
   if (!size) {
     msg::Tell(msg::Id::kErrorReadimgMemorySize);
@@ -90,6 +91,9 @@ void CTrackerDlg::OnFlashTest() {
 void CTrackerDlg::OnGo() {
   if (RefuseWhileBusy()) return;
   if (!OpenPort(portName)) return;
+  // "G" has no answer: only a tracker that answered the ping can be said to
+  // transmit.
+  if (!Ping()) return;
   StartTransmit();
   ClosePort();
   ShowStatus(msg::Id::kTxRunning);

@@ -48,7 +48,12 @@ void CTrackerDlg::OnReadFlash() {
     UpdateData(true);
     return;
   }
-  Ping();  // a failure has closed the link; the next write then fails
+  if (!Ping()) {
+    // The user has been told and the link is closed: that is the end.
+    UpdateData(false);
+    kmlStream.Discard();
+    return;
+  }
 
   const uint8_t version = 'V';
   const bool written = WritePort(&version, 1);
@@ -89,6 +94,7 @@ int LogDownloadWorker(void* param) {
   int arrived = 0;  // bytes of the image this download filled, from address 0
   bool complete = true;
   bool failedAtStart = false;
+  bool stopped = false;  // by the user, not by the line
   for (int address = 0; address < end; address += blockSize) {
     if (dialog.WorkerMustStop()) {
       // The window is going: the user gave up on this download.
@@ -97,6 +103,7 @@ int LogDownloadWorker(void* param) {
     }
     if (dialog.TakeWorkerStopRequest()) {
       complete = false;
+      stopped = true;
       failedAtStart = address == 0;  // nothing arrived: no file is replaced
       break;
     }
@@ -128,7 +135,11 @@ int LogDownloadWorker(void* param) {
     // no file.
     kmlStream.Discard();
     dialog.FlushHandedOverTexts();
-    msg::Tell(msg::Id::kErrorReadingFlash);
+    if (stopped) {
+      dialog.ShowStatusFromWorker(msg::Id::kDownloadStopped);
+    } else {
+      msg::Tell(msg::Id::kErrorReadingFlash);
+    }
     return 1;
   }
   WriteTrackCoordinates(kmlStream, arrived, &lastDownloadTrack.emplace());
@@ -139,6 +150,10 @@ int LogDownloadWorker(void* param) {
 
   if (!saved) {
     msg::Tell(msg::Id::kErrorWritingKmlFile);
+  } else if (stopped) {
+    // Stopping is no error of the tracker's: what arrived is kept, and the
+    // status line says so.
+    dialog.ShowStatusFromWorker(msg::Id::kDownloadStopped);
   } else if (!complete) {
     msg::Tell(msg::Id::kErrorReadingFlash);
   } else {

@@ -41,7 +41,8 @@ int LogEraseWorker(void* param) {
   // and the size query uses up the same allowance.
   const int64_t start = platform::Serial().NowMicros();
 
-  Ping();  // a failure has closed the link; the size query then fails too
+  // A failed ping has told the user and closed the link: that is the end.
+  if (!Ping()) return 0;
   const std::optional<char> size = GetMemorySize();
   if (!size) {
     msg::Tell(msg::Id::kErrorReadimgMemorySize);

@@ -461,11 +461,12 @@ class Session {
     report.complete = Reported(msg::Id::kDoneReadingFlash);
     completed_ = report.complete;
     const bool exported = WriteExports(report, downloadEnd);
-    // Only these two say the worker replaced the file, and only once it wrote
+    // Only these say the worker replaced the file, and only once it wrote
     // a track (a download whose first block never came writes none);
     // otherwise what is there is whatever was there before.
-    const bool written =
-        lastDownloadTrack.has_value() && (report.complete || Reported(msg::Id::kErrorReadingFlash));
+    const bool written = lastDownloadTrack.has_value() &&
+                         (report.complete || Reported(msg::Id::kErrorReadingFlash) ||
+                          Reported(msg::Id::kDownloadStopped));
     std::optional<StoredKml> back;
     std::optional<std::vector<uint8_t>> dump;
     if (written && !plan.direct) back = ReadStoredKml(inv_.output);

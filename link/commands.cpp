@@ -161,7 +161,10 @@ bool ReadFlashBlock(int address, int32_t block[16], int* entriesArrived) {
   // The tracker needs a moment between the command and its address.
   platform::SleepMs(1);
   WritePort(buffer + 1, requestLength - 1);
-  const size_t got = ReadPort(buffer, replyLength);
+  // A block takes 8.3 or 18.8 ms on the line: two seconds without its first
+  // byte is a tracker that is gone, not a slow one.
+  constexpr uint32_t kBlockFirstByteMs = 2000;
+  const size_t got = ReadReplyStartingWithin(buffer, replyLength, kBlockFirstByteMs);
   // The wide block ends like a reply line. Anything else there means noise
   // or a reply out of step, and then none of its bytes is data.
   const bool trailerWrong = wide && got == replyLength && !IsLineEnd(buffer[16], buffer[17]);

@@ -99,7 +99,14 @@ int ReadLine(uint8_t* buffer) {
   while (!IsLineEnd(beforeLast, last) && count < kReplyBufferSize) {
     uint8_t byte = 0;
     if (ReadPort(&byte, 1) != 1) {
-      ReplyNeverCame();
+      if (count >= 2 && beforeLast == 0x0D && last == 0x0A) {
+        // A line ended the usual way round: no tracker, or one whose lines
+        // were changed for a terminal program. Waiting longer would not help.
+        msg::Tell(msg::Id::kRepliesEndCrLf);
+        ClosePort();
+      } else {
+        ReplyNeverCame();
+      }
       return 0;
     }
     buffer[count++] = byte;
@@ -118,6 +125,33 @@ int ReadLine(uint8_t* buffer) {
     });
   }
   return 1;
+}
+
+size_t ReadReplyStartingWithin(uint8_t* data, size_t n, uint32_t firstByteMs) {
+  if (!DeviceLink.portOpen || !DeviceLink.portHandle) return 0;
+  platform::SerialPort& port = *DeviceLink.portHandle;
+  platform::Timeouts usual;
+  if (!port.GetTimeouts(usual)) return ReadPort(data, n);
+  platform::Timeouts first = usual;
+  first.readTotalMultiplier = 0;
+  first.readTotalConstant = firstByteMs;
+  if (!port.SetTimeouts(first)) return ReadPort(data, n);
+  size_t got = ReadPort(data, n);
+  // Bytes came, but not all of them in that time: a slow line, which gets on
+  // for as long as each byte follows the last within the usual interval.
+  platform::Timeouts gap = usual;
+  gap.readTotalMultiplier = 0;
+  gap.readTotalConstant = usual.readInterval;
+  bool more =
+      got > 0 && got < n && DeviceLink.portHandle && DeviceLink.portHandle->SetTimeouts(gap);
+  while (more) {
+    const size_t k = ReadPort(data + got, n - got);
+    got += k;
+    more = k > 0 && got < n;
+  }
+  // A link that went meanwhile has no time-outs to put back.
+  if (DeviceLink.portHandle) DeviceLink.portHandle->SetTimeouts(usual);
+  return got;
 }
 
 bool DiscardUntilQuiet(uint32_t quietMs, uint32_t longestMs,

@@ -43,6 +43,13 @@ int ReadLine(uint8_t* buffer);
 bool WritePort(const uint8_t* data, size_t n);
 size_t ReadPort(uint8_t* data, size_t n);
 
+// Reads a reply of n bytes whose first byte must come within firstByteMs: a
+// tracker that fell silent, or a cable that was pulled, is known in seconds
+// however long the reply. Once bytes come, the read goes on for as long as
+// each follows the one before within the usual interval, so a slow but
+// living line is never cut. Returns how many bytes arrived.
+size_t ReadReplyStartingWithin(uint8_t* data, size_t n, uint32_t firstByteMs);
+
 // Reads and drops what the line still carries until it has been quiet for
 // quietMs, or until enough (given each byte dropped) says so, for at most
 // longestMs; the link's time-outs are then put back. False when the line did

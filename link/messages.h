@@ -45,6 +45,7 @@ enum class Id : uint8_t {
   kWriteComplete,
   kTxRunning,
   kDoneErasing,
+  kDownloadStopped,
   // The port.
   kErrorOpeningComPort,
   kErrorConfiguringPort,
@@ -55,6 +56,7 @@ enum class Id : uint8_t {
   kTrackerNotResponding,
   kErrorReadingMemorySize,  // Read Flash's spelling
   kErrorReadimgMemorySize,  // Clear Flash's and Flash Test's
+  kRepliesEndCrLf,
   // Read Flash's file.
   kErrorOpeningKmlFile,
   kErrorWritingKmlFile,
@@ -109,6 +111,8 @@ inline constexpr std::array kEntries = {
     Status(Id::kWriteComplete, C::kOk, "Write Complete"),
     Status(Id::kTxRunning, C::kOk, "TX running, Enter a command to stop"),
     Status(Id::kDoneErasing, C::kOk, "Done eraseing"),
+    Status(Id::kDownloadStopped, C::kInterrupted,
+           "Download stopped; the fixes that arrived are kept"),
     Box(Id::kErrorOpeningComPort, C::kPort, "Error opening com port"),
     Box(Id::kErrorConfiguringPort, C::kPort, "Error configuring port"),
     Box(Id::kErrorGettingTimeouts, C::kPort, "error getting timeouts"),
@@ -118,6 +122,9 @@ inline constexpr std::array kEntries = {
     Box(Id::kTrackerNotResponding, C::kSilent, "Tracker not responding"),
     Box(Id::kErrorReadingMemorySize, C::kSilent, "Error reading memory size"),
     Box(Id::kErrorReadimgMemorySize, C::kSilent, "Error readimg memory size"),
+    Box(Id::kRepliesEndCrLf, C::kSilent,
+        "The tracker's replies end with CR LF, not LF CR: this is no tracker, or its lines were "
+        "set up for a terminal program. Check the port. Closing com port"),
     Box(Id::kErrorOpeningKmlFile, C::kOutput, "Error opening file"),
     Box(Id::kErrorWritingKmlFile, C::kOutput, "Error writing file"),
     Box(Id::kErrorReadingFlash, C::kPartial, "Error reading flash"),

@@ -162,7 +162,9 @@ struct Tracker::Impl {
   // Queues one byte that may start at earliest; bytes never overlap.
   void Send(uint8_t b, int64_t earliest) {
     if (late) earliest += LateTicks();
-    const int64_t start = std::max(earliest, outboundFree);
+    const int64_t gap = static_cast<int64_t>(std::clamp(config.faults.byteGapMs, 0, kMaxEraseMs)) *
+                        1000 * kTicksPerMicro;
+    const int64_t start = std::max(earliest, outboundFree + gap);
     const int64_t done = config.pace ? start + kByteTicks : start;
     out.push_back({garbage ? Noise() : b, done});
     outboundFree = done;

@@ -36,6 +36,7 @@ struct Faults {
   Trigger garbage;        // this command's reply is replaced by bytes without a line end
   Trigger late;           // this command's reply starts lateMs late
   int lateMs = 6000;      // how late the late reply starts
+  int byteGapMs = 0;      // every byte sent this long after the one before: slow, but alive
   Trigger ignoreWrite;    // this settings write is acknowledged but the byte is not stored
   bool crlf = false;      // reply lines end CR LF instead of LF CR
   bool overlong = false;  // reply lines carry 70 characters of text

@@ -31,6 +31,7 @@ constexpr const char* kUsage =
     "  --garbage-after CMD:N    answer the N-th CMD with bytes that hold no line end\n"
     "  --late-after CMD:N       answer the N-th CMD late (see --late-ms)\n"
     "  --late-ms N              how late, in milliseconds (default 6000)\n"
+    "  --byte-gap-ms N          send every byte N ms after the one before (a slow line)\n"
     "  --ping-answer TEXT       answer every ? with TEXT instead of OK\n"
     "  --ignore-write N         acknowledge the N-th settings write (Y) but keep the old byte\n"
     "  --crlf                   end lines CR LF instead of LF CR\n"
@@ -136,6 +137,8 @@ int main(int argc, char** argv) {
       ok = ParseTrigger(value, config.faults.late);
     } else if (arg == "--late-ms") {
       ok = ParseInt(value, config.faults.lateMs);
+    } else if (arg == "--byte-gap-ms") {
+      ok = ParseInt(value, config.faults.byteGapMs);
     } else if (arg == "--ping-answer") {
       config.faults.pingAnswer = value;
     } else if (arg == "--ignore-write") {

@@ -103,6 +103,12 @@ void CatchInterrupts() {
   sa.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  // A closed terminal or an ended SSH session is one more way of being
+  // stopped: the download keeps what arrived, as on Ctrl-C.
+  sigaction(SIGHUP, &sa, nullptr);
+  // A reader that went away is a failed write (EPIPE), which the program
+  // reports, not a death with the work's report unsaid.
+  signal(SIGPIPE, SIG_IGN);
 }
 
 bool InterruptRequested() {

@@ -2,10 +2,13 @@
 // pseudo-terminals: profiles, exit codes, JSON (read back with a JSON parser
 // nobody here wrote), the erase after a download, interrupts, the custody
 // log and tracks in other formats.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -37,6 +40,8 @@ using testing_support::Slurp;
 using testing_support::Spill;
 using testing_support::TrackersimProcess;
 using testing_support::WithoutMetadata;
+
+extern char** environ;
 
 namespace {
 
@@ -288,29 +293,33 @@ TEST(Kw9cliEraseAfter, ErasesOnlyADownloadSafeOnDisk) {
   }
 }
 
-// Ctrl-C in the middle: a download keeps a valid file of the fixes that
-// arrived, in place of the old one and with no temporary file beside it; an
-// erase is left to the tracker. Both say so and exit 130.
+// Ctrl-C, SIGTERM or a closed terminal in the middle: a download keeps a
+// valid file of the fixes that arrived, in place of the old one and with no
+// temporary file beside it, and calls that no flash error; an erase is left
+// to the tracker. Both say so and exit 130.
 TEST(Kw9cliInterrupt, SigintMidOperation) {
   ScratchDir dir;
   const std::string output = dir / "track.kml";
+  const std::vector<std::string> paced = {"--size", "64", "--pace"};
+  const std::vector<std::string> download = {"download", "--json", "--output", output};
   const struct {
     const char* what;
+    int signal;
     std::vector<std::string> sim;
     std::vector<std::string> args;
     std::string err;
   } cases[] = {
-      {"download",
-       {"--size", "64", "--pace"},
-       {"download", "--json", "--output", output},
-       "kw9: Error reading flash\nkw9cli: Interrupted\n"},
+      {"download", SIGINT, paced, download, "kw9cli: Interrupted\n"},
+      {"download", SIGTERM, paced, download, "kw9cli: Interrupted\n"},
+      {"download", SIGHUP, paced, download, "kw9cli: Interrupted\n"},
       {"erase",
+       SIGINT,
        {"--size", "64", "--erase-ms", "20000"},
        {"erase", "--yes", "--json"},
        "kw9cli: the tracker goes on erasing by itself\nkw9cli: Interrupted\n"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(std::string(c.what) + " " + std::to_string(c.signal));
     Spill(output, "yesterday's track\n");
     TrackersimProcess sim(c.sim);
     ASSERT_TRUE(sim.Running());
@@ -320,7 +329,7 @@ TEST(Kw9cliInterrupt, SigintMidOperation) {
     ASSERT_GT(pid, 0);
     // Well into the operation: a paced 64-kbit download takes half a minute.
     std::this_thread::sleep_for(std::chrono::seconds(3));
-    kill(pid, SIGINT);
+    kill(pid, c.signal);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
@@ -328,6 +337,7 @@ TEST(Kw9cliInterrupt, SigintMidOperation) {
     const json j = json::parse(Slurp(dir / "out"));
     EXPECT_EQ(j["exitCode"], 130);
     EXPECT_EQ(j["result"], "interrupted");
+    EXPECT_EQ(j["messages"], json::array());
     if (std::string(c.what) != "download") continue;
     const testing_support::ToolRun lint = RunTool("xmllint --noout '" + output + "' 2>&1");
     EXPECT_EQ(lint.status, 0) << lint.output;
@@ -340,6 +350,33 @@ TEST(Kw9cliInterrupt, SigintMidOperation) {
     EXPECT_EQ(j["download"]["complete"], false);
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"err", "out", "track.kml"}));
   }
+}
+
+// A reader that went away before the report came: exit 5 with a word on
+// standard error, not a death by SIGPIPE after the work was done.
+TEST(Kw9cliInterrupt, AClosedOutputPipeExitsFive) {
+  ScratchDir dir;
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  std::vector<std::string> words = {KW9_KW9CLI, "export",     kGolden,    "--to",       "csv",
+                                    "--date",   "2026-03-01", "--output", dir / "t.csv"};
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  const std::string err = dir / "err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 5) << status;
+  EXPECT_THAT(Slurp(err), HasSubstr("cannot write the report to standard output"));
 }
 
 // Two kw9cli processes, one per port, logging to one file at once: every run

@@ -218,7 +218,7 @@ TEST(LogCommandsOverPty, SendOnlyTheirOwnCommands) {
       {"erase --yes", 0, "kw9: Done Clearing Flash\n", "statusText=Done eraseing", "?KZ"},
       {"erase", 1, "kw9cli: not erased: only --yes answers CLEAR\n", "statusText=Ready", ""},
       {"flash-test", 0, "kw9: I2C Read Test Passed\n", "statusText=Ready", "?KJ"},
-      {"go", 0, "", "statusText=TX running, Enter a command to stop", "G"},
+      {"go", 0, "", "statusText=TX running, Enter a command to stop", "?G"},
       {"download --output t.kml", 0, "kw9: Done Reading Flash\n", "percentLabel=12.49", "?VKJ"},
   };
   for (const Case& c : cases) {

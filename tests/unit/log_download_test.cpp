@@ -382,8 +382,8 @@ TEST_F(LogDownloadTest, ABlockThatFailsIsAskedForAgain) {
   } cases[] = {
       {"garbled", 1024, Fault(&sim::Faults::garbage, {'J', 5}), 2},
       // Just past the read's time-out, into the wait for a quiet line.
-      {"late", 64, late(5000 * 8 + 5000 + 50), 2},
-      {"slow, but within the time-out", 64, late(5000 * 8 + 4000), 1},
+      {"late", 64, late(2000 + 50), 2},
+      {"slow, but within the time-out", 64, late(1900), 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -401,7 +401,8 @@ TEST_F(LogDownloadTest, ABlockThatFailsIsAskedForAgain) {
 // gives up much later than ten seconds, and an operation that does not end as
 // after any failed ping. Each answer takes its line time, so ten seconds are
 // some 1200 questions; should the ping not give up, the device says "OK"
-// after many more.
+// after many more. Catches, too, an operation that goes on after the ping
+// gave up (more messages about a link already closed).
 TEST_F(LogDownloadTest, ADeviceThatNeverSaysOkEndsEveryOperation) {
   const std::string nmea = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47";
   const struct {
@@ -410,10 +411,9 @@ TEST_F(LogDownloadTest, ADeviceThatNeverSaysOkEndsEveryOperation) {
     Ops messages;
   } cases[] = {
       {IDC_READ_FLASH, "ERROR", {"Tracker not responding"}},
-      {IDC_CLEAR_FLASH, nmea, {"Tracker not responding", kReadError, "Error readimg memory size"}},
-      {IDC_FLASH_TEST,
-       "ERROR",
-       {"Tracker not responding", kReadError, "Error readimg memory size"}},
+      {IDC_CLEAR_FLASH, nmea, {"Tracker not responding"}},
+      {IDC_FLASH_TEST, "ERROR", {"Tracker not responding"}},
+      {IDC_GO, "ERROR", {"Tracker not responding"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.button);

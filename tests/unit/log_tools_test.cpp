@@ -318,7 +318,7 @@ TEST_F(ServiceButtonTest, FlashTestStopsWithoutAReply) {
     Wire wire;
     int sizeCode;
   } cases[] = {
-      {"from the start", {0, 1}, {kReadError, kReadError, "Error readimg memory size"}, {{'?'}}, 0},
+      {"from the start", {0, 1}, {kReadError}, {{'?'}}, 0},
       {"from the first block read", {'J', 1}, {kReadError}, head + reads, 1024},
       {"from the first write", {'I', 1}, {kReadError}, head + reads + WritesOf(kPattern, 1), 1024},
       {"from the restore",
@@ -358,7 +358,7 @@ TEST_F(ServiceButtonTest, GoStartsTheTransmitterOnTheOpenPort) {
     ASSERT_TRUE(w.Type(IDC_STORE_INTERVAL, "42"));  // after the last save
     ASSERT_TRUE(w.Click(IDC_GO));
     EXPECT_EQ(d.opens, opens);
-    EXPECT_EQ(d.writes, (std::vector<std::vector<uint8_t>>{{'G'}}));
+    EXPECT_EQ(d.writes, (std::vector<std::vector<uint8_t>>{{'?'}, {'G'}}));
     EXPECT_FALSE(d.open);
     EXPECT_EQ(DeviceLink.portOpen, 0);
     EXPECT_TRUE(d.tracker.Transmitting());
