@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/serial/serial_posix.h"
+#include "platform/serial/port_list_linux.h"
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
 
