@@ -1,21 +1,13 @@
-// Serial ports on Linux (and other POSIX systems) with the Win32 time-out rules.
-//
-// Port names: a name that starts with "/" is a device path, so a
-// pseudo-terminal can be typed in. "COMn" (any case) is the n-th serial device
-// that exists, counted as Wine counts them: the real ttyS ports first (those
-// with a UART behind them), then ttyUSB, then ttyACM, each by number. Any
-// other name without a "/" is a device in /dev ("ttyUSB0"), as the port list
-// shows them.
+// Serial ports on POSIX systems with the Win32 time-out rules: termios I/O,
+// raw mode, DTR, the time-outs in poll(). What a port name stands for, the
+// port list and who holds a device come from port_list.h, one file per
+// system.
 //
 // Held exclusively as on Windows: an open fails while another process has
-// the device open (as far as /proc shows), holds its lock, or has set the
-// exclusive flag, whoever runs the tool.
-#include "platform/serial/serial_posix.h"
-
-#include <dirent.h>
+// the device open (as far as the system shows), holds its lock, or has set
+// the exclusive flag, whoever runs the tool.
 #include <fcntl.h>
 #include <grp.h>
-#include <limits.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -28,13 +20,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/os/os.h"
+#include "platform/serial/port_list.h"
 #include "platform/serial/serial.h"
 
 namespace platform {
@@ -67,134 +58,10 @@ uint32_t BaudFor(speed_t speed) {
   return 0;
 }
 
-// The first line of a small sysfs or proc file, without its line end.
-std::string ReadSmallFile(const std::string& path) {
-  std::string text;
-  FILE* f = std::fopen(path.c_str(), "r");
-  if (f == nullptr) return text;
-  char buf[256];
-  size_t n = std::fread(buf, 1, sizeof buf, f);
-  std::fclose(f);
-  text.assign(buf, n);
-  text.erase(std::min(text.find('\n'), text.size()));
-  return text;
-}
-
-// The numbered devices "prefix<N>" sysfs knows, by number.
-std::vector<int> DeviceNumbers(const std::string& classTty, const char* prefix) {
-  std::vector<int> numbers;
-  DIR* dir = opendir(classTty.c_str());
-  if (dir == nullptr) return numbers;
-  const size_t len = std::strlen(prefix);
-  while (dirent* entry = readdir(dir)) {
-    const char* name = entry->d_name;
-    if (std::strncmp(name, prefix, len) != 0 || name[len] < '0' || name[len] > '9') continue;
-    char* end = nullptr;
-    long n = std::strtol(name + len, &end, 10);
-    if (*end == '\0' && n >= 0 && n <= INT_MAX) numbers.push_back(static_cast<int>(n));
-  }
-  closedir(dir);
-  std::sort(numbers.begin(), numbers.end());
-  return numbers;
-}
-
-// Every serial device's name in COM order (COM1 first).
-std::vector<std::string> ComNames(const SystemRoots& roots) {
-  const std::string classTty = roots.sys + "/class/tty";
-  std::vector<std::string> names;
-  for (int n : DeviceNumbers(classTty, "ttyS")) {
-    // Most ttyS entries are placeholders without a UART: their type is 0.
-    const std::string name = "ttyS" + std::to_string(n);
-    if (std::atoi(ReadSmallFile(classTty + "/" + name + "/type").c_str()) == 0) continue;
-    names.push_back(name);
-  }
-  for (const char* prefix : {"ttyUSB", "ttyACM"}) {
-    for (int n : DeviceNumbers(classTty, prefix)) names.push_back(prefix + std::to_string(n));
-  }
-  return names;
-}
-
-// "COM7" -> 7; 0 when the name is not a COM name.
-int ComNumber(const std::string& name) {
-  if (name.size() < 4 || strncasecmp(name.c_str(), "COM", 3) != 0) return 0;
-  int n = 0;
-  for (size_t i = 3; i < name.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9' || n > 100000) return 0;
-    n = n * 10 + (name[i] - '0');
-  }
-  return n;
-}
-
-std::string CanonicalPath(const std::string& path) {
-  char* real = realpath(path.c_str(), nullptr);
-  if (real == nullptr) return path;
-  std::string canonical = real;
-  std::free(real);
-  return canonical;
-}
-
-// The USB device's product string and ids: sysfs hangs the tty on a USB
-// interface (or a port below it), and the device sits a level or two above.
-void DescribeUsb(const SystemRoots& roots, const std::string& name, PortInfo& port) {
-  std::string dir = CanonicalPath(roots.sys + "/class/tty/" + name + "/device");
-  for (int up = 0; up < 4; ++up) {
-    const std::string vendor = ReadSmallFile(dir + "/idVendor");
-    if (!vendor.empty()) {
-      port.vidPid = vendor + ":" + ReadSmallFile(dir + "/idProduct");
-      port.description = ReadSmallFile(dir + "/product");
-      return;
-    }
-    const size_t slash = dir.rfind('/');
-    if (slash == std::string::npos || slash == 0) return;
-    dir.erase(slash);
-  }
-}
-
-struct Holder {
-  long pid = 0;  // 0: nobody seen
-  std::string program;
-};
-
-// For each device, the first process /proc shows holding it open, leaving
-// out our own descriptor ownFd. Processes of other users stay hidden from an
-// ordinary user; their locks and exclusive flags still count.
-std::vector<Holder> FindHolders(const std::string& procRoot, const std::vector<std::string>& paths,
-                                int ownFd) {
-  std::vector<std::string> targets;
-  for (const std::string& path : paths) targets.push_back(CanonicalPath(path));
-  std::vector<Holder> holders(paths.size());
-  DIR* proc = opendir(procRoot.c_str());
-  if (proc == nullptr) return holders;
-  const long self = static_cast<long>(getpid());
-  while (dirent* entry = readdir(proc)) {
-    char* end = nullptr;
-    const long pid = std::strtol(entry->d_name, &end, 10);
-    if (pid <= 0 || *end != '\0') continue;
-    const std::string fdDir = procRoot + "/" + entry->d_name + "/fd";
-    DIR* fds = opendir(fdDir.c_str());
-    if (fds == nullptr) continue;
-    while (dirent* fd = readdir(fds)) {
-      if (fd->d_name[0] == '.') continue;
-      if (pid == self && std::atoi(fd->d_name) == ownFd) continue;
-      char link[PATH_MAX];
-      const ssize_t n = readlink((fdDir + "/" + fd->d_name).c_str(), link, sizeof link);
-      if (n <= 0 || static_cast<size_t>(n) >= sizeof link) continue;
-      const std::string target(link, static_cast<size_t>(n));
-      for (size_t i = 0; i < targets.size(); ++i) {
-        if (holders[i].pid != 0 || target != targets[i]) continue;
-        holders[i] = {pid, ReadSmallFile(procRoot + "/" + entry->d_name + "/comm")};
-      }
-    }
-    closedir(fds);
-  }
-  closedir(proc);
-  return holders;
-}
-
-OpenError Busy(const SystemRoots& roots, const std::string& path, int ownFd) {
+OpenError Busy(const std::string& path, int ownFd) {
   OpenError error;
   error.reason = OpenFailure::kBusy;
-  const Holder holder = FindHolders(roots.proc, {path}, ownFd)[0];
+  const DeviceHolder holder = FindDeviceHolder(path, ownFd);
   error.holder = holder.program;
   error.holderPid = holder.pid;
   return error;
@@ -214,7 +81,7 @@ std::string GroupThatMayUse(const std::string& path) {
   return std::to_string(st.st_gid);
 }
 
-OpenError FromErrno(int err, const SystemRoots& roots, const std::string& path) {
+OpenError FromErrno(int err, const std::string& path) {
   OpenError error;
   switch (err) {
     case ENOENT:
@@ -232,7 +99,7 @@ OpenError FromErrno(int err, const SystemRoots& roots, const std::string& path) 
       error.group = GroupThatMayUse(path);
       break;
     case EBUSY:  // another program's exclusive flag
-      return Busy(roots, path, -1);
+      return Busy(path, -1);
     case EISDIR:
       error.reason = OpenFailure::kNotSerial;
       break;
@@ -243,38 +110,6 @@ OpenError FromErrno(int err, const SystemRoots& roots, const std::string& path) 
   }
   return error;
 }
-
-}  // namespace
-
-std::vector<PortInfo> ListPortsUnder(const SystemRoots& roots) {
-  std::vector<PortInfo> ports;
-  std::vector<std::string> paths;
-  for (const std::string& name : ComNames(roots)) {
-    PortInfo port;
-    port.name = name;
-    port.devicePath = roots.dev + "/" + name;
-    DescribeUsb(roots, name, port);
-    ports.push_back(port);
-    paths.push_back(port.devicePath);
-  }
-  const std::vector<Holder> holders = FindHolders(roots.proc, paths, -1);
-  for (size_t i = 0; i < ports.size(); ++i) ports[i].busy = holders[i].pid != 0;
-  return ports;
-}
-
-std::string DevicePathUnder(const SystemRoots& roots, const std::string& name) {
-  if (name.empty()) return {};
-  if (name[0] == '/') return name;
-  if (const int n = ComNumber(name); n >= 1) {
-    const std::vector<std::string> names = ComNames(roots);
-    return static_cast<size_t>(n) <= names.size() ? roots.dev + "/" + names[n - 1] : "";
-  }
-  // A name from the list; anything with a path in it must be typed as a path.
-  if (name.find('/') != std::string::npos || name == "." || name == "..") return {};
-  return roots.dev + "/" + name;
-}
-
-namespace {
 
 // The slave side of a pseudo-terminal (a simulated tracker, say).
 bool IsPseudoTerminal(int fd) {
@@ -554,14 +389,14 @@ class PosixSerialSystem final : public SerialSystem {
  public:
   std::unique_ptr<SerialPort> Open(const std::string& name, OpenError& error) override {
     error = {};
-    const std::string path = DevicePathUnder(roots_, name);
+    const std::string path = SystemDevicePath(name);
     if (path.empty()) {
       error.reason = OpenFailure::kNoDevice;
       return nullptr;
     }
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-      error = FromErrno(errno, roots_, path);
+      error = FromErrno(errno, path);
       return nullptr;
     }
     error = Claim(fd, path);
@@ -578,12 +413,9 @@ class PosixSerialSystem final : public SerialSystem {
     return std::make_unique<PosixSerialPort>(fd, setExclusive);
   }
 
-  bool PortExists(const std::string& name) override {
-    int n = ComNumber(name);
-    return n >= 1 && static_cast<size_t>(n) <= ComNames(roots_).size();
-  }
+  bool PortExists(const std::string& name) override { return ComPortExists(name); }
 
-  std::vector<PortInfo> ListPorts() override { return ListPortsUnder(roots_); }
+  std::vector<PortInfo> ListPorts() override { return ListSystemPorts(); }
 
  private:
   // Makes the freshly opened fd the only user of a serial device in raw mode;
@@ -596,13 +428,13 @@ class PosixSerialSystem final : public SerialSystem {
     }
     // Root opens past the exclusive flag, so ask for it.
     int exclusive = 0;
-    if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) return Busy(roots_, path, fd);
+    if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) return Busy(path, fd);
     // A program that opened the device without a lock or flag (a terminal
     // program, cat, a modem prober) shows only here.
-    const OpenError busy = Busy(roots_, path, fd);
+    const OpenError busy = Busy(path, fd);
     if (busy.holderPid != 0) return busy;
     // The lock stops every program that asks for one, root's too, also
-    // where /proc does not show it.
+    // where the holder lookup does not see it.
     const bool locked = flock(fd, LOCK_EX | LOCK_NB) == 0;
     if (!locked && errno == EWOULDBLOCK) return busy;
     if (!locked || !MakeRaw(fd)) {
@@ -611,8 +443,6 @@ class PosixSerialSystem final : public SerialSystem {
     }
     return error;
   }
-
-  SystemRoots roots_;
 };
 
 }  // namespace

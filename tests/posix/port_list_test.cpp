@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/control_ids.h"
-#include "platform/serial/serial_posix.h"
+#include "platform/serial/port_list_linux.h"
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
 

@@ -1,5 +1,6 @@
-// What the POSIX serial layer reads of the system, under roots a test can
-// point at a tree of its own.
+// What the Linux port list reads of the system, under roots a test can point
+// at a tree of its own. The portable serial I/O sees only port_list.h, which
+// port_list_linux.cpp answers under the real roots.
 #pragma once
 
 #include <string>
