@@ -1,7 +1,7 @@
 #include "cli/command_line.h"
 
-#include <algorithm>
 #include <array>
+#include <bit>
 
 #include "app/control_ids.h"
 #include "cli/exit_codes.h"
@@ -12,9 +12,33 @@ namespace {
 
 constexpr uint32_t kLogCommandOptions = kOptPort | kOptCalibration;
 
-constexpr std::array<const char*, 4> kTrackFormats = {"gpx", "csv", "geojson", "kml22"};
+// The download's and the export's help, and --to's value, name every format.
+const char* DownloadHelp() {
+  static const std::string help =
+      "press Read Flash and save the log as FILE (replaced only once complete); " +
+      FormatList(&TrackFormatSpec::option, ", ", " and ") +
+      " also write the fixes that arrived in that format, dated back from the moment the download "
+      "ended; --erase-after then presses Clear Flash, answering CLEAR, but only when FILE, read "
+      "back, holds the bytes downloaded and every export was written";
+  return help.c_str();
+}
 
-constexpr std::array<CommandSpec, 12> kCommands = {{
+const char* ExportHelp() {
+  static const std::string help =
+      "write the track of INPUT, a KML file Read Flash wrote, in another format, as FILE "
+      "(default: INPUT's name with " +
+      FormatList(&TrackFormatSpec::extension, ", ", " or ") +
+      "); its memory dump must give its coordinate lines, and nothing is written otherwise (see "
+      "Exports)";
+  return help.c_str();
+}
+
+const char* FormatChoice() {
+  static const std::string names = FormatList(&TrackFormatSpec::name, "|", "|");
+  return names.c_str();
+}
+
+const std::array<CommandSpec, 12> kCommands = {{
     {Command::kPorts, "ports", "", 0, 0, 0, "list the serial ports that exist"},
     {Command::kRead, "read", "", 0, kOptPort | kOptCalibration, kOptPort, "press Read"},
     {Command::kWrite, "write", "", 0, kOptPort | kOptCalibration | kOptFields, kOptPort,
@@ -23,10 +47,7 @@ constexpr std::array<CommandSpec, 12> kCommands = {{
      "in calibration mode: press Read, set the fields, press Update"},
     {Command::kDownload, "download", "", 0,
      kLogCommandOptions | kOptOutput | kOptEraseAfter | kExportOptions, kOptPort | kOptOutput,
-     "press Read Flash and save the log as FILE (replaced only once complete); --gpx, --csv, "
-     "--geojson and --kml22 also write the fixes that arrived in that format, dated back from "
-     "the moment the download ended; --erase-after then presses Clear Flash, answering CLEAR, but "
-     "only when FILE, read back, holds the bytes downloaded and every export was written"},
+     DownloadHelp()},
     {Command::kErase, "erase", "", 0, kLogCommandOptions | kOptYes, kOptPort,
      "press Clear Flash; only --yes answers CLEAR, else Cancel is pressed"},
     {Command::kFlashTest, "flash-test", "", 0, kLogCommandOptions, kOptPort,
@@ -35,10 +56,7 @@ constexpr std::array<CommandSpec, 12> kCommands = {{
     {Command::kGo, "go", "", 0, kLogCommandOptions, kOptPort, "press Go!"},
     {Command::kFixKml, "fix-kml", "INPUT OUTPUT", 2, kOptCalibration, 0,
      "press Fix KML and choose the two files (the same name repairs it in place)"},
-    {Command::kExport, "export", "INPUT", 1, kOptTo | kOptOutput | kOptDate, kOptTo,
-     "write the track of INPUT, a KML file Read Flash wrote, in another format, as FILE (default: "
-     "INPUT's name with .gpx, .csv, .geojson or .kml22.kml); its memory dump must give its "
-     "coordinate lines, and nothing is written otherwise (see Exports)"},
+    {Command::kExport, "export", "INPUT", 1, kOptTo | kOptOutput | kOptDate, kOptTo, ExportHelp()},
     {Command::kProfileSave, "profile save", "", 0, kOptPort | kOptOutput, kOptPort | kOptOutput,
      "press Read and save the settings and radio parameters as a profile in FILE"},
     {Command::kProfileApply, "profile apply", "FILE", 1, kOptPort | kOptDryRun, kOptPort,
@@ -47,7 +65,8 @@ constexpr std::array<CommandSpec, 12> kCommands = {{
      "--dry-run stops after the list"},
 }};
 
-constexpr std::array<OptionSpec, 15> kOptions = {{
+// Before the download's exports, which OptionTable adds from the format table.
+const std::array<OptionSpec, 11> kOptions = {{
     {kOptPort, "--port", "NAME", "the tracker's serial port"},
     {kOptOutput, "--output", "FILE", "the file to write"},
     {kOptCalibration, "--calibration", nullptr, "run the window in calibration mode"},
@@ -57,13 +76,42 @@ constexpr std::array<OptionSpec, 15> kOptions = {{
     {kOptFields, "", nullptr, ""},  // the fields have a table of their own
     {kOptJson, "--json", nullptr, "one JSON object on standard output"},
     {kOptLog, "--log", "FILE", "append one custody line to FILE"},
-    {kOptTo, "--to", "gpx|csv|geojson|kml22", "the format to write"},
+    {kOptTo, "--to", FormatChoice(), "the format to write"},
     {kOptDate, "--date", "YYYY-MM-DD", "the UTC date of the first fix"},
-    {kOptGpx, "--gpx", "FILE", "also write the track as GPX 1.1"},
-    {kOptCsv, "--csv", "FILE", "also write the track as CSV"},
-    {kOptGeoJson, "--geojson", "FILE", "also write the track as GeoJSON"},
-    {kOptKml22, "--kml22", "FILE", "also write the track as KML 2.2"},
 }};
+
+// The download's option of TrackFormats()[index]; none past the bits there are.
+OptionBit ExportOptionBit(size_t index) {
+  return static_cast<OptionBit>(index < 32 - kFirstExportBit ? 1u << (kFirstExportBit + index)
+                                                             : 0u);
+}
+
+const std::vector<OptionSpec>& OptionTable() {
+  static const std::vector<std::string> exportHelp = [] {
+    std::vector<std::string> help;
+    for (const TrackFormatSpec& f : TrackFormats()) {
+      help.push_back(std::string("also write the track as ") + f.title);
+    }
+    return help;
+  }();
+  static const std::vector<OptionSpec> table = [] {
+    std::vector<OptionSpec> rows(kOptions.begin(), kOptions.end());
+    for (size_t i = 0; i < TrackFormats().size(); ++i) {
+      rows.push_back({ExportOptionBit(i), TrackFormats()[i].option, "FILE", exportHelp[i].c_str()});
+    }
+    return rows;
+  }();
+  return table;
+}
+
+const std::vector<const char*>& FormatNames() {
+  static const std::vector<const char*> names = [] {
+    std::vector<const char*> list;
+    for (const TrackFormatSpec& f : TrackFormats()) list.push_back(f.name);
+    return list;
+  }();
+  return names;
+}
 
 constexpr std::array<FieldSpec, 18> kFields = {{
     {"--store-interval", "N", "storeInterval", IDC_STORE_INTERVAL, false, false},
@@ -87,7 +135,7 @@ constexpr std::array<FieldSpec, 18> kFields = {{
 }};
 
 const OptionSpec* FindOption(const std::string& name) {
-  for (const OptionSpec& o : kOptions) {
+  for (const OptionSpec& o : OptionTable()) {
     if (*o.name != '\0' && name == o.name) return &o;
   }
   return nullptr;
@@ -113,7 +161,18 @@ ParsedCommandLine Usage(ParsedCommandLine& parsed, const std::string& problem) {
 }  // namespace
 
 std::span<const char* const> TrackFormatNames() {
-  return kTrackFormats;
+  return FormatNames();
+}
+
+std::string FormatList(const char* TrackFormatSpec::*field, const char* separator,
+                       const char* last) {
+  const std::span<const TrackFormatSpec> formats = TrackFormats();
+  std::string list;
+  for (size_t i = 0; i < formats.size(); ++i) {
+    if (i > 0) list += i + 1 == formats.size() ? last : separator;
+    list += formats[i].*field;
+  }
+  return list;
 }
 
 std::span<const CommandSpec> Commands() {
@@ -121,7 +180,7 @@ std::span<const CommandSpec> Commands() {
 }
 
 std::span<const OptionSpec> Options() {
-  return kOptions;
+  return OptionTable();
 }
 
 std::span<const FieldSpec> Fields() {
@@ -197,6 +256,11 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
                                (field != nullptr ? std::string("field options") : arg));
     }
     given |= bit;
+    if ((bit & kExportOptions) != 0) {
+      const int index = std::countr_zero(static_cast<uint32_t>(bit)) - kFirstExportBit;
+      inv.exports.push_back({TrackFormats()[static_cast<size_t>(index)].name, value});
+      continue;
+    }
     switch (bit) {
       case kOptPort:
         inv.port = value;
@@ -220,19 +284,13 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         inv.dryRun = true;
         break;
       case kOptTo:
-        if (std::find(kTrackFormats.begin(), kTrackFormats.end(), value) == kTrackFormats.end()) {
-          return Usage(parsed, arg + " takes gpx, csv, geojson or kml22");
+        if (!TrackFormatNamed(value)) {
+          return Usage(parsed, arg + " takes " + FormatList(&TrackFormatSpec::name, ", ", " or "));
         }
         inv.to = value;
         break;
       case kOptDate:
         inv.date = value;
-        break;
-      case kOptGpx:
-      case kOptCsv:
-      case kOptGeoJson:
-      case kOptKml22:
-        inv.exports.push_back({option->name + 2, value});
         break;
       case kOptJson:
         break;
@@ -246,7 +304,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   }
   if (spec == nullptr) return Usage(parsed, "no command given");
   // Options given before the command word are checked against it now.
-  for (const OptionSpec& o : kOptions) {
+  for (const OptionSpec& o : OptionTable()) {
     if ((given & o.bit) != 0 && ((spec->takes | kGlobalOptions) & o.bit) == 0) {
       return Usage(parsed, std::string(spec->name) + " takes no " +
                                (o.bit == kOptFields ? std::string("field options") : o.name));
@@ -255,7 +313,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   // An empty name is no name: "--port ''" is as good as none.
   if (inv.port.empty()) given &= ~uint32_t{kOptPort};
   if (inv.output.empty()) given &= ~uint32_t{kOptOutput};
-  for (const OptionSpec& o : kOptions) {
+  for (const OptionSpec& o : OptionTable()) {
     if ((spec->needs & o.bit) != 0 && (given & o.bit) == 0) {
       return Usage(parsed, std::string(spec->name) + " needs " + o.name + " " + o.value);
     }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tracklog/track_formats.h"
+
 namespace cli {
 
 enum class Command {
@@ -38,13 +40,11 @@ enum OptionBit : uint32_t {
   kOptLog = 1u << 8,
   kOptTo = 1u << 9,
   kOptDate = 1u << 10,
-  // The download's exports: the option's name is the format's ("--gpx").
-  kOptGpx = 1u << 11,
-  kOptCsv = 1u << 12,
-  kOptGeoJson = 1u << 13,
-  kOptKml22 = 1u << 14,
 };
-constexpr uint32_t kExportOptions = kOptGpx | kOptCsv | kOptGeoJson | kOptKml22;
+// The download's exports ("--gpx FILE"): a bit each from here up, in the
+// order of TrackFormats().
+constexpr int kFirstExportBit = 11;
+constexpr uint32_t kExportOptions = ~uint32_t{0} << kFirstExportBit;
 // Every command takes these.
 constexpr uint32_t kGlobalOptions = kOptJson | kOptLog;
 
@@ -87,6 +87,12 @@ struct FieldValue {
 
 // The track formats, by the names --to and the download's options take.
 std::span<const char* const> TrackFormatNames();
+
+// One field of every format as prose, in the table's order:
+// FormatList(&TrackFormatSpec::name, ", ", " or ") is "gpx, csv, geojson or
+// kml22".
+std::string FormatList(const char* TrackFormatSpec::*field, const char* separator,
+                       const char* last);
 
 // An export the download writes beside its KML file.
 struct ExportFile {

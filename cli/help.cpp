@@ -1,4 +1,4 @@
-// kw9cli --help, written from the command table, the option and field
+// kw9cli --help, written from the command table, the option, field and format
 // tables, the exit causes and the prose below, so that none of it can drift
 // from what the parser accepts.
 #include <algorithm>
@@ -14,7 +14,32 @@ namespace cli {
 
 namespace {
 
-constexpr std::array<HelpSection, 9> kSections = {{
+// The Exports section, which names the download's export options.
+const char* ExportsSection() {
+  static const std::string text =
+      "The tracker stores the UTC time of day of each fix, but no date. export\n"
+      "and the download's " +
+      FormatList(&TrackFormatSpec::option, ", ", " and ") +
+      " date the fixes in\n"
+      "log order: a time of day earlier than the fix before starts the next UTC\n"
+      "day. A gap of more than 24 hours between two fixes cannot be seen, and a\n"
+      "fix whose stored time no clock shows is written without a time. The\n"
+      "anchor is --date, the UTC date of the first fix; for a download the\n"
+      "moment it ended, the last fix lying at or before it; for export without\n"
+      "--date the modification time of INPUT, which the download's end set.\n"
+      "Inferred dates are told on standard error, with what they came from.\n"
+      "A new segment starts where two fixes lie more than 10 minutes apart.\n"
+      "export decodes the memory dump INPUT holds (a file of any kw9 version)\n"
+      "and checks that it gives the file's coordinate lines. A file that is no\n"
+      "KML file or holds no dump exits 2, one whose dump does not give its lines\n"
+      "(damaged or edited) exits 7, an output that cannot be written exits 5;\n"
+      "in each case nothing is written. A file is written under a temporary name\n"
+      "and renamed into place once complete. A download that stopped early\n"
+      "exports the fixes that arrived, as its KML file holds them.\n";
+  return text.c_str();
+}
+
+const std::array<HelpSection, 9> kSections = {{
     {"",
      "NAME is a COM name (COM1) or, on Linux, a short name as ports lists it\n"
      "(ttyUSB0 opens /dev/ttyUSB0) or a device path (/dev/pts/3). On Linux COMn\n"
@@ -85,24 +110,7 @@ constexpr std::array<HelpSection, 9> kSections = {{
      "result, exitCode; for download also file, fixes, complete, sha256 and\n"
      "erased, as under JSON, and exports; for export also input, format, file,\n"
      "written, points, untimed, segments and leftOut.\n"},
-    {"Exports",
-     "The tracker stores the UTC time of day of each fix, but no date. export\n"
-     "and the download's --gpx, --csv, --geojson and --kml22 date the fixes in\n"
-     "log order: a time of day earlier than the fix before starts the next UTC\n"
-     "day. A gap of more than 24 hours between two fixes cannot be seen, and a\n"
-     "fix whose stored time no clock shows is written without a time. The\n"
-     "anchor is --date, the UTC date of the first fix; for a download the\n"
-     "moment it ended, the last fix lying at or before it; for export without\n"
-     "--date the modification time of INPUT, which the download's end set.\n"
-     "Inferred dates are told on standard error, with what they came from.\n"
-     "A new segment starts where two fixes lie more than 10 minutes apart.\n"
-     "export decodes the memory dump INPUT holds (a file of any kw9 version)\n"
-     "and checks that it gives the file's coordinate lines. A file that is no\n"
-     "KML file or holds no dump exits 2, one whose dump does not give its lines\n"
-     "(damaged or edited) exits 7, an output that cannot be written exits 5;\n"
-     "in each case nothing is written. A file is written under a temporary name\n"
-     "and renamed into place once complete. A download that stopped early\n"
-     "exports the fixes that arrived, as its KML file holds them.\n"},
+    {"Exports", ExportsSection()},
     {"Profiles",
      "A profile is a JSON object: \"kw9-profile\": 1 (the format number);\n"
      "\"settings\": storeInterval, transmitInterval, transmitSlot (numbers),\n"
@@ -217,6 +225,19 @@ void Columns(std::string& out, const std::string& left, const std::string& text,
   out += line + "\n";
 }
 
+// A section keeps its own line breaks while its lines fit; one that a longer
+// list of formats pushed past the width is wrapped again as one paragraph.
+std::string Fitted(const char* text) {
+  std::istringstream in(text);
+  bool fits = true;
+  for (std::string line; std::getline(in, line);) fits = fits && line.size() <= kHelpWidth;
+  if (fits) return text;
+  std::string out;
+  std::string line;
+  Wrapped(out, line, Words(text), 0);
+  return out + line + "\n";
+}
+
 std::string Visible(const char* text) {
   std::string s = text;
   while (!s.empty() && s.back() == '\n') s.pop_back();
@@ -262,7 +283,7 @@ std::string HelpText() {
   for (const HelpSection& s : kSections) {
     out += "\n";
     if (*s.heading != '\0') out += std::string(s.heading) + ":\n";
-    out += s.text;
+    out += Fitted(s.text);
   }
   std::vector<ExitCause> causes(ExitCauses().begin(), ExitCauses().end());
   std::sort(causes.begin(), causes.end(),

@@ -379,7 +379,7 @@ class Session {
     const std::string& input = inv_.operands[0];
     const std::optional<TrackFormat> format = TrackFormatNamed(inv_.to);
     if (!format) {
-      out_.usageProblem = "--to takes gpx, csv, geojson or kml22";
+      out_.usageProblem = "--to takes " + FormatList(&TrackFormatSpec::name, ", ", " or ");
       return;
     }
     if (!inv_.date.empty() && !ParseIsoDate(inv_.date)) {

@@ -1,7 +1,7 @@
-// Dated tracks in the formats other programs read: GPX 1.1, CSV, GeoJSON and
-// KML 2.2, written from the fixes of a stored KML file or of a download. Each
-// file replaces its name only once complete, and every number has '.' as its
-// decimal point whatever the locale.
+// Dated tracks in the formats other programs read (the rows of
+// track_formats.h), written from the fixes of a stored KML file or of a
+// download. Each file replaces its name only once complete, and every number
+// has '.' as its decimal point whatever the locale.
 //
 // Dates: the log holds only the time of day of each fix. Fixes are in log
 // order, so a time earlier than the one before starts the next UTC day; a gap
@@ -16,23 +16,16 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "tracklog/stored_kml.h"
+#include "tracklog/track_formats.h"
 #include "tracklog/track_model.h"
 #include "tracklog/track_text.h"
 
-enum class TrackFormat { kGpx, kCsv, kGeoJson, kKml22 };
-
-// "gpx", "csv", "geojson", "kml22"; nothing for any other name.
-std::optional<TrackFormat> TrackFormatNamed(std::string_view name);
-const char* TrackFormatName(TrackFormat format);
-
-// The input's name with the format's extension: ".gpx", ".csv", ".geojson",
-// and ".kml22.kml" for KML 2.2, which must not take the input's own name.
+// The input's name with the format's extension (".gpx", or ".kml22.kml" for
+// KML 2.2, which must not take the input's own name).
 std::string DefaultExportPath(const std::string& input, TrackFormat format);
 
 // Fixes more than this far apart lie in different segments.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -116,6 +117,34 @@ TEST(CliCommandLine, EveryFormatNameIsAnExportFormat) {
     const std::optional<TrackFormat> format = TrackFormatNamed(name);
     ASSERT_TRUE(format) << name;
     EXPECT_STREQ(TrackFormatName(*format), name);
+  }
+}
+
+// Every row of the format table is a whole format: catches a row whose
+// option clashes with another option or runs out of option bits, a row whose
+// option or name asks for another row's format, and two rows that would
+// write the same default file.
+TEST(CliCommandLine, EveryFormatRowRoundTripsThroughTheParser) {
+  std::set<std::string> names, options, paths;
+  for (size_t i = 0; i < TrackFormats().size(); ++i) {
+    const TrackFormatSpec& row = TrackFormats()[i];
+    SCOPED_TRACE(row.name);
+    EXPECT_TRUE(names.insert(row.name).second);
+    EXPECT_TRUE(options.insert(row.option).second);
+    const std::string path = DefaultExportPath("dir/track.kml", TrackFormatAt(i));
+    EXPECT_NE(path, "dir/track.kml");
+    EXPECT_TRUE(paths.insert(path).second) << path;
+    ASSERT_NE(row.write, nullptr);
+
+    cli::ParsedCommandLine p =
+        cli::ParseCommandLine({"download", "--port", "X", "--output", "t.kml", row.option, "f"});
+    ASSERT_EQ(p.action, Action::kRun) << p.problem;
+    ASSERT_EQ(p.invocation.exports.size(), 1u);
+    EXPECT_EQ(TrackFormatNamed(p.invocation.exports[0].format), TrackFormatAt(i));
+    EXPECT_EQ(p.invocation.exports[0].path, "f");
+    p = cli::ParseCommandLine({"export", "--to", row.name, "t.kml"});
+    ASSERT_EQ(p.action, Action::kRun) << p.problem;
+    EXPECT_EQ(TrackFormatNamed(p.invocation.to), TrackFormatAt(i));
   }
 }
 
