@@ -208,7 +208,8 @@ class TreeBuilder {
   }
 
   // The library's message reads "... syntax error while parsing CONTEXT -
-  // DETAIL", DETAIL being the lexer's own words for a token it could not read.
+  // DETAIL[; last read: 'TOKEN']...", DETAIL being the lexer's own words for
+  // a token it could not read.
   std::string Problem(size_t at, const Json::exception& error) const {
     if (open_.empty() && rootSeen_) return "more text after the JSON value";
     constexpr int kNumberOverflow = 406;
@@ -219,8 +220,10 @@ class TreeBuilder {
     const std::string_view context =
         contextAt == std::string_view::npos ? what : what.substr(contextAt + kWhile.size());
     const size_t detailAt = context.find(" - ");
-    const std::string_view detail =
+    std::string_view detail =
         detailAt == std::string_view::npos ? "" : context.substr(detailAt + 3);
+    // Less the token itself, which may hold any text.
+    detail = detail.substr(0, detail.find("; last read: "));
     const bool nameOrValue = context.starts_with("object key") || context.starts_with("value");
     if (nameOrValue && detail.starts_with("invalid string: ")) return StringProblem(detail, at);
     if (context.starts_with("object key")) return "expected a name in double quotes";

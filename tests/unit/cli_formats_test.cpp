@@ -38,6 +38,7 @@ TEST(CliJson, ParserAcceptsJsonAndPointsAtTheLineOfAMistake) {
       {std::string("[\0]", 3), 1, "not a JSON value"},
       {"[\n\"\xE9\"]", 2, "a string that is no UTF-8"},
       {"[1e999]", 1, "a number out of range"},
+      {"[\"missing closing quote\x01\"]", 1, "a control character inside a string"},
   };
   for (const auto& c : cases) {
     const cli::JsonParse parsed = cli::ParseJson(c.text);
