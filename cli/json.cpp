@@ -1,12 +1,15 @@
 #include "cli/json.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <string_view>
 
 namespace cli {
 
 namespace {
-
-constexpr int kMaxDepth = 64;
 
 // Length of the valid UTF-8 sequence at s[i], or 0 when there is none.
 size_t Utf8Length(const std::string& s, size_t i) {
@@ -33,282 +36,236 @@ size_t Utf8Length(const std::string& s, size_t i) {
   return n;
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// The end of the JSON number that starts at s[i], or i when there is none.
-size_t NumberEnd(const std::string& s, size_t i) {
-  const size_t start = i;
-  if (i < s.size() && s[i] == '-') ++i;
-  if (i < s.size() && s[i] == '0') {
-    ++i;
-  } else if (i < s.size() && IsDigit(s[i])) {
-    while (i < s.size() && IsDigit(s[i])) ++i;
-  } else {
-    return start;
-  }
-  if (i < s.size() && s[i] == '.') {
-    if (i + 1 >= s.size() || !IsDigit(s[i + 1])) return start;
-    ++i;
-    while (i < s.size() && IsDigit(s[i])) ++i;
-  }
-  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-    size_t j = i + 1;
-    if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
-    if (j >= s.size() || !IsDigit(s[j])) return start;
-    while (j < s.size() && IsDigit(s[j])) ++j;
-    i = j;
-  }
-  return i;
+bool IsNumberChar(char c) {
+  return IsDigit(c) || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
 }
 
-class Parser {
- public:
-  explicit Parser(const std::string& text) : s_(text) {}
+using Json = nlohmann::json;
 
-  JsonParse Run() {
+// The text as the library's lexer reads it, one character at a time. Each
+// step leaves the place it has reached, so that an event knows its line.
+class TrackedChars {
+ public:
+  using iterator_category = std::input_iterator_tag;
+  using value_type = char;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const char*;
+  using reference = const char&;
+
+  TrackedChars(const char* at, const char** reached) : at_(at), reached_(reached) {}
+
+  reference operator*() const { return *at_; }
+  TrackedChars& operator++() {
+    *reached_ = ++at_;
+    return *this;
+  }
+  TrackedChars operator++(int) {
+    TrackedChars before = *this;
+    ++*this;
+    return before;
+  }
+  bool operator==(const TrackedChars& other) const { return at_ == other.at_; }
+
+ private:
+  const char* at_;
+  const char** reached_;
+};
+
+// Builds the tree from the library's events, and says what is wrong in the
+// words kw9cli's messages have always used.
+class TreeBuilder {
+ public:
+  TreeBuilder(const std::string& text, const char* const* reached)
+      : text_(text), reached_(reached) {}
+
+  JsonParse Result(bool parsed) {
     JsonParse result;
-    // A byte order mark is no JSON, but editors on Windows like to write one.
-    if (s_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos_ = 3;
-    JsonValue value;
-    if (ParseValue(value, 0)) {
-      SkipBlanks();
-      if (pos_ != s_.size()) Fail("more text after the JSON value");
+    // The lexer takes a NUL byte for the end of the text; nothing may follow
+    // the value, so it is refused here. A NUL inside a string the lexer
+    // refuses itself.
+    if (parsed && text_.find('\0') != std::string::npos) {
+      Fail(LineAt(text_.find('\0')), "more text after the JSON value");
+      parsed = false;
     }
-    if (!problem_.empty()) {
-      result.line = line_;
+    if (!parsed) {
+      result.line = failedLine_;
       result.problem = problem_;
       return result;
     }
-    result.value = std::move(value);
+    result.value = std::move(root_);
     return result;
   }
 
+  // The library's events.
+  bool null() {
+    Add(JsonValue::Kind::kNull);
+    return true;
+  }
+  bool boolean(bool value) {
+    Add(JsonValue::Kind::kBool)->boolean = value;
+    return true;
+  }
+  bool number_integer(Json::number_integer_t /*value*/) { return Number(); }
+  bool number_unsigned(Json::number_unsigned_t /*value*/) { return Number(); }
+  bool number_float(Json::number_float_t /*value*/, const std::string& /*text*/) {
+    return Number();
+  }
+  bool string(std::string& text) {
+    Add(JsonValue::Kind::kString)->text = text;
+    return true;
+  }
+  bool binary(Json::binary_t& /*bytes*/) { return false; }  // JSON text holds none
+  bool start_object(std::size_t /*size*/) { return Open(JsonValue::Kind::kObject); }
+  bool end_object() { return Close(); }
+  bool start_array(std::size_t /*size*/) { return Open(JsonValue::Kind::kArray); }
+  bool end_array() { return Close(); }
+  bool key(std::string& name) {
+    JsonValue& object = *open_.back();
+    const int line = LastLine();
+    for (const JsonMember& m : object.members) {
+      if (m.name == name) return Fail(line, "\"" + name + "\" is given twice");
+    }
+    object.members.push_back({name, line, {}});
+    return true;
+  }
+  bool parse_error(std::size_t position, const std::string& /*lastToken*/,
+                   const Json::exception& error) {
+    // position counts the characters read, the one that failed included.
+    const size_t at = position == 0 ? 0 : position - 1;
+    return Fail(LineAt(at), Problem(at, error));
+  }
+
  private:
-  bool Fail(const std::string& problem) {
-    if (problem_.empty()) problem_ = problem;
+  static constexpr size_t kMaxDepth = 64;
+
+  bool Fail(int line, const std::string& problem) {
+    failedLine_ = line;
+    problem_ = problem;
     return false;
   }
 
-  void SkipBlanks() {
-    while (pos_ < s_.size()) {
-      const char c = s_[pos_];
-      if (c == '\n') {
-        ++line_;
-      } else if (c != ' ' && c != '\t' && c != '\r') {
-        return;
-      }
-      ++pos_;
-    }
+  // The line of text_[index]; the end of the text is on the last line.
+  int LineAt(size_t index) {
+    index = std::min(index, text_.size());
+    if (index < counted_) counted_ = 0, lines_ = 1;
+    lines_ +=
+        static_cast<int>(std::count(text_.begin() + static_cast<std::ptrdiff_t>(counted_),
+                                    text_.begin() + static_cast<std::ptrdiff_t>(index), '\n'));
+    counted_ = index;
+    return lines_;
+  }
+  // The line of the last character read: an event comes once its token is
+  // read, and the lexer reads at most one character past a number, which
+  // stays on the number's line even when it is a line break.
+  int LastLine() { return LineAt(LastRead()); }
+  size_t LastRead() const {
+    const auto reached = static_cast<size_t>(*reached_ - text_.data());
+    return reached == 0 ? 0 : reached - 1;
   }
 
-  bool Literal(const char* word) {
-    const std::string w = word;
-    if (s_.compare(pos_, w.size(), w) != 0) return Fail("not a JSON value");
-    pos_ += w.size();
+  JsonValue* Add(JsonValue::Kind kind) {
+    JsonValue value;
+    value.kind = kind;
+    value.line = LastLine();
+    if (open_.empty()) {
+      root_ = std::move(value);
+      rootSeen_ = true;
+      return &root_;
+    }
+    JsonValue& parent = *open_.back();
+    if (parent.kind == JsonValue::Kind::kArray) {
+      parent.items.push_back(std::move(value));
+      return &parent.items.back();
+    }
+    parent.members.back().value = std::move(value);
+    return &parent.members.back().value;
+  }
+
+  // The number as written, from the text itself: the library's copy of it
+  // takes the C locale's decimal point.
+  bool Number() {
+    size_t end = LastRead() + 1;
+    // Less the character read past it: a number ends with a digit.
+    if (!IsDigit(text_[end - 1])) --end;
+    size_t start = end;
+    while (start > 0 && IsNumberChar(text_[start - 1])) --start;
+    Add(JsonValue::Kind::kNumber)->text = text_.substr(start, end - start);
     return true;
   }
 
-  bool ParseValue(JsonValue& value, int depth) {
-    SkipBlanks();
-    value.line = line_;
-    if (pos_ >= s_.size()) return Fail("the text ends where a value should be");
-    const char c = s_[pos_];
-    switch (c) {
-      case '{':
-        return ParseObject(value, depth + 1);
-      case '[':
-        return ParseArray(value, depth + 1);
-      case '"':
-        value.kind = JsonValue::Kind::kString;
-        return ParseString(value.text);
-      case 't':
-        value.kind = JsonValue::Kind::kBool;
-        value.boolean = true;
-        return Literal("true");
-      case 'f':
-        value.kind = JsonValue::Kind::kBool;
-        return Literal("false");
-      case 'n':
-        value.kind = JsonValue::Kind::kNull;
-        return Literal("null");
-      default: {
-        const size_t end = NumberEnd(s_, pos_);
-        if (end == pos_) return Fail("not a JSON value");
-        value.kind = JsonValue::Kind::kNumber;
-        value.text = s_.substr(pos_, end - pos_);
-        pos_ = end;
-        return true;
-      }
-    }
+  bool Open(JsonValue::Kind kind) {
+    if (open_.size() == kMaxDepth) return Fail(LastLine(), "nested too deeply");
+    open_.push_back(Add(kind));
+    return true;
   }
-
-  bool ParseObject(JsonValue& value, int depth) {
-    if (depth > kMaxDepth) return Fail("nested too deeply");
-    value.kind = JsonValue::Kind::kObject;
-    ++pos_;
-    SkipBlanks();
-    if (pos_ < s_.size() && s_[pos_] == '}') {
-      ++pos_;
-      return true;
-    }
-    for (;;) {
-      SkipBlanks();
-      if (pos_ >= s_.size() || s_[pos_] != '"') return Fail("expected a name in double quotes");
-      JsonMember member;
-      member.line = line_;
-      if (!ParseString(member.name)) return false;
-      for (const JsonMember& m : value.members) {
-        if (m.name == member.name) return Fail("\"" + member.name + "\" is given twice");
-      }
-      SkipBlanks();
-      if (pos_ >= s_.size() || s_[pos_] != ':') return Fail("expected ':' after the name");
-      ++pos_;
-      if (!ParseValue(member.value, depth)) return false;
-      value.members.push_back(std::move(member));
-      SkipBlanks();
-      if (pos_ < s_.size() && s_[pos_] == ',') {
-        ++pos_;
-        continue;
-      }
-      if (pos_ < s_.size() && s_[pos_] == '}') {
-        ++pos_;
-        return true;
-      }
-      return Fail("expected ',' or '}'");
-    }
-  }
-
-  bool ParseArray(JsonValue& value, int depth) {
-    if (depth > kMaxDepth) return Fail("nested too deeply");
-    value.kind = JsonValue::Kind::kArray;
-    ++pos_;
-    SkipBlanks();
-    if (pos_ < s_.size() && s_[pos_] == ']') {
-      ++pos_;
-      return true;
-    }
-    for (;;) {
-      JsonValue item;
-      if (!ParseValue(item, depth)) return false;
-      value.items.push_back(std::move(item));
-      SkipBlanks();
-      if (pos_ < s_.size() && s_[pos_] == ',') {
-        ++pos_;
-        continue;
-      }
-      if (pos_ < s_.size() && s_[pos_] == ']') {
-        ++pos_;
-        return true;
-      }
-      return Fail("expected ',' or ']'");
-    }
-  }
-
-  bool Hex4(uint32_t& value) {
-    if (pos_ + 4 > s_.size()) return Fail("a \\u escape needs four hex digits");
-    value = 0;
-    for (int k = 0; k < 4; ++k) {
-      const char c = s_[pos_++];
-      value <<= 4;
-      if (IsDigit(c)) {
-        value |= static_cast<uint32_t>(c - '0');
-      } else if (c >= 'a' && c <= 'f') {
-        value |= static_cast<uint32_t>(c - 'a' + 10);
-      } else if (c >= 'A' && c <= 'F') {
-        value |= static_cast<uint32_t>(c - 'A' + 10);
-      } else {
-        return Fail("a \\u escape needs four hex digits");
-      }
-    }
+  bool Close() {
+    open_.pop_back();
     return true;
   }
 
-  bool ParseString(std::string& out) {
-    ++pos_;  // the opening quote
-    for (;;) {
-      if (pos_ >= s_.size()) return Fail("a string is not closed");
-      const char c = s_[pos_];
-      if (c == '"') {
-        ++pos_;
-        return true;
-      }
-      if (static_cast<unsigned char>(c) < 0x20) {
-        return Fail(c == '\n' ? "a string is not closed on its line"
-                              : "a control character inside a string");
-      }
-      if (c != '\\') {
-        out += c;
-        ++pos_;
-        continue;
-      }
-      if (++pos_ >= s_.size()) return Fail("a string is not closed");
-      const char e = s_[pos_++];
-      switch (e) {
-        case '"':
-        case '\\':
-        case '/':
-          out += e;
-          break;
-        case 'b':
-          out += '\b';
-          break;
-        case 'f':
-          out += '\f';
-          break;
-        case 'n':
-          out += '\n';
-          break;
-        case 'r':
-          out += '\r';
-          break;
-        case 't':
-          out += '\t';
-          break;
-        case 'u': {
-          uint32_t cp = 0;
-          if (!Hex4(cp)) return false;
-          if (cp >= 0xD800 && cp <= 0xDBFF) {
-            uint32_t low = 0;
-            if (s_.compare(pos_, 2, "\\u") != 0) return Fail("a lone surrogate in a \\u escape");
-            pos_ += 2;
-            if (!Hex4(low)) return false;
-            if (low < 0xDC00 || low > 0xDFFF) return Fail("a lone surrogate in a \\u escape");
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-          } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-            return Fail("a lone surrogate in a \\u escape");
-          }
-          AppendUtf8(out, cp);
-          break;
-        }
-        default:
-          return Fail(std::string("unknown escape \\") + e);
-      }
+  // The library's message reads "... syntax error while parsing CONTEXT -
+  // DETAIL[; last read: 'TOKEN']...", DETAIL being the lexer's own words for
+  // a token it could not read.
+  std::string Problem(size_t at, const Json::exception& error) const {
+    if (open_.empty() && rootSeen_) return "more text after the JSON value";
+    constexpr int kNumberOverflow = 406;
+    if (error.id == kNumberOverflow) return "a number out of range";
+    const std::string_view what = error.what();
+    constexpr std::string_view kWhile = "while parsing ";
+    const size_t contextAt = what.find(kWhile);
+    const std::string_view context =
+        contextAt == std::string_view::npos ? what : what.substr(contextAt + kWhile.size());
+    const size_t detailAt = context.find(" - ");
+    std::string_view detail =
+        detailAt == std::string_view::npos ? "" : context.substr(detailAt + 3);
+    // Less the token itself, which may hold any text.
+    detail = detail.substr(0, detail.find("; last read: "));
+    const bool nameOrValue = context.starts_with("object key") || context.starts_with("value");
+    if (nameOrValue && detail.starts_with("invalid string: ")) return StringProblem(detail, at);
+    if (context.starts_with("object key")) return "expected a name in double quotes";
+    if (context.starts_with("object separator")) return "expected ':' after the name";
+    if (context.starts_with("object")) return "expected ',' or '}'";
+    if (context.starts_with("array")) return "expected ',' or ']'";
+    // The lexer also takes a NUL byte for the end of the text.
+    if (detail.starts_with("unexpected end of input") && at >= text_.size()) {
+      return "the text ends where a value should be";
     }
+    return "not a JSON value";
   }
 
-  const std::string& s_;
-  size_t pos_ = 0;
-  int line_ = 1;
+  std::string StringProblem(std::string_view detail, size_t at) const {
+    const bool atEnd = at >= text_.size();
+    if (detail.find("missing closing quote") != std::string_view::npos) {
+      return "a string is not closed";
+    }
+    if (detail.find("after backslash") != std::string_view::npos) {
+      return atEnd ? "a string is not closed" : std::string("unknown escape \\") + text_[at];
+    }
+    if (detail.find("4 hex digits") != std::string_view::npos) {
+      return "a \\u escape needs four hex digits";
+    }
+    if (detail.find("surrogate") != std::string_view::npos) {
+      return "a lone surrogate in a \\u escape";
+    }
+    if (detail.find("control character") != std::string_view::npos) {
+      return !atEnd && text_[at] == '\n' ? "a string is not closed on its line"
+                                         : "a control character inside a string";
+    }
+    return "a string that is no UTF-8";
+  }
+
+  const std::string& text_;
+  const char* const* reached_;
+  JsonValue root_;
+  bool rootSeen_ = false;
+  std::vector<JsonValue*> open_;  // the containers not yet closed, outermost first
+  size_t counted_ = 0;            // text_ before this has its line breaks in lines_
+  int lines_ = 1;
+  int failedLine_ = 0;
   std::string problem_;
 };
 
@@ -321,7 +278,8 @@ std::string JsonQuoted(const std::string& text) {
     if (c >= 0x80) {
       const size_t n = Utf8Length(text, i);
       if (n == 0) {
-        AppendUtf8(out, c);
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
         ++i;
       } else {
         out.append(text, i, n);
@@ -361,28 +319,26 @@ std::string JsonQuoted(const std::string& text) {
 }
 
 bool IsJsonNumber(const std::string& text) {
-  return !text.empty() && NumberEnd(text, 0) == text.size();
+  const JsonParse parsed = ParseJson(text);
+  return parsed.value && parsed.value->kind == JsonValue::Kind::kNumber &&
+         parsed.value->text == text;
 }
 
 std::optional<int64_t> JsonValue::Integer() const {
-  if (kind != Kind::kNumber || text.find_first_of(".eE") != std::string::npos) return std::nullopt;
-  const bool negative = text[0] == '-';
-  uint64_t magnitude = 0;
-  for (size_t i = negative ? 1 : 0; i < text.size(); ++i) {
-    const uint64_t digit = static_cast<uint64_t>(text[i] - '0');
-    if (magnitude > (UINT64_MAX - digit) / 10) return std::nullopt;
-    magnitude = magnitude * 10 + digit;
-  }
-  if (negative) {
-    if (magnitude > uint64_t{INT64_MAX} + 1) return std::nullopt;
-    return magnitude == uint64_t{INT64_MAX} + 1 ? INT64_MIN : -static_cast<int64_t>(magnitude);
-  }
-  if (magnitude > uint64_t{INT64_MAX}) return std::nullopt;
-  return static_cast<int64_t>(magnitude);
+  if (kind != Kind::kNumber) return std::nullopt;
+  int64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end) return std::nullopt;
+  return value;
 }
 
 JsonParse ParseJson(const std::string& text) {
-  return Parser(text).Run();
+  const char* reached = text.data();
+  TreeBuilder builder(text, &reached);
+  const bool parsed = Json::sax_parse(TrackedChars(text.data(), &reached),
+                                      TrackedChars(text.data() + text.size(), &reached), &builder);
+  return builder.Result(parsed);
 }
 
 void JsonWriter::NewLine() {

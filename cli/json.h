@@ -1,6 +1,9 @@
-// A small JSON writer and reader of our own: kw9cli's output, custody log and
-// settings profiles need no more, and the tool depends on nothing beyond the
-// standard library.
+// kw9cli's JSON: its output, custody log and settings profiles. Reading is
+// nlohmann-json's parser, which gives this tree with the line of each value
+// and name for the messages a user needs. Writing stays our own: the output's
+// bytes are fixed, with numbers exactly as the window shows them ("4.10"),
+// \u escapes for every control character and DEL, and bytes that are no UTF-8
+// as Latin-1, none of which the library's serializer writes.
 #pragma once
 
 #include <cstdint>
@@ -77,8 +80,9 @@ struct JsonParse {
   std::string problem;             // what was wrong there
 };
 
-// Parses one JSON text (RFC 8259). Refuses duplicate names in an object and
-// nesting deeper than 64, so a hostile file cannot exhaust the stack.
+// Parses one JSON text (RFC 8259), with or without a UTF-8 byte order mark.
+// Refuses duplicate names in an object and nesting deeper than 64, so a
+// hostile file cannot exhaust the stack.
 JsonParse ParseJson(const std::string& text);
 
 }  // namespace cli

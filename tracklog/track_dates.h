@@ -16,16 +16,6 @@
 // before or after it gives its day.
 inline constexpr int64_t kNoTime = std::numeric_limits<int64_t>::min();
 
-struct CivilDate {
-  int64_t year;
-  int month;  // 1..12
-  int day;    // 1..31
-};
-
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and back.
-int64_t DaysFromCivil(const CivilDate& date);
-CivilDate CivilFromDays(int64_t days);
-
 // "YYYY-MM-DD" as days since 1970-01-01; nothing for any other text or a day
 // the calendar does not have (2026-02-29).
 std::optional<int64_t> ParseIsoDate(std::string_view text);

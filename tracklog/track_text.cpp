@@ -1,9 +1,8 @@
 #include "tracklog/track_text.h"
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
-
-#include "tracklog/track_dates.h"
 
 TrackText& TrackText::Int(int64_t v, int width) {
   char digits[24];
@@ -43,15 +42,21 @@ TrackText& TrackText::Fixed6(double v) {
 }
 
 TrackText& TrackText::IsoTime(int64_t unixSeconds) {
-  int64_t days = unixSeconds / 86400;
-  int64_t second = unixSeconds % 86400;
-  if (second < 0) {
-    second += 86400;
-    --days;
-  }
-  const CivilDate date = CivilFromDays(days);
-  Int(date.year, 4).Add('-').Int(date.month, 2).Add('-').Int(date.day, 2).Add('T');
-  Int(second / 3600, 2).Add(':').Int(second / 60 % 60, 2).Add(':').Int(second % 60, 2).Add('Z');
+  namespace chr = std::chrono;
+  // chrono's years end at 32767, but the calendar repeats every 400 years
+  // (146097 days): the date is found within the 400 years from 1970 on.
+  using Eras = chr::duration<int64_t, std::ratio<int64_t{146097} * 86400>>;
+  const chr::sys_seconds moment{chr::seconds{unixSeconds}};
+  // The day it falls on, also before 1970.
+  const chr::sys_days day = chr::floor<chr::days>(moment);
+  const Eras eras = chr::floor<Eras>(day.time_since_epoch());
+  const chr::year_month_day date{day - eras};
+  const chr::hh_mm_ss time{moment - day};
+  Int(static_cast<int>(date.year()) + 400 * eras.count(), 4).Add('-');
+  Int(static_cast<unsigned>(date.month()), 2).Add('-');
+  Int(static_cast<unsigned>(date.day()), 2).Add('T');
+  Int(time.hours().count(), 2).Add(':').Int(time.minutes().count(), 2).Add(':');
+  Int(time.seconds().count(), 2).Add('Z');
   return *this;
 }
 

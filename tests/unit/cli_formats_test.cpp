@@ -32,6 +32,13 @@ TEST(CliJson, ParserAcceptsJsonAndPointsAtTheLineOfAMistake) {
       {"[1] 2", 1, "more text after the JSON value"},
       {"\n\n", 3, "the text ends where a value should be"},
       {std::string(65, '[') + std::string(65, ']'), 1, "nested too deeply"},
+      {"{\"a\": {\"a\": 1}, \"b\": [{\"a\": 2}]}", 0, ""},
+      {"{\"a\": {\"b\": 1,\n\"b\": 2}}", 2, "\"b\" is given twice"},
+      {std::string("[1]\0", 4), 1, "more text after the JSON value"},
+      {std::string("[\0]", 3), 1, "not a JSON value"},
+      {"[\n\"\xE9\"]", 2, "a string that is no UTF-8"},
+      {"[1e999]", 1, "a number out of range"},
+      {"[\"missing closing quote\x01\"]", 1, "a control character inside a string"},
   };
   for (const auto& c : cases) {
     const cli::JsonParse parsed = cli::ParseJson(c.text);
@@ -43,6 +50,15 @@ TEST(CliJson, ParserAcceptsJsonAndPointsAtTheLineOfAMistake) {
   ASSERT_TRUE(parsed.value);
   EXPECT_EQ(parsed.value->items[0].text, "x\xC3\xA9\xF0\x9F\x98\x80");
   EXPECT_FALSE(parsed.value->items[1].Integer()) << "one past INT64_MAX does not fit";
+  // Numbers as written, each on its own line even when a line break ends it.
+  const cli::JsonParse numbers = cli::ParseJson("[-0, 1.50\n,\n2E+1]");
+  ASSERT_TRUE(numbers.value);
+  ASSERT_EQ(numbers.value->items.size(), 3u);
+  EXPECT_EQ(numbers.value->items[0].text, "-0");
+  EXPECT_EQ(numbers.value->items[1].text, "1.50");
+  EXPECT_EQ(numbers.value->items[1].line, 1);
+  EXPECT_EQ(numbers.value->items[2].text, "2E+1");
+  EXPECT_EQ(numbers.value->items[2].line, 3);
 }
 
 // Catches output a JSON reader refuses: a raw control character, a byte that

@@ -18,14 +18,16 @@ std::string Iso(int64_t t) {
   return text.Text();
 }
 
-// Catches a wrong day count at leap years, century rules and before 1970.
+// Catches a wrong day count at leap years, century rules, before 1970 and past
+// the years chrono counts (32767).
 TEST(TrackDates, IsoTimeOfKnownMoments) {
   const struct {
     int64_t unix;
     const char* iso;
   } rows[] = {{0, "1970-01-01T00:00:00Z"},          {-1, "1969-12-31T23:59:59Z"},
               {951782400, "2000-02-29T00:00:00Z"},  {1709164800 + 86399, "2024-02-29T23:59:59Z"},
-              {1772323200, "2026-03-01T00:00:00Z"}, {4107542400, "2100-03-01T00:00:00Z"}};
+              {1772323200, "2026-03-01T00:00:00Z"}, {4107542400, "2100-03-01T00:00:00Z"},
+              {-58060800, "1968-02-29T00:00:00Z"},  {1000000000000, "33658-09-27T01:46:40Z"}};
   for (const auto& row : rows) EXPECT_EQ(Iso(row.unix), row.iso) << row.unix;
 }
 
@@ -34,9 +36,11 @@ TEST(TrackDates, ParseIsoDate) {
   const struct {
     const char* text;
     int64_t days;  // -1: refused
-  } rows[] = {{"2026-03-01", 20513}, {"2024-02-29", 19782}, {"1970-01-01", 0},  {"2026-02-29", -1},
-              {"2026-13-01", -1},    {"2026-04-31", -1},    {"2026-00-10", -1}, {"2026-1-01", -1},
-              {"2026-03-01x", -1},   {"2026/03/01", -1},    {"", -1},           {"+026-03-01", -1}};
+  } rows[] = {
+      {"2026-03-01", 20513}, {"2024-02-29", 19782}, {"1970-01-01", 0},  {"2026-02-29", -1},
+      {"2026-13-01", -1},    {"2026-04-31", -1},    {"2026-00-10", -1}, {"2026-1-01", -1},
+      {"2026-03-01x", -1},   {"2026/03/01", -1},    {"", -1},           {"+026-03-01", -1},
+      {"2000-02-29", 11016}, {"2100-02-29", -1},    {"1900-02-29", -1}, {"9999-12-31", 2932896}};
   for (const auto& row : rows) {
     const std::optional<int64_t> days = ParseIsoDate(row.text);
     if (row.days < 0) {
@@ -90,6 +94,10 @@ TEST(TrackDates, DatesFollowTheLogOrder) {
        DateAnchor::LatestMoment(1767225600 + 3600),  // 2026-01-01T01:00:00Z
        {"2025-12-31T23:59:59Z", "2026-01-01T00:00:00Z"}},
       {"no timed fix", {{24, 0, 0}}, DateAnchor::LatestMoment(1772410200), {""}},
+      {"moment before 1970",
+       {{23, 0, 0}, {1, 0, 0}},
+       DateAnchor::LatestMoment(-72000),  // 1969-12-31T04:00:00Z
+       {"1969-12-30T23:00:00Z", "1969-12-31T01:00:00Z"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
