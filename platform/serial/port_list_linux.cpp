@@ -111,9 +111,28 @@ void DescribeUsb(const SystemRoots& roots, const std::string& name, PortInfo& po
   }
 }
 
+// The pseudo-terminal a descriptor of /dev/ptmx is the master side of, from
+// its fdinfo's tty-index; -1 when it is none.
+long PtyIndexOfMaster(const std::string& fdInfoPath) {
+  std::string info;
+  if (FILE* f = std::fopen(fdInfoPath.c_str(), "r")) {
+    char buf[1024];
+    info.assign(buf, std::fread(buf, 1, sizeof buf, f));
+    std::fclose(f);
+  }
+  const size_t at = info.find("tty-index:");
+  if (at == std::string::npos) return -1;
+  char* end = nullptr;
+  const long index = std::strtol(info.c_str() + at + 10, &end, 10);
+  return end != info.c_str() + at + 10 ? index : -1;
+}
+
 // For each device, the first process /proc shows holding it open, leaving
 // out our own descriptor ownFd. Processes of other users stay hidden from an
-// ordinary user; their locks and exclusive flags still count.
+// ordinary user; their locks and exclusive flags still count. A process that
+// holds the master side of a pseudo-terminal is its owner, not a competitor
+// (socat serving a remote port, a tracker emulator): its own hold on the
+// terminal does not count.
 std::vector<DeviceHolder> FindHolders(const std::string& procRoot,
                                       const std::vector<std::string>& paths, int ownFd) {
   std::vector<std::string> targets;
@@ -126,22 +145,32 @@ std::vector<DeviceHolder> FindHolders(const std::string& procRoot,
     char* end = nullptr;
     const long pid = std::strtol(entry->d_name, &end, 10);
     if (pid <= 0 || *end != '\0') continue;
-    const std::string fdDir = procRoot + "/" + entry->d_name + "/fd";
-    DIR* fds = opendir(fdDir.c_str());
+    const std::string pidDir = procRoot + "/" + entry->d_name;
+    DIR* fds = opendir((pidDir + "/fd").c_str());
     if (fds == nullptr) continue;
+    std::vector<size_t> held;        // indexes into targets
+    std::vector<std::string> owned;  // the pseudo-terminals it is master of
     while (dirent* fd = readdir(fds)) {
       if (fd->d_name[0] == '.') continue;
       if (pid == self && std::atoi(fd->d_name) == ownFd) continue;
       char link[PATH_MAX];
-      const ssize_t n = readlink((fdDir + "/" + fd->d_name).c_str(), link, sizeof link);
+      const ssize_t n = readlink((pidDir + "/fd/" + fd->d_name).c_str(), link, sizeof link);
       if (n <= 0 || static_cast<size_t>(n) >= sizeof link) continue;
       const std::string target(link, static_cast<size_t>(n));
+      if (target == "/dev/ptmx" || target == "/dev/pts/ptmx") {
+        const long index = PtyIndexOfMaster(pidDir + "/fdinfo/" + fd->d_name);
+        if (index >= 0) owned.push_back("/dev/pts/" + std::to_string(index));
+        continue;
+      }
       for (size_t i = 0; i < targets.size(); ++i) {
-        if (holders[i].pid != 0 || target != targets[i]) continue;
-        holders[i] = {pid, ReadSmallFile(procRoot + "/" + entry->d_name + "/comm")};
+        if (holders[i].pid == 0 && target == targets[i]) held.push_back(i);
       }
     }
     closedir(fds);
+    for (size_t i : held) {
+      if (std::find(owned.begin(), owned.end(), targets[i]) != owned.end()) continue;
+      if (holders[i].pid == 0) holders[i] = {pid, ReadSmallFile(pidDir + "/comm")};
+    }
   }
   closedir(proc);
   return holders;

@@ -77,9 +77,11 @@ enum class Hold { kPlain, kExclusive, kLock, kExclusiveLeft };
 
 // Another program with the device open: a process named "holder" that opens
 // it as hold says (as nobody when asked) and keeps it until destroyed; with
-// kExclusiveLeft it sets the exclusive flag and ends at once.
+// kExclusiveLeft it sets the exclusive flag and ends at once. It closes
+// dropFd (the master side it inherits), unless that is -1: it then holds the
+// terminal as its creator does.
 struct Holder {
-  Holder(const std::string& path, Hold hold, bool nobody) {
+  Holder(const std::string& path, Hold hold, bool nobody, int dropFd) {
     int ready[2];
     if (pipe(ready) != 0) return;
     if ((pid = fork()) != 0) {
@@ -90,6 +92,7 @@ struct Holder {
       return;
     }
     prctl(PR_SET_NAME, "holder");
+    if (dropFd >= 0) close(dropFd);
     const int fd = !nobody || BecomeNobody() ? open(path.c_str(), O_RDWR | O_NOCTTY) : -1;
     const bool held =
         fd >= 0 && (hold == Hold::kPlain ||
@@ -338,7 +341,7 @@ TEST_F(PtyTest, PortHeldByAnotherProgramIsBusy) {
     SCOPED_TRACE(c.what);
     NewPty();
     ASSERT_EQ(chmod(path_.c_str(), 0666), 0);
-    const Holder holder(path_, c.hold, c.holderNobody);
+    const Holder holder(path_, c.hold, c.holderNobody, master_);
     ASSERT_TRUE(holder.ok);
     EXPECT_EQ(OpenPortAs(c.nobody, path_), Busy(c.named ? holder.pid : 0));
     if (c.hold == Hold::kExclusiveLeft) {
@@ -350,6 +353,35 @@ TEST_F(PtyTest, PortHeldByAnotherProgramIsBusy) {
       close(fd);
     }
   }
+}
+
+// Catches a pseudo-terminal refused as busy because its own creator holds it
+// (socat serving a remote port, a tracker emulator), and a second client of
+// it let through.
+TEST_F(PtyTest, ATerminalsOwnCreatorIsNoCompetitor) {
+  {
+    const Holder owner(path_, Hold::kPlain, false, -1);  // master and slave
+    ASSERT_TRUE(owner.ok);
+    EXPECT_EQ(OpenPortAs(false, path_), "1 1");
+    const Holder client(path_, Hold::kPlain, false, master_);
+    ASSERT_TRUE(client.ok);
+    EXPECT_EQ(OpenPortAs(false, path_), Busy(client.pid));
+  }
+  const std::string link = testing::TempDir() + "kw9_socat_" + std::to_string(getpid());
+  const pid_t socat = fork();
+  if (socat == 0) {
+    close(master_);
+    execlp("socat", "socat", ("pty,link=" + link + ",raw,echo=0").c_str(), "pty,raw,echo=0",
+           static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  struct stat st {};
+  for (int i = 0; i < 100 && stat(link.c_str(), &st) != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(OpenPortAs(false, link), "1 1") << "socat's own pseudo-terminal";
+  kill(socat, SIGTERM);
+  waitpid(socat, nullptr, 0);
 }
 
 // One real silent read: the Win32 rules give up after 5000 x 1 + 5000 ms.
