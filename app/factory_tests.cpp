@@ -54,15 +54,24 @@ void CTrackerDlg::OnFlashTest() {
   SetSizeCodeFromSizeReply(*size);
 
   // The pattern goes over the first record of the user's log, which is put
-  // back afterwards. Unless it can be read, nothing is written.
-  int32_t saved[kPatternBytes];
-  if (!ReadTestBytes(saved)) {
+  // back afterwards. Unless it reads the same twice, nothing is written: a
+  // garbled read would be "restored" as noise into the log.
+  int32_t saved[kPatternBytes], again[kPatternBytes];
+  if (!ReadTestBytes(saved) || !ReadTestBytes(again)) {
     ReplyNeverCame();
+    return;
+  }
+  if (!std::equal(std::begin(saved), std::end(saved), std::begin(again))) {
+    msg::Tell(msg::Id::kFlashTestReadsDisagree);
     return;
   }
   int32_t pattern[kPatternBytes];
   for (int i = 0; i < kPatternBytes; ++i) pattern[i] = i + kPatternBase;
-  if (!WriteTestBytes(pattern)) return;
+  if (!WriteTestBytes(pattern)) {
+    // Some of the pattern may now stand in the user's first record.
+    msg::Tell(msg::Id::kErrorRestoringFlash);
+    return;
+  }
 
   int32_t readBack[kPatternBytes];
   ReadTestBytes(readBack);  // a reply that did not come shows as a difference

@@ -44,7 +44,9 @@ int LogEraseWorker(void* param) {
   // A failed ping has told the user and closed the link: that is the end.
   if (!Ping()) return 0;
   const std::optional<char> size = GetMemorySize();
-  if (!size) {
+  // A reply that names no memory is no tracker's (a device that answers OK
+  // to everything, say): nothing is erased, as nothing is downloaded.
+  if (!size || GeometryOfSizeReply(*size) == nullptr) {
     msg::Tell(msg::Id::kErrorReadimgMemorySize);
     return 0;
   }

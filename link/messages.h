@@ -77,6 +77,7 @@ enum class Id : uint8_t {
   kReadExpected,  // "Read: %x, Expected: %x", formatted by the caller
   kErrorRestoringFlash,
   kErrorClearingFlash,
+  kFlashTestReadsDisagree,
 };
 
 struct Entry {
@@ -146,6 +147,8 @@ inline constexpr std::array kEntries = {
     Box(Id::kReadExpected, C::kMessage, "Read: %x, Expected: %x"),
     Box(Id::kErrorRestoringFlash, C::kMessage, "Error restoring flash"),
     Box(Id::kErrorClearingFlash, C::kMessage, "Error clearing flash"),
+    // Flash Test's two reads of the record it would overwrite differ.
+    Box(Id::kFlashTestReadsDisagree, C::kMessage, "Error reading flash"),
 };
 
 // A row out of place would give an id another's text and cause.

@@ -271,6 +271,10 @@ struct Tracker::Impl {
     garbage = Fires(f.garbage, c);
     late = Fires(f.late, c);
     ignoring = Fires(f.ignoreWrite, c);
+    if (f.okToEverything) {
+      Line("OK", t);
+      return;
+    }
     switch (c) {
       case '?':
         Line(f.pingAnswer.empty() ? "OK" : f.pingAnswer, t);

@@ -45,6 +45,9 @@ struct Faults {
   // When set, every "?" is answered with this line instead of "OK": a device
   // that answers, but is no tracker ready to talk.
   std::string pingAnswer;
+  // Every command is answered "OK" and nothing else: a device that is no
+  // tracker but agrees with everything.
+  bool okToEverything = false;
 };
 
 struct Config {

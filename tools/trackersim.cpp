@@ -32,6 +32,7 @@ constexpr const char* kUsage =
     "  --late-after CMD:N       answer the N-th CMD late (see --late-ms)\n"
     "  --late-ms N              how late, in milliseconds (default 6000)\n"
     "  --byte-gap-ms N          send every byte N ms after the one before (a slow line)\n"
+    "  --ok-to-everything       answer every command \"OK\": a device that is no tracker\n"
     "  --ping-answer TEXT       answer every ? with TEXT instead of OK\n"
     "  --ignore-write N         acknowledge the N-th settings write (Y) but keep the old byte\n"
     "  --crlf                   end lines CR LF instead of LF CR\n"
@@ -104,7 +105,10 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
     const std::string value = hasValue ? argv[i + 1] : "";
-    auto needsValue = [&] { return arg != "--pace" && arg != "--crlf" && arg != "--overlong"; };
+    auto needsValue = [&] {
+      return arg != "--pace" && arg != "--crlf" && arg != "--overlong" &&
+             arg != "--ok-to-everything";
+    };
     if (arg == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -144,6 +148,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--ignore-write") {
       config.faults.ignoreWrite.command = 'Y';
       ok = ParseInt(value, config.faults.ignoreWrite.count) && config.faults.ignoreWrite.count >= 1;
+    } else if (arg == "--ok-to-everything") {
+      config.faults.okToEverything = true;
     } else if (arg == "--crlf") {
       config.faults.crlf = true;
     } else if (arg == "--overlong") {

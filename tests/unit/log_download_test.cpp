@@ -589,6 +589,9 @@ TEST_F(LogDownloadTest, ClearFlashGivesUpOnABadAnswer) {
       {Fault(&sim::Faults::crlf, true), "OK\n\r0\n\r", {"Error clearing flash"}, {"?", "K", "Z"},
        4 + 3 + 30 + 2 + 6},
       {Fault(&sim::Faults::silent, {'K', 1}), "", {kReadError, "Error readimg memory size"},
+       {"?", "K"}, 0},
+      // A device that says OK to everything names no memory: nothing is erased.
+      {Fault(&sim::Faults::okToEverything, true), "", {"Error readimg memory size"},
        {"?", "K"}, 0}};
   // clang-format on
   for (const auto& c : cases) {
