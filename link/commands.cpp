@@ -4,7 +4,6 @@
 #include <climits>
 
 #include "link/device_link.h"
-#include "platform/os/os.h"
 #include "platform/serial/serial.h"
 #include "platform/ui/message_box.h"
 #include "tracklog/flash_image.h"
@@ -159,7 +158,7 @@ bool ReadFlashBlock(int address, int32_t block[16], int* entriesArrived) {
   const size_t entries = wide ? 16 : 8;
   WritePort(buffer, 1);
   // The tracker needs a moment between the command and its address.
-  platform::SleepMs(1);
+  platform::Serial().Pause(1);
   WritePort(buffer + 1, requestLength - 1);
   const size_t got = ReadPort(buffer, replyLength);
   // The wide block ends like a reply line. Anything else there means noise

@@ -415,8 +415,9 @@ TEST_F(LinkTest, ShortBlockReplyLeavesMissingEntriesUntouched) {
   std::fill(std::begin(block), std::end(block), -1);
   const int64_t before = serial.now;
   EXPECT_FALSE(ReadFlashBlock(0, block));
-  // Half the reply came: nine bytes, then one interval time-out.
-  EXPECT_EQ(serial.now - before, 5'000'000);
+  // The 1 ms pause before the address; half the reply came: nine bytes, then
+  // one interval time-out.
+  EXPECT_EQ(serial.now - before, 1'000 + 5'000'000);
   for (int i = 0; i < 16; ++i) {
     if (i < 9) {
       EXPECT_EQ(block[i], device.tracker.LogMemory()[i]) << i;
@@ -457,7 +458,7 @@ TEST_F(LinkTest, SilentBlockReadWaitsOutTheTotalTimeout) {
   int32_t block[16] = {};
   const int64_t before = serial.now;
   EXPECT_FALSE(ReadFlashBlock(0, block));
-  EXPECT_EQ(serial.now - before, (5000LL * 8 + 5000) * 1000);
+  EXPECT_EQ(serial.now - before, 1'000 + (5000LL * 8 + 5000) * 1000);  // the pause, the time-out
 }
 
 TEST_F(LinkTest, WriteFlashByteSendsFourSingleBytesAndReadsTwo) {

@@ -520,6 +520,11 @@ TEST_F(LogDownloadTest, ClosingTheWindowEndsTheWorkerQuietly) {
   for (const int button : {kReadFlash, kClearFlash}) {
     SCOPED_TRACE(button == kReadFlash ? "download" : "erase");
     FakeDevice& device = Fresh(64, Fault(&sim::Faults::eraseMs, 600000));
+    // Each request takes real time, as on a line: on the virtual clock alone
+    // the download would be over before the window closes.
+    device.onWrite = [](FakeDevice&, const std::vector<uint8_t>&) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
     WriteOld();
     int steps = 0;
     harness->backend().OnProgress([&](int, const ui::ProgressState&) { ++steps; });
