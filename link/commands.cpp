@@ -5,7 +5,6 @@
 
 #include "link/device_link.h"
 #include "link/messages.h"
-#include "platform/os/os.h"
 #include "platform/serial/serial.h"
 #include "tracklog/flash_image.h"
 
@@ -159,7 +158,7 @@ bool ReadFlashBlock(int address, int32_t block[16], int* entriesArrived) {
   const size_t entries = wide ? 16 : 8;
   WritePort(buffer, 1);
   // The tracker needs a moment between the command and its address.
-  platform::SleepMs(1);
+  platform::Serial().Pause(1);
   WritePort(buffer + 1, requestLength - 1);
   // A block takes 8.3 or 18.8 ms on the line: two seconds without its first
   // byte is a tracker that is gone, not a slow one.

@@ -49,6 +49,10 @@ int64_t SerialSystem::NowMicros() {
   return MonotonicMicros();
 }
 
+void SerialSystem::Pause(unsigned ms) {
+  SleepMs(ms);
+}
+
 SerialSystem& Serial() {
   return installed != nullptr ? *installed : NativeSerial();
 }

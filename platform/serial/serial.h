@@ -92,6 +92,9 @@ class SerialSystem {
   // Microseconds on the clock the time-outs run on: the monotonic clock, or a
   // test's virtual one, so that bounds the link keeps are measured alike.
   virtual int64_t NowMicros();
+  // Waits about ms milliseconds between two writes, on that same clock: the
+  // system's precise sleep (SleepMs), or no real time at all in a test.
+  virtual void Pause(unsigned ms);
 };
 
 // The platform's own serial ports.

@@ -62,6 +62,7 @@ class FakeSerial final : public platform::SerialSystem {
     return listed ? *listed : SerialSystem::ListPorts();
   }
   int64_t NowMicros() override { return now; }
+  void Pause(unsigned ms) override { now += static_cast<int64_t>(ms) * 1000; }
 
   int64_t now = 0;  // the virtual clock, microseconds
   // The port list, when it is not the ports added (COM names only).

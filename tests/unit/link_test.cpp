@@ -420,9 +420,9 @@ TEST_F(LinkTest, ShortBlockReplyLeavesMissingEntriesUntouched) {
   std::fill(std::begin(block), std::end(block), -1);
   const int64_t before = serial.now;
   EXPECT_FALSE(ReadFlashBlock(0, block));
-  // Half the reply came: nine bytes, then no more within the first two
-  // seconds and one interval after them.
-  EXPECT_EQ(serial.now - before, 7'000'000);
+  // The 1 ms pause before the address; half the reply came: nine bytes,
+  // then no more within the first two seconds and one interval after them.
+  EXPECT_EQ(serial.now - before, 1'000 + 7'000'000);
   for (int i = 0; i < 16; ++i) {
     if (i < 9) {
       EXPECT_EQ(block[i], device.tracker.LogMemory()[i]) << i;
@@ -482,7 +482,7 @@ TEST_F(LinkTest, ABlockWhoseFirstByteNeverComesIsLateInTwoSeconds) {
     ASSERT_EQ(OpenPort("COM1"), 1);
     LogMemoryGeometry.sizeCode = c.sizeKbit;
     int32_t block[16] = {};
-    const int64_t before = serial.now;
+    const int64_t before = serial.now + 1'000;  // after the pause before the address
     EXPECT_EQ(ReadFlashBlock(0, block), c.whole);
     EXPECT_LE(serial.now - before, c.elapsedMs * 1000);
     if (c.silent) {
