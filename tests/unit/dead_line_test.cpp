@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -14,6 +15,7 @@
 #include "app/control_ids.h"
 #include "app/window_state.h"
 #include "link/device_link.h"
+#include "platform/os/os.h"
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
 
@@ -47,6 +49,14 @@ void UseCom1(ui::ScriptedWindow& w) {
 }
 
 ui::ScriptedBackend* backend = nullptr;  // the running harness's
+
+// Where the downloads go: a file of the system's temporary folder (there is
+// no /dev/null under Windows).
+std::string TrackPath() {
+  return (std::filesystem::temp_directory_path() /
+          ("kw9-dead-line-" + std::to_string(platform::ProcessId()) + ".kml"))
+      .string();
+}
 
 void WaitForWorker(ui::ScriptedWindow&) {
   ASSERT_TRUE(backend->WaitUntil([] { return workerBusy == 0; }));
@@ -105,7 +115,7 @@ TEST(DeadLine, ASilentTrackerIsKnownInSeconds) {
       serial.AddPort("COM1", config);
       DialogHarness harness(op.commandLine);
       harness.backend().AnswerFileDialogs(
-          [](const ui::FileDialogRequest&) { return std::optional<std::string>("/dev/null"); });
+          [](const ui::FileDialogRequest&) { return std::optional<std::string>(TrackPath()); });
       harness.backend().SetScript(IDD_CLEAR_FLASH, [](ui::ScriptedWindow& w) { Click(w, IDOK); });
       backend = &harness.backend();
       harness.Run(op.press);
@@ -126,6 +136,7 @@ TEST(DeadLine, ASilentTrackerIsKnownInSeconds) {
   }
   // The figures, for whoever tunes the time-outs.
   std::printf("%s", table.c_str());
+  std::filesystem::remove(TrackPath());
 }
 
 // A tracker that answers every byte slowly, but each within the interval,
@@ -139,13 +150,14 @@ TEST(DeadLine, ASlowButLivingLineIsNotCut) {
   DialogHarness harness;
   backend = &harness.backend();
   harness.backend().AnswerFileDialogs(
-      [](const ui::FileDialogRequest&) { return std::optional<std::string>("/dev/null"); });
+      [](const ui::FileDialogRequest&) { return std::optional<std::string>(TrackPath()); });
   harness.Run([](ui::ScriptedWindow& w) {
     UseCom1(w);
     Click(w, IDC_READ_FLASH);
     WaitForWorker(w);
   });
   EXPECT_EQ(harness.Messages(), std::vector<std::string>{"Done Reading Flash"});
+  std::filesystem::remove(TrackPath());
 }
 
 }  // namespace
