@@ -46,11 +46,10 @@ int LogEraseWorker(void* param) {
   const std::optional<char> size = GetMemorySize();
   // A reply that names no memory is no tracker's (a device that answers OK
   // to everything, say): nothing is erased, as nothing is downloaded.
-  if (!size || GeometryOfSizeReply(*size) == nullptr) {
+  if (!size || !SetSizeCodeFromSizeReply(*size)) {
     msg::Tell(msg::Id::kErrorReadimgMemorySize);
     return 0;
   }
-  SetSizeCodeFromSizeReply(*size);
   EraseFlash();
 
   uint8_t last = 0, beforeLast = 0;

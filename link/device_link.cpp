@@ -1,5 +1,6 @@
 #include "link/device_link.h"
 
+#include "link/commands.h"
 #include "link/messages.h"
 
 DeviceLinkState DeviceLink;
@@ -72,6 +73,12 @@ int OpenPort(const std::string& name) {
 void ClosePort() {
   DeviceLink.portHandle.reset();
   DeviceLink.portOpen = 0;
+}
+
+void ResetLink() {
+  ClosePort();
+  DeviceLink = {};
+  modelString.clear();
 }
 
 void ReplyNeverCame() {

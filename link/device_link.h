@@ -29,6 +29,8 @@ constexpr int kReplyBufferSize = 65;
 // link is open, 0 after a failure that has been shown to the user.
 int OpenPort(const std::string& name);
 void ClosePort();
+// The link as a fresh start finds it: closed, no command mode, no model text.
+void ResetLink();
 
 // A reply that never came: the user is told once and the link is closed, so
 // that nothing that still arrives is taken for the answer to a later command.

@@ -23,9 +23,10 @@ bool SetGeometryFromSizeReply(char reply) {
   return g != nullptr;
 }
 
-void SetSizeCodeFromSizeReply(char reply) {
-  if (const MemoryGeometry* g = GeometryOfSizeReply(reply))
-    LogMemoryGeometry.sizeCode = g->sizeCode;
+bool SetSizeCodeFromSizeReply(char reply) {
+  const MemoryGeometry* g = GeometryOfSizeReply(reply);
+  if (g != nullptr) LogMemoryGeometry.sizeCode = g->sizeCode;
+  return g != nullptr;
 }
 
 const MemoryGeometry* GeometryOfKbit(int32_t sizeCode) {

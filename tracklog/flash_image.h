@@ -41,7 +41,7 @@ const MemoryGeometry* GeometryOfDumpBytes(size_t bytes);
 // that names no memory leaves it unchanged and gives false.
 bool SetGeometryFromSizeReply(char reply);
 // The same for sizeCode alone, as the erase and the flash test set it.
-void SetSizeCodeFromSizeReply(char reply);
+bool SetSizeCodeFromSizeReply(char reply);
 // The 1024-kbit memory answers a block read with 16 bytes and a line end
 // (LF CR); the smaller ones with 8 bare bytes.
 inline bool WideBlockForm(int32_t sizeCode) {

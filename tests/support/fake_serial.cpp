@@ -131,9 +131,7 @@ bool FakeSerial::PortExists(const std::string& name) {
 }
 
 void ResetLinkState() {
-  ClosePort();
-  DeviceLink = {};
-  modelString.clear();
+  ResetLink();
   LogMemoryGeometry = {};
 }
 
