@@ -35,7 +35,13 @@ const char* ExportsSection() {
       "(damaged or edited) exits 7, an output that cannot be written exits 5;\n"
       "in each case nothing is written. A file is written under a temporary name\n"
       "and renamed into place once complete. A download that stopped early\n"
-      "exports the fixes that arrived, as its KML file holds them.\n";
+      "exports the fixes that arrived, as its KML file holds them.\n"
+      "svg draws the track as a picture for a browser, from the fixes alone\n"
+      "(nothing is fetched): the line on axes where a metre east is as long as a\n"
+      "metre north, coloured from the first fix to the last and broken where a\n"
+      "segment ends, its start and end marked, a scale bar, the times of the\n"
+      "first and last fix, the number of fixes, the distance, the duration and\n"
+      "an altitude profile over the distance.\n";
   return text.c_str();
 }
 

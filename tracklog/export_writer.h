@@ -41,3 +41,4 @@ void AppendGpx(TrackText& t, const ExportTrack& track);
 void AppendCsv(TrackText& t, const ExportTrack& track);
 void AppendGeoJson(TrackText& t, const ExportTrack& track);
 void AppendKml22(TrackText& t, const ExportTrack& track);
+void AppendSvg(TrackText& t, const ExportTrack& track);

@@ -16,7 +16,7 @@ struct ExportTrack;
 
 // A format is its row's place in TrackFormats(). The names are for code that
 // means one format; a format added later needs none.
-enum class TrackFormat : uint8_t { kGpx, kCsv, kGeoJson, kKml22 };
+enum class TrackFormat : uint8_t { kGpx, kCsv, kGeoJson, kKml22, kSvg };
 
 struct TrackFormatSpec {
   const char* name;       // --to's value and the reports' format: "gpx"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cctype>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -33,7 +34,7 @@ namespace {
 const char kDate[] = "2026-03-01";
 const time_t kMidnight = 1772323200;  // 2026-03-01T00:00:00Z
 const TrackFormat kFormats[] = {TrackFormat::kGpx, TrackFormat::kCsv, TrackFormat::kGeoJson,
-                                TrackFormat::kKml22};
+                                TrackFormat::kKml22, TrackFormat::kSvg};
 
 // What the KML file's coordinate lines say, dated here with the C library:
 // "lon,lat,alt <!-- offset sats:n UTC hh:mm:ss -->".
@@ -212,6 +213,67 @@ TEST_P(ExportReaders, EveryReaderSeesTheTrack) {
                     << " " << e.lon << " " << e.alt << " " << e.time << " seg " << e.segment;
     }
   }
+}
+
+// The picture's line: the points of its paths (class "t", "M x y", then
+// pairs of steps), the subpaths they start, and the joins (class "j") that
+// carry the line from one colour to the next.
+struct PictureLine {
+  size_t points = 0, subpaths = 0, joins = 0;
+};
+
+PictureLine LineOf(const std::string& svg) {
+  PictureLine line;
+  const std::string tag = "<path class=\"";
+  for (size_t at = svg.find(tag); at != std::string::npos; at = svg.find(tag, at + 1)) {
+    const size_t d = svg.find(" d=\"", at) + 4;
+    const std::string path = svg.substr(d, svg.find('"', d) - d);
+    if (svg.compare(at + tag.size(), 2, "j\"") == 0) {
+      ++line.joins;
+      continue;
+    }
+    size_t numbers = 0;
+    for (size_t i = 0; i < path.size(); ++i) {
+      if (std::isdigit(static_cast<unsigned char>(path[i])) &&
+          (i == 0 || !std::isdigit(static_cast<unsigned char>(path[i - 1])))) {
+        ++numbers;
+      }
+      if (path[i] == 'M') ++line.subpaths;
+    }
+    line.points += numbers / 2;
+  }
+  return line;
+}
+
+// "2026-03-01T23:59:40Z" as the picture writes it.
+std::string PictureTime(std::string iso) {
+  iso[10] = ' ';
+  iso.back() = ' ';
+  return iso + "UTC";
+}
+
+// Catches a fix dropped from or drawn twice in the picture, a line not broken
+// at a gap (or broken elsewhere), times that lose the day past midnight, and
+// a file an XML reader refuses.
+TEST_P(ExportReaders, PictureHoldsEveryFix) {
+  const std::string svg = dir_ / "track.svg";
+  const ExportResult r = ExportStoredKml({kml_, TrackFormat::kSvg, kDate, svg});
+  ASSERT_TRUE(r.ok) << r.message;
+  const ToolRun lint = RunTool("xmllint --noout '" + svg + "' 2>&1");
+  EXPECT_EQ(lint.status, 0) << lint.output.substr(0, 2000);
+  const std::string text = Slurp(svg);
+  const PictureLine line = LineOf(text);
+  EXPECT_EQ(line.points, expected_.size());
+  EXPECT_EQ(line.subpaths - line.joins, static_cast<size_t>(expected_.back().segment + 1));
+  EXPECT_NE(text.find(">" + std::to_string(expected_.size()) + " fixes, "), std::string::npos);
+  std::vector<std::string> times;
+  for (const ReadPoint& p : expected_) {
+    if (!p.time.empty()) times.push_back(p.time);
+  }
+  ASSERT_FALSE(times.empty());
+  const std::string span =
+      "First fix " + PictureTime(times.front()) + ", last fix " + PictureTime(times.back());
+  EXPECT_NE(text.find(span), std::string::npos) << span;
 }
 
 INSTANTIATE_TEST_SUITE_P(

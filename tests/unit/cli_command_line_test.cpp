@@ -112,7 +112,7 @@ TEST(CliCommandLine, RunsCarryWhatWasAsked) {
 // The names the command line takes are the ones the exports know: a name
 // only one side has would pass the parser and fail after a download.
 TEST(CliCommandLine, EveryFormatNameIsAnExportFormat) {
-  ASSERT_EQ(cli::TrackFormatNames().size(), 4u);
+  ASSERT_EQ(cli::TrackFormatNames().size(), 5u);
   for (const char* name : cli::TrackFormatNames()) {
     const std::optional<TrackFormat> format = TrackFormatNamed(name);
     ASSERT_TRUE(format) << name;

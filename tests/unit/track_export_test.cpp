@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,7 +44,8 @@ TEST(TrackExport, DefaultPathsAndNames) {
   const std::pair<TrackFormat, const char*> rows[] = {{TrackFormat::kGpx, "dir/track.gpx"},
                                                       {TrackFormat::kCsv, "dir/track.csv"},
                                                       {TrackFormat::kGeoJson, "dir/track.geojson"},
-                                                      {TrackFormat::kKml22, "dir/track.kml22.kml"}};
+                                                      {TrackFormat::kKml22, "dir/track.kml22.kml"},
+                                                      {TrackFormat::kSvg, "dir/track.svg"}};
   for (const auto& [format, path] : rows)
     EXPECT_EQ(DefaultExportPath("dir/track.kml", format), path);
   EXPECT_FALSE(TrackFormatNamed("GPX"));
@@ -147,6 +151,55 @@ TEST(TrackExport, DownloadOperation) {
             "2026-03-01T23:59:50Z,51.500000,-2.500000,10203,4,0\r\n"
             "2026-03-02T00:00:10Z,51.516667,-2.516667,10203,4,15\r\n");
   EXPECT_NE(r.notice.find("2026-03-02T00:05:00Z"), std::string::npos) << r.notice;
+}
+
+// The steps of the picture's line ("M x y l dx dy dx dy ..."), in tenths of
+// a pixel.
+std::vector<long> LineSteps(const std::string& svg) {
+  const size_t path = svg.find("<path class=\"t\"");
+  const size_t d = svg.find(" d=\"", path) + 4;
+  std::vector<long> numbers;
+  const char* p = svg.c_str() + d;
+  while (*p != '"') {
+    char* end = nullptr;
+    const long v = std::strtol(p, &end, 10);
+    if (end == p) {
+      ++p;
+    } else {
+      numbers.push_back(v);
+      p = end;
+    }
+  }
+  return {numbers.begin() + std::min<ptrdiff_t>(2, std::ssize(numbers)), numbers.end()};
+}
+
+// A kilometre east, then a kilometre north: the picture draws both as long,
+// and square. Catches the east scale of the equator used at 60 degrees,
+// north drawn downwards, and a track across the 180th meridian drawn as two
+// pieces the width of the globe apart.
+TEST(TrackExport, PictureAxesMeasureAlike) {
+  const double kmNorth = 1 / 111.195;  // degrees of latitude to a kilometre
+  const struct {
+    const char* name;
+    double lon, lat;
+  } rows[] = {{"60 north", 10, 60}, {"45 south", -70, -45}, {"180th meridian", 179.995, 20}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const double kmEast = kmNorth / std::cos(row.lat * 3.14159265358979 / 180);
+    double east = row.lon + kmEast;
+    if (east > 180) east -= 360;
+    TrackModel model;
+    model.fixes = {Fix(row.lon, row.lat, 0), Fix(east, row.lat, 15),
+                   Fix(east, row.lat + kmNorth, 30)};
+    TrackText text;
+    AppendTrackExport(text, TrackFormat::kSvg, model, {100, 110, 120}, 0);
+    const std::vector<long> steps = LineSteps(text.Text());
+    ASSERT_EQ(steps.size(), 4u) << text.Text();
+    EXPECT_GT(steps[0], 1000) << "a kilometre fills the map";
+    EXPECT_NEAR(steps[1], 0, 1);
+    EXPECT_NEAR(steps[2], 0, 1);
+    EXPECT_NEAR(-steps[3], steps[0], 3);
+  }
 }
 
 }  // namespace
