@@ -455,6 +455,7 @@ TEST(Kw9cliExport, WritesWhatTheExportOfAStoredFileWrites) {
       {TrackFormat::kCsv, " --date 2026-03-01", "walk.csv"},
       {TrackFormat::kGeoJson, " --output mine.json", "mine.json"},
       {TrackFormat::kKml22, " --date 2026-03-01", "walk.kml22.kml"},
+      {TrackFormat::kSvg, "", "walk.svg"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(TrackFormatName(row.format));

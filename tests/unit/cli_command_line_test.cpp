@@ -50,7 +50,7 @@ TEST(CliCommandLine, UsageErrorsNameTheProblem) {
       {"read --port X extra", "unexpected argument extra"},
       {"fix-kml a", "fix-kml needs INPUT OUTPUT"},
       {"fix-kml a b c", "fix-kml takes only INPUT OUTPUT"},
-      {"export --to kml a.kml", "--to takes gpx, csv, geojson or kml22"},
+      {"export --to kml a.kml", "--to takes gpx, csv, geojson, kml22 or svg"},
       {"export --to gpx a.kml --port X", "export takes no --port"},
       {"ports --json --port COM1", "ports takes no --port"},
       {"download --port X --output t.kml --kml22 t.kml", "--kml22 names the --output file"},
