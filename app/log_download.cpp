@@ -41,6 +41,7 @@ void CTrackerDlg::OnReadFlash() {
     msg::Tell(msg::Id::kErrorOpeningKmlFile);
     return;
   }
+  lastTrackFile = dialog.GetPathName();
   WriteKmlHeader(kmlStream);
   if (!OpenPort(portName)) {
     // The header of a download that never started replaces nothing.

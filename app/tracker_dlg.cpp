@@ -8,6 +8,7 @@
 #include "app/control_ids.h"
 #include "app/log_download.h"
 #include "app/resources.h"
+#include "app/track_menu.h"
 #include "link/device_link.h"
 #include "platform/os/os.h"
 #include "platform/serial/serial.h"
@@ -84,6 +85,8 @@ bool CTrackerDlg::OnInitDialog() {
     const std::string about = LoadResourceString(IDS_ABOUTBOX);
     if (!about.empty()) {
       window->AppendSystemMenuSeparator();
+      AppendTrackMenu(*window);
+      window->AppendSystemMenuSeparator();
       window->AppendSystemMenuItem(IDM_ABOUTBOX, about);
     }
   }
@@ -105,6 +108,14 @@ void CTrackerDlg::OnSysCommand(unsigned commandId, intptr_t lParam) {
   if ((commandId & 0xFFF0) == IDM_ABOUTBOX) {
     CAboutDlg about;
     about.DoModal();
+    return;
+  }
+  if ((commandId & 0xFFF0) == IDM_EXPORT_TRACK) {
+    OnExportTrack();
+    return;
+  }
+  if ((commandId & 0xFFF0) == IDM_SHOW_TRACK) {
+    OnShowTrack();
     return;
   }
   GetWindow()->DefaultSysCommand(commandId, lParam);

@@ -73,6 +73,8 @@ class CTrackerDlg : public CDialog {
   void OnClearFlash();
   void OnFlashTest();
   void OnFixKml();
+  void OnExportTrack();
+  void OnShowTrack();
 
   // The progress bar operations; callable from a worker thread.
   void SetProgressRange(int minimum, int maximum);
@@ -118,6 +120,9 @@ class CTrackerDlg : public CDialog {
  private:
   // True (and the user told) while a download or erase worker owns the link.
   bool RefuseWhileBusy();
+  // The track the track menu's items show: the last one, else one the user
+  // opens. False when the user cancelled.
+  bool ChooseTrackFile(std::string& path);
   // Marks the link as the worker's and starts proc on a thread of its own
   // with the window's address; the link is marked free once proc returns.
   void StartWorker(int (*proc)(void*));

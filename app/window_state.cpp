@@ -15,6 +15,7 @@ void ResetToolState() {
   TheWindowState.workerBusy = 0;
   TheWindowState.kmlStream.Discard();
   TheWindowState.lastDownloadTrack.reset();
+  TheWindowState.lastTrackFile.clear();
   ResetLink();
   LogMemoryGeometry = {};
   std::fill(std::begin(FlashImage), std::end(FlashImage), 0);

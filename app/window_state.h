@@ -35,6 +35,9 @@ struct WindowState {
   // before Read Flash to tell a download that wrote none, and reads it once
   // workerBusy is 0.
   std::optional<TrackModel> lastDownloadTrack;
+  // The KML file Read Flash last wrote, or the one the user last opened for
+  // the track menu: what Show Track shows and Export Track offers first.
+  std::string lastTrackFile;
 };
 extern WindowState TheWindowState;
 
@@ -45,6 +48,7 @@ inline std::array<std::string, kRadioParameterCount>& RadioParameterCache =
 inline std::atomic<int>& workerBusy = TheWindowState.workerBusy;
 inline platform::TextOutFile& kmlStream = TheWindowState.kmlStream;
 inline std::optional<TrackModel>& lastDownloadTrack = TheWindowState.lastDownloadTrack;
+inline std::string& lastTrackFile = TheWindowState.lastTrackFile;
 
 // Everything back to how a fresh start finds it: the window's state, the
 // link (closed), the tracker's last model text and the log memory's image

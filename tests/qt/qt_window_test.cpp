@@ -45,9 +45,11 @@
 #include "app/resources.h"
 #include "app/tracker_dlg.h"
 #include "platform/os/os.h"
+#include "platform/os/viewer.h"
 #include "platform/ui/native_backend.h"
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
+#include "tests/support/flash_records.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/trackersim_process.h"
 
@@ -712,10 +714,46 @@ TEST_F(QtWindowTest, AboutBoxFromTheContextMenu) {
     Key(main, Qt::Key_Escape);
   });
   EXPECT_EQ(result, IDCANCEL);
-  EXPECT_EQ(answerer.menuSeen, (std::vector<std::string>{"-", "&About kw9..."}));
+  EXPECT_EQ(answerer.menuSeen,
+            (std::vector<std::string>{"-", "Export Track...", "Show Track", "-", "&About kw9..."}));
   EXPECT_EQ(lines,
             (std::vector<std::string>{"kw9 Version 1.0", "Tracker set-up and log download"}));
   EXPECT_TRUE(icon) << "the About box shows the icon";
+}
+
+std::vector<std::string> viewed;
+
+// The track menu with real clicks: Export Track writes the GPX the save
+// dialog names, then Show Track hands the picture of that track to the
+// system's viewer. Catches a menu item the context menu does not run and a
+// file dialog the Qt backend does not answer with the chosen file.
+TEST_F(QtWindowTest, ExportAndShowTrackFromTheContextMenu) {
+  const testing_support::ScratchDir dir;
+  const std::string kml = dir / "walk.kml";
+  testing_support::LoadFlashImage({{0, {2, 0, 0, 0, 51, 30, 0, 0, 1, 2, 3, 4, 10, 0, 0}},
+                                   {15, {2, 1, 0, 0, 51, 31, 0, 0, 1, 2, 3, 4, 10, 0, 10}}},
+                                  {64, 8180});
+  ASSERT_TRUE(testing_support::WriteDownloadKml(kml));
+  viewed.clear();
+  platform::SetViewerHandler([](const std::string& path) {
+    viewed.push_back(path);
+    return true;
+  });
+  answerer.files = {kml, dir / "walk.gpx"};
+  Run("kw9", [&](QDialog& main) {
+    const QPoint at(main.width() / 2, main.height() - 4);
+    for (const char* item : {"Export Track...", "Show Track"}) {
+      answerer.menuChoice = item;
+      QContextMenuEvent event(QContextMenuEvent::Mouse, at, main.mapToGlobal(at));
+      QCoreApplication::sendEvent(&main, &event);
+    }
+    Key(main, Qt::Key_Escape);
+  });
+  platform::SetViewerHandler(nullptr);
+  EXPECT_NE(Slurp(dir / "walk.gpx").find("<trkpt"), std::string::npos);
+  ASSERT_EQ(viewed.size(), 1u);
+  EXPECT_NE(Slurp(viewed[0]).find(">2 fixes, 1 segment, "), std::string::npos);
+  std::filesystem::remove(viewed[0]);
 }
 
 // After a Read, with the tracker's longer texts in place.

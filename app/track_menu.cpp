@@ -1,0 +1,90 @@
+// The window's track menu, beside About in the system menu (the context menu
+// on the Linux desktop): a stored track exported as kw9cli export writes it,
+// and its picture shown in the system's viewer. Both take the KML file of the
+// last download, or one the user opens, dated from its modification time as
+// kw9cli export dates it without --date.
+#include "app/track_menu.h"
+
+#include <filesystem>
+#include <string>
+
+#include "app/tracker_dlg.h"
+#include "platform/os/viewer.h"
+#include "platform/ui/message_box.h"
+#include "tracklog/kml_writer.h"
+#include "tracklog/track_export.h"
+
+namespace {
+
+// The save dialog's types, in the order of TrackFormats() up to KML 2.2.
+constexpr char kExportFilter[] =
+    "GPX Files (*.gpx)|*.gpx|CSV Files (*.csv)|*.csv|GeoJSON Files (*.geojson)|*.geojson|"
+    "KML 2.2 Files (*.kml)|*.kml||";
+
+// The format a chosen name asks for by its extension; GPX for any other.
+TrackFormat ExportFormatOf(const std::string& path) {
+  const std::string extension = std::filesystem::path(path).extension().string();
+  if (extension == ".csv") return TrackFormat::kCsv;
+  if (extension == ".geojson" || extension == ".json") return TrackFormat::kGeoJson;
+  if (extension == ".kml") return TrackFormat::kKml22;
+  return TrackFormat::kGpx;
+}
+
+}  // namespace
+
+void AppendTrackMenu(ui::Window& window) {
+  window.AppendSystemMenuItem(IDM_EXPORT_TRACK, "Export Track...");
+  window.AppendSystemMenuItem(IDM_SHOW_TRACK, "Show Track");
+}
+
+bool CTrackerDlg::ChooseTrackFile(std::string& path) {
+  // The last download is offered first; a file that is gone is not.
+  const std::string& last = lastTrackFile;
+  std::error_code ec;
+  if (!last.empty() && std::filesystem::is_regular_file(last, ec)) {
+    path = last;
+    return true;
+  }
+  CFileDialog openDialog(true, ".kml", nullptr, 0, kKmlFileFilter);
+  if (openDialog.DoModal() != IDOK) return false;
+  path = openDialog.GetPathName();
+  lastTrackFile = path;
+  return true;
+}
+
+void CTrackerDlg::OnExportTrack() {
+  if (RefuseWhileBusy()) return;
+  CFileDialog openDialog(true, ".kml", lastTrackFile.c_str(), 0, kKmlFileFilter);
+  if (openDialog.DoModal() != IDOK) return;
+  const std::string input = openDialog.GetPathName();
+  lastTrackFile = input;
+  const std::string suggested =
+      std::filesystem::path(DefaultExportPath(input, TrackFormat::kGpx)).filename().string();
+  CFileDialog saveDialog(false, ".gpx", suggested.c_str(), OFN_OVERWRITEPROMPT, kExportFilter);
+  if (saveDialog.DoModal() != IDOK) return;
+  const std::string output = saveDialog.GetPathName();
+  const ExportResult r = ExportStoredKml({input, ExportFormatOf(output), "", output});
+  if (!r.ok) {
+    platform::ShowMessageBox(r.message);
+    return;
+  }
+  // Where the dates came from, as kw9cli tells it.
+  platform::ShowMessageBox(r.notice + "Wrote " + std::to_string(r.points) + " fixes to " + output);
+}
+
+void CTrackerDlg::OnShowTrack() {
+  if (RefuseWhileBusy()) return;
+  std::string input;
+  if (!ChooseTrackFile(input)) return;
+  const std::string picture = (std::filesystem::path(platform::ViewerFolder()) /
+                               ("kw9-" + std::filesystem::path(input).stem().string() + ".svg"))
+                                  .string();
+  const ExportResult r = ExportStoredKml({input, TrackFormat::kSvg, "", picture});
+  if (!r.ok) {
+    platform::ShowMessageBox(r.message);
+    return;
+  }
+  if (!platform::OpenInViewer(picture)) {
+    platform::ShowMessageBox("Cannot open " + picture + " in the system's viewer");
+  }
+}

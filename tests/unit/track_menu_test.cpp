@@ -1,0 +1,125 @@
+// The window's track menu through the scripted backend: its items' order, and
+// Show Track and Export Track with the last download, a track the user opens,
+// a cancelled dialog and a file that is no track.
+#include "app/track_menu.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "platform/os/viewer.h"
+#include "tests/support/dialog_harness.h"
+#include "tests/support/flash_records.h"
+#include "tests/support/scratch_dir.h"
+
+using testing_support::DialogHarness;
+using testing_support::ScratchDir;
+using testing_support::Slurp;
+
+namespace {
+
+std::vector<std::string> viewed;
+
+bool RecordViewed(const std::string& path) {
+  viewed.push_back(path);
+  return true;
+}
+
+// Catches an item missing, out of order, or put after About.
+TEST(TrackMenu, ItemsBeforeAbout) {
+  DialogHarness harness;
+  harness.Run([](ui::ScriptedWindow& w) {
+    const std::vector<std::pair<unsigned, std::string>> tail = {
+        {0, ""},
+        {IDM_EXPORT_TRACK, "Export Track..."},
+        {IDM_SHOW_TRACK, "Show Track"},
+        {0, ""},
+        {IDM_ABOUTBOX, "&About kw9..."}};
+    const auto& menu = w.SystemMenu();
+    ASSERT_GE(menu.size(), tail.size());
+    EXPECT_EQ(std::vector(menu.end() - static_cast<ptrdiff_t>(tail.size()), menu.end()), tail);
+  });
+}
+
+// Catches a picture or export not written, the last download not offered
+// first, a cancelled dialog that still does something, and a file that is no
+// track shown without a word.
+TEST(TrackMenu, ShowAndExport) {
+  const ScratchDir dir;
+  const std::string kml = dir / "walk.kml";
+  const std::string notTrack = dir / "notes.kml";
+  testing_support::LoadFlashImage({{0, {2, 0, 0, 0, 51, 30, 0, 0, 1, 2, 3, 4, 23, 59, 58}},
+                                   {15, {2, 1, 0, 0, 51, 31, 0, 0, 1, 2, 3, 4, 0, 0, 8}}},
+                                  {64, 8180});
+  ASSERT_TRUE(testing_support::WriteDownloadKml(kml));
+  testing_support::Spill(notTrack, "<kml/>\n");
+  const struct {
+    const char* name;
+    unsigned command;
+    const char* last;                                // the last download's file
+    std::vector<std::optional<std::string>> chosen;  // the file dialogs' answers
+    size_t dialogs;                                  // the file dialogs shown
+    bool shown;                                      // a picture went to the viewer
+    const char* written;                             // an export's file, or ""
+    const char* message;                             // in the one message, or nullptr
+  } rows[] = {
+      {"show the last download", IDM_SHOW_TRACK, "walk.kml", {}, 0, true, "", nullptr},
+      {"show an opened track", IDM_SHOW_TRACK, "", {"walk.kml"}, 1, true, "", nullptr},
+      {"show cancelled", IDM_SHOW_TRACK, "", {std::nullopt}, 1, false, "", nullptr},
+      {"show no track", IDM_SHOW_TRACK, "notes.kml", {}, 0, false, "", "notes.kml"},
+      {"export as CSV",
+       IDM_EXPORT_TRACK,
+       "walk.kml",
+       {"walk.kml", "out.csv"},
+       2,
+       false,
+       "out.csv",
+       "Wrote 2 fixes"},
+      {"export cancelled",
+       IDM_EXPORT_TRACK,
+       "walk.kml",
+       {"walk.kml", std::nullopt},
+       2,
+       false,
+       "",
+       nullptr},
+  };
+  platform::SetViewerHandler(RecordViewed);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    viewed.clear();
+    DialogHarness harness;
+    if (*row.last != '\0') lastTrackFile = dir / row.last;
+    size_t next = 0;
+    harness.backend().AnswerFileDialogs([&](const ui::FileDialogRequest&) {
+      const std::optional<std::string> a = next < row.chosen.size() ? row.chosen[next++] : "";
+      return a ? std::optional<std::string>(dir / *a) : std::nullopt;
+    });
+    harness.Run([&](ui::ScriptedWindow& w) { w.SystemCommand(row.command); });
+    EXPECT_EQ(harness.backend().FileDialogs().size(), row.dialogs);
+    ASSERT_EQ(viewed.size(), row.shown ? 1u : 0u);
+    if (row.shown) {
+      const std::string svg = Slurp(viewed[0]);
+      EXPECT_NE(svg.find(">2 fixes, 1 segment, "), std::string::npos) << viewed[0];
+      EXPECT_NE(svg.find(" UTC, last fix "), std::string::npos);
+      std::error_code ec;
+      std::filesystem::remove(viewed[0], ec);
+    }
+    if (*row.written != '\0') {
+      EXPECT_EQ(Slurp(dir / row.written).rfind("time,latitude,longitude", 0), 0u);
+    }
+    const std::vector<std::string> messages = harness.Messages();
+    ASSERT_EQ(messages.size(), row.message ? 1u : 0u);
+    if (row.message) {
+      EXPECT_NE(messages[0].find(row.message), std::string::npos) << messages[0];
+    }
+  }
+  platform::SetViewerHandler(nullptr);
+}
+
+}  // namespace
