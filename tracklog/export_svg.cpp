@@ -2,7 +2,8 @@
 // map tiles, nothing fetched): the line on axes where a metre east is as long
 // as a metre north, coloured from the first fix to the last, broken where a
 // segment ends, with the start and end marked, a scale bar, the times, the
-// distance and an altitude profile below.
+// distance and an altitude profile below. Segments that lie far apart (a
+// flight between two walks) get a panel each, with a scale of its own.
 //
 // Every fix is one point of the line's paths (class "t"), written as integer
 // steps in tenths of a pixel, which keeps a full memory's picture near
