@@ -24,7 +24,8 @@ std::string OutputRefusal(const std::string& path, const std::string& port) {
   }
   if (!port.empty() &&
       (platform::SamePath(path, port) || platform::SamePath(path, PortDevice(port)))) {
-    return path + " is the tracker's port " + port + ", not a file: not written";
+    return path + " is the tracker's port" + (path == port ? "" : " " + port) +
+           ", not a file: not written";
   }
   if (kind == PathKind::kTerminal) {
     return path + " is a terminal or serial device, not a file: not written";
