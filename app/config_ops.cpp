@@ -176,6 +176,13 @@ void CTrackerDlg::OnWrite() {
     msg::Tell(msg::Id::kReadBeforeWrite);
     return;
   }
+  // The conversion never fails: "abc" would store 0 V (protection off) and
+  // "9.99" the highest count, both as "Write Complete".
+  if (!isStorableVoltsText(shutdownVoltage)) {
+    msg::Report(msg::Id::kShutdownVoltageOutOfRange);
+    ReportFieldError(IDC_SHUTDOWN_VOLTAGE, msg::Text(msg::Id::kShutdownVoltageOutOfRange), true);
+    return;
+  }
   if (!OpenPort(portName)) return;
   const int count = countFromVoltsText(shutdownVoltage);
   const uint8_t bytes[][2] = {

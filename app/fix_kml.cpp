@@ -1,5 +1,6 @@
 // Fix KML: copies a KML file the user picks into another, repairing every
 // line on the way (tracklog/kml_repair.h).
+#include "app/file_checks.h"
 #include "app/tracker_dlg.h"
 #include "platform/os/text_file.h"
 #include "tracklog/kml_repair.h"
@@ -10,14 +11,29 @@ void CTrackerDlg::OnFixKml() {
   CFileDialog openDialog(true, ".kml", nullptr, 0, kKmlFileFilter);
   platform::TextInFile input;
   const bool inputChosen = openDialog.DoModal() == IDOK;
-  if (inputChosen && !input.Open(openDialog.GetPathName())) {
+  if (inputChosen) {
+    const std::string refusal = InputRefusal(openDialog.GetPathName());
+    if (!refusal.empty()) {
+      msg::Tell(msg::Id::kInputNotAFile,
+                std::string(msg::Text(msg::Id::kInputNotAFile)) + "\n" + refusal);
+      return;
+    }
+  }
+  if (inputChosen && !input.Open(openDialog.GetPathName(), kFixKmlInputLimit)) {
     msg::Tell(msg::Id::kErrorOpeningInputFile);
     return;
   }
+  input.StopOnInterrupt();
   msg::Tell(msg::Id::kSelectOutputFile);
   CFileDialog saveDialog(false, ".kml", nullptr, OFN_OVERWRITEPROMPT, kKmlFileFilter);
   // Without both files there is nothing to copy: end quietly.
   if (saveDialog.DoModal() != IDOK || !inputChosen) return;
+  const std::string refusal = OutputRefusal(saveDialog.GetPathName(), portName);
+  if (!refusal.empty()) {
+    msg::Tell(msg::Id::kErrorOpeningOutputFile,
+              std::string(msg::Text(msg::Id::kErrorOpeningOutputFile)) + "\n" + refusal);
+    return;
+  }
   // The copy replaces the output only once complete, so the input may be the
   // output itself: it is then repaired in place.
   platform::TextOutFile output;
@@ -39,13 +55,20 @@ void CTrackerDlg::OnFixKml() {
     output.Write(repaired.data(), repaired.size());
   }
   const bool readFailed = input.Error() || notText;
-  input.Close();
   if (readFailed) {
     // A copy that stopped early must not replace anything.
     output.Discard();
+    if (input.Interrupted()) return;  // the one who asked knows
+    if (input.TooLong()) {
+      msg::Tell(msg::Id::kInputTooLarge,
+                std::string(msg::Text(msg::Id::kInputTooLarge)) + "\n" + openDialog.GetPathName() +
+                    " is larger than 256 MB, more than Fix KML reads: nothing written");
+      return;
+    }
     msg::Tell(msg::Id::kErrorReadingInputFile);
     return;
   }
+  input.Close();
   if (!output.Close()) {
     msg::Tell(msg::Id::kErrorWritingOutputFile);
     return;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "app/file_checks.h"
 #include "app/tracker_dlg.h"
 #include "link/commands.h"
 #include "link/device_link.h"
@@ -35,6 +36,12 @@ void CTrackerDlg::OnReadFlash() {
   CFileDialog dialog(false, ".kml", nullptr, OFN_OVERWRITEPROMPT, kKmlFileFilter);
   if (dialog.DoModal() != IDOK) {
     UpdateData(true);
+    return;
+  }
+  const std::string refusal = OutputRefusal(dialog.GetPathName(), portName);
+  if (!refusal.empty()) {
+    msg::Tell(msg::Id::kErrorOpeningKmlFile,
+              std::string(msg::Text(msg::Id::kErrorOpeningKmlFile)) + "\n" + refusal);
     return;
   }
   if (!kmlStream.OpenReplacing(dialog.GetPathName())) {

@@ -59,14 +59,15 @@ const std::array<CommandSpec, 12> kCommands = {{
     {Command::kExport, "export", "INPUT", 1, kOptTo | kOptOutput | kOptDate, kOptTo, ExportHelp()},
     {Command::kProfileSave, "profile save", "", 0, kOptPort | kOptOutput, kOptPort | kOptOutput,
      "press Read and save the settings and radio parameters as a profile in FILE"},
-    {Command::kProfileApply, "profile apply", "FILE", 1, kOptPort | kOptDryRun, kOptPort,
+    {Command::kProfileApply, "profile apply", "FILE", 1, kOptPort | kOptDryRun | kOptAnyModel,
+     kOptPort,
      "in calibration mode: press Read, print each field that differs from the profile FILE, set "
      "those and press Write (and Update for radio values), then press Read again and compare; "
      "--dry-run stops after the list"},
 }};
 
 // Before the download's exports, which OptionTable adds from the format table.
-const std::array<OptionSpec, 11> kOptions = {{
+const std::array<OptionSpec, 12> kOptions = {{
     {kOptPort, "--port", "NAME", "the tracker's serial port"},
     {kOptOutput, "--output", "FILE", "the file to write"},
     {kOptCalibration, "--calibration", nullptr, "run the window in calibration mode"},
@@ -78,6 +79,7 @@ const std::array<OptionSpec, 11> kOptions = {{
     {kOptLog, "--log", "FILE", "append one custody line to FILE"},
     {kOptTo, "--to", FormatChoice(), "the format to write"},
     {kOptDate, "--date", "YYYY-MM-DD", "the UTC date of the first fix"},
+    {kOptAnyModel, "--any-model", nullptr, "apply a profile saved from another model too"},
 }};
 
 // The download's option of TrackFormats()[index]; none past the bits there are.
@@ -282,6 +284,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         break;
       case kOptDryRun:
         inv.dryRun = true;
+        break;
+      case kOptAnyModel:
+        inv.anyModel = true;
         break;
       case kOptTo:
         if (!TrackFormatNamed(value)) {

@@ -40,10 +40,11 @@ enum OptionBit : uint32_t {
   kOptLog = 1u << 8,
   kOptTo = 1u << 9,
   kOptDate = 1u << 10,
+  kOptAnyModel = 1u << 11,
 };
 // The download's exports ("--gpx FILE"): a bit each from here up, in the
 // order of TrackFormats().
-constexpr int kFirstExportBit = 11;
+constexpr int kFirstExportBit = 12;
 constexpr uint32_t kExportOptions = ~uint32_t{0} << kFirstExportBit;
 // Every command takes these.
 constexpr uint32_t kGlobalOptions = kOptJson | kOptLog;
@@ -112,6 +113,7 @@ struct Invocation {
   bool yes = false;
   bool eraseAfter = false;
   bool dryRun = false;
+  bool anyModel = false;  // profile apply: a profile of another model too
   bool json = false;
   std::vector<FieldValue> fields;   // in the order given
   std::string to;                   // export: one of TrackFormatNames

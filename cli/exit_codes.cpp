@@ -10,15 +10,17 @@ namespace {
 constexpr std::array<ExitCause, 9> kCauses = {{
     {kExitInterrupted, "interrupted", "interrupted (Ctrl-C, SIGTERM)"},
     {kExitUsage, "usage",
-     "usage error, a malformed profile, or an export INPUT that is no KML file with the memory "
-     "dump Read Flash writes"},
+     "usage error, a malformed profile, an input that is no regular file, or an export INPUT that "
+     "is no KML file with the memory dump Read Flash writes"},
     {kExitPort, "port", "the port could not be opened"},
     {kExitNoAnswer, "no answer", "the tracker did not answer, or the link was lost"},
-    {kExitFile, "file", "an output file, or standard output, could not be written"},
+    {kExitFile, "file",
+     "an output file, or standard output, could not be written, or is no file (a terminal, the "
+     "port, a FIFO)"},
     {kExitIncomplete, "incomplete", "a download stopped early; the fixes that arrived are kept"},
     {kExitDifference, "difference",
-     "verification found a difference (profile apply, download --erase-after, export of a file "
-     "whose dump does not give its lines: damaged or edited)"},
+     "verification found a difference (profile apply, a profile of another model, download "
+     "--erase-after, export of a file whose dump does not give its lines: damaged or edited)"},
     {kExitMessage, "message", "the operation showed another message, or did not complete"},
     {kExitOk, "ok", "success: the operation completed with no message but its own notices"},
 }};

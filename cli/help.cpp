@@ -55,7 +55,16 @@ const std::array<HelpSection, 9> kSections = {{
      "read, write, update and the profile commands press Read first and stop\n"
      "there when the Read does not complete. download, erase, flash-test and go\n"
      "press no Read: the window takes the port through its own save exchange, as\n"
-     "when a user types it and presses the button.\n"},
+     "when a user types it and presses the button.\n"
+     "\n"
+     "Every file kw9cli writes (--output, the download's exports, fix-kml's\n"
+     "OUTPUT, --log) must be a file: a terminal or serial device, the --port\n"
+     "device, a FIFO or a socket is refused before anything is sent or written\n"
+     "(exit 5); /dev/null (NUL on Windows) takes output as a discard. An input\n"
+     "(export's and fix-kml's INPUT, a profile) that is no regular file is\n"
+     "refused (exit 2), and so is one larger than is read: 64 MB for export\n"
+     "(a track Read Flash writes is at most about 1.1 MB), 256 MB for fix-kml,\n"
+     "1 MB for a profile.\n"},
     {"Output",
      "Standard output: after the operation, one member=value line for each value\n"
      "of the window, in the window's exchange order, with values escaped as on\n"
@@ -123,20 +132,28 @@ const std::array<HelpSection, 9> kSections = {{
      "shutdownVoltage (a text such as \"3.30\"), wrapMemory, lowVoltageShutdown,\n"
      "enableDataLogging, metersToFeet, enableNmea, enableTxSentence (true or\n"
      "false); \"radio\": radioHP, radioID, radioMK, radioDT, radioRO, radioRN,\n"
-     "radioRR (texts); \"about\": model, firmwareVersion, readAt (for information\n"
-     "only). A profile never holds identity: no serial number, no radio serial.\n"
+     "radioRR (texts); \"about\": model, firmwareVersion, readAt. A name given\n"
+     "twice is refused with its file and line. profile apply (and --dry-run)\n"
+     "refuses a profile whose model is not the tracker's, with a note naming\n"
+     "both (exit 7), unless --any-model is given; the rest of \"about\" is for\n"
+     "information only. A profile never holds identity: no serial number, no\n"
+     "radio serial.\n"
      "A field left out is left as the tracker has it. Shutdown voltages count as\n"
      "equal when the tracker stores the same count for them.\n"
      "profile apply presses Update only when a radio value differs; its serial\n"
      "number field then holds the number just read, so the identity is written\n"
      "back unchanged. A malformed profile is refused before the port is opened;\n"
      "a value the window refuses shows the window's message, and nothing is\n"
-     "written. --dry-run exits 0 when nothing differs, 7 otherwise.\n"},
+     "written. --dry-run exits 0 when nothing differs, 7 otherwise. A shutdown\n"
+     "voltage that is no number or lies outside 0.00 to 6.59 is refused, as\n"
+     "write and the window refuse it, dry run or not (exit 1).\n"},
     {"Interrupts",
      "Ctrl-C or SIGTERM: a download stops at its next block and saves the fixes\n"
      "that arrived, as when the line is lost; an erase goes on in the tracker by\n"
      "itself; a Read, Write or Update in progress finishes first. kw9cli then\n"
-     "says \"Interrupted\" and exits with 130. A second Ctrl-C ends it at once.\n"},
+     "says \"Interrupted\" and exits with 130; export and fix-kml stop reading\n"
+     "and write nothing. A second Ctrl-C ends it at once. Neither leaves a\n"
+     "temporary file behind.\n"},
     {"Erase after download",
      "download --erase-after erases only when the download completed, FILE was\n"
      "renamed into place, FILE, read back from the disk, holds a memory dump of\n"

@@ -94,6 +94,7 @@ class TreeBuilder {
     if (!parsed) {
       result.line = failedLine_;
       result.problem = problem_;
+      result.duplicateName = duplicate_;
       return result;
     }
     result.value = std::move(root_);
@@ -127,7 +128,10 @@ class TreeBuilder {
     JsonValue& object = *open_.back();
     const int line = LastLine();
     for (const JsonMember& m : object.members) {
-      if (m.name == name) return Fail(line, "\"" + name + "\" is given twice");
+      if (m.name == name) {
+        duplicate_ = true;
+        return Fail(line, "\"" + name + "\" is given twice");
+      }
     }
     object.members.push_back({name, line, {}});
     return true;
@@ -141,6 +145,8 @@ class TreeBuilder {
 
  private:
   static constexpr size_t kMaxDepth = 64;
+
+  bool duplicate_ = false;
 
   bool Fail(int line, const std::string& problem) {
     failedLine_ = line;

@@ -78,6 +78,7 @@ struct JsonParse {
   std::optional<JsonValue> value;  // nullopt: not JSON
   int line = 0;                    // where parsing failed
   std::string problem;             // what was wrong there
+  bool duplicateName = false;      // valid JSON, but a name given twice
 };
 
 // Parses one JSON text (RFC 8259), with or without a UTF-8 byte order mark.

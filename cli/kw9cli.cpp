@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/file_checks.h"
 #include "cli/command_line.h"
 #include "cli/report.h"
 #include "cli/session.h"
@@ -59,7 +60,18 @@ int main(int argc, char** argv) {
     };
   }
   const cli::Invocation& invocation = parsed.invocation;
-  cli::Outcome outcome = cli::Run(invocation, hooks);
+  // The custody log is an output too: on the port, its line would be commands.
+  const std::string logRefusal =
+      invocation.log.empty() ? "" : OutputRefusal(invocation.log, invocation.port);
+  cli::Outcome outcome;
+  if (logRefusal.empty()) {
+    outcome = cli::Run(invocation, hooks);
+  } else {
+    outcome.invocation = invocation;
+    live.Note(logRefusal);
+    outcome.notes.push_back(logRefusal);
+    outcome.exitCode = cli::kExitFile;
+  }
   live.ClearProgress();
   // A problem with the command line found in the window (a hidden field) or
   // with export's date; a malformed profile has already said what is wrong,
@@ -69,7 +81,7 @@ int main(int argc, char** argv) {
     UsageProblem(outcome.usageProblem);
     outcome.notes.push_back(outcome.usageProblem);
   }
-  if (!invocation.log.empty() &&
+  if (!invocation.log.empty() && logRefusal.empty() &&
       !platform::AppendToFile(invocation.log, cli::CustodyLine(outcome, cli::UtcNow()))) {
     live.Note("cannot append to " + invocation.log);
     outcome.notes.push_back("cannot append to " + invocation.log);

@@ -38,7 +38,10 @@ class Reader {
 
   ProfileRead Read(const std::string& text) {
     const JsonParse parsed = ParseJson(text);
-    if (!parsed.value) return Problem(parsed.line, "not JSON: " + parsed.problem);
+    if (!parsed.value) {
+      // A name given twice is JSON, but which value was meant nobody knows.
+      return Problem(parsed.line, (parsed.duplicateName ? "" : "not JSON: ") + parsed.problem);
+    }
     const JsonValue& root = *parsed.value;
     if (root.kind != JsonValue::Kind::kObject) {
       return Problem(root.line, "wrong type: a profile is a JSON object");

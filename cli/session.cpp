@@ -8,6 +8,7 @@
 
 #include "app/control_ids.h"
 #include "app/data_exchange.h"
+#include "app/file_checks.h"
 #include "app/log_download.h"
 #include "app/resources.h"
 #include "app/tracker_dlg.h"
@@ -113,6 +114,7 @@ class Session {
       completed_ = true;
       return;
     }
+    if (!OutputsAreFiles()) return;
     if (inv_.command == Command::kExport) return Export();
     if (inv_.command == Command::kProfileApply && !LoadProfile()) return;
     ui::ScriptedBackend backend;
@@ -221,19 +223,55 @@ class Session {
     return interrupted_;
   }
 
+  // The files kw9cli writes itself, refused before the tracker hears a
+  // byte; the window's own file dialogs refuse the download's and Fix KML's.
+  bool OutputsAreFiles() {
+    std::vector<std::string> outputs;
+    if (inv_.command == Command::kExport) {
+      const std::optional<TrackFormat> format = TrackFormatNamed(inv_.to);
+      if (inv_.output.empty() && format) {
+        outputs.push_back(DefaultExportPath(inv_.operands[0], *format));
+      }
+    }
+    if (inv_.command == Command::kExport || inv_.command == Command::kProfileSave) {
+      outputs.push_back(inv_.output);
+    }
+    for (const ExportFile& e : inv_.exports) outputs.push_back(e.path);
+    for (const std::string& path : outputs) {
+      const std::string refusal = path.empty() ? "" : OutputRefusal(path, inv_.port);
+      if (refusal.empty()) continue;
+      Note(refusal);
+      fileProblem_ = true;
+      return false;
+    }
+    return true;
+  }
+
   bool LoadProfile() {
     const std::string& path = inv_.operands[0];
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    // A profile is a few hundred bytes; a megabyte is no profile.
+    constexpr size_t kLargest = size_t{1} << 20;
+    std::string problem = InputRefusal(path);
     std::string text;
-    if (file != nullptr) {
-      char buffer[4096];
-      for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
-      const bool bad = std::ferror(file) != 0;
-      std::fclose(file);
-      if (bad) file = nullptr;
+    if (problem.empty()) {
+      std::FILE* file = std::fopen(path.c_str(), "rb");
+      if (file != nullptr) {
+        char buffer[4096];
+        for (size_t n;
+             text.size() <= kLargest && (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+          text.append(buffer, n);
+        }
+        if (std::ferror(file) != 0) problem = path + ": cannot be read";
+        std::fclose(file);
+      } else {
+        problem = path + ": cannot be read";
+      }
+      if (problem.empty() && text.size() > kLargest) {
+        problem = path + " is larger than 1 MB, more than any profile: not read";
+      }
     }
-    if (file == nullptr) {
-      out_.usageProblem = path + ": cannot be read";
+    if (!problem.empty()) {
+      out_.usageProblem = problem;
       Note(out_.usageProblem);
       return false;
     }
@@ -292,7 +330,7 @@ class Session {
     if (inv_.command == Command::kFixKml) {
       window.Click(IDC_FIX_KML);
       completed_ = Reported(msg::Id::kKmlFileFixed);
-      return;
+      return Stop();
     }
     window.Type(IDC_COM_PORT, inv_.port);
     if (Interrupted()) return Stop();
@@ -386,8 +424,16 @@ class Session {
       out_.usageProblem = "--date takes a UTC date as YYYY-MM-DD, not " + inv_.date;
       return;
     }
+    const std::string refusal = InputRefusal(input);
+    if (!refusal.empty()) {
+      Note(refusal);
+      failure_ = kExitUsage;
+      return;
+    }
     const ExportResult result = ExportStoredKml({input, *format, inv_.date, inv_.output});
     out_.exported = ReportOf(inv_.to, result);
+    // An interrupt cuts the reading short: nothing was written.
+    if (!result.ok && Interrupted()) return Stop();
     if (!result.notice.empty()) Note(WithoutLineEnd(result.notice));
     if (result.ok) {
       completed_ = true;
@@ -533,6 +579,24 @@ class Session {
 
   void ApplyProfile(ui::ScriptedWindow& window) {
     if (!Read(window)) return;
+    // Another model's fields may mean other things: its values go only
+    // where the user says they fit.
+    const std::string& model = out_.identity->model;
+    if (!profile_.model.empty() && profile_.model != model && !inv_.anyModel) {
+      Note("not applied: " + inv_.operands[0] + " was saved from a " + profile_.model +
+           ", this tracker is a " + model + " (--any-model applies it anyway)");
+      difference_ = true;
+      return;
+    }
+    // Refused as the window's Write refuses it, dry run or not.
+    for (const ProfileValue& v : profile_.values) {
+      if (std::string(v.field->member) == "shutdownVoltage" && !isStorableVoltsText(v.text)) {
+        Note(std::string("shutdownVoltage ") + v.text + ": " +
+             msg::Text(msg::Id::kShutdownVoltageOutOfRange));
+        failure_ = kExitMessage;
+        return;
+      }
+    }
     ProfileReport& report = *out_.profile;
     report.differences = Differences(profile_, *dialog_);
     if (inv_.dryRun || report.differences.empty()) {

@@ -90,6 +90,30 @@ int countFromVoltsText(const std::string& text) {
   return static_cast<int>(count);  // toward zero
 }
 
+bool isStorableVoltsText(const std::string& text) {
+  // The whole text must be one decimal number, blanks around it allowed:
+  // "3.3V" or "" would otherwise become a count nobody typed.
+  size_t i = text.find_first_not_of(" \t");
+  if (i == std::string::npos) return false;
+  if (text[i] == '+' || text[i] == '-') ++i;
+  size_t digits = 0;
+  while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+  }
+  if (digits == 0) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (i == text.size() || !IsDigit(text[i])) return false;
+    while (i < text.size() && IsDigit(text[i])) ++i;
+  }
+  if (text.find_first_not_of(" \t", i) != std::string::npos) return false;
+  const double volts = LeadingDecimal(text);
+  return volts >= 0.0 && volts <= kHighestShutdownVolts;
+}
+
 void unpackOptionFlags(uint8_t flags, const OptionFlagMembers& members) {
   for (int* member : members) *member = 0;
   for (size_t bit = 0; bit < members.size(); ++bit) {

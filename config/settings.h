@@ -33,6 +33,12 @@ double voltsFromCount(uint16_t count);
 // ten bits those can store (below 0 gives 0, 1024 and more give 1023).
 int countFromVoltsText(const std::string& text);
 
+// The highest voltage the window takes: the count 1023 shows as 6.59.
+constexpr double kHighestShutdownVolts = 6.59;
+// True when text is one decimal number from 0.00 to 6.59 (blanks around it
+// allowed): a value the tracker's ten bits store as what was typed.
+bool isStorableVoltsText(const std::string& text);
+
 // The eight flag members in bit order, bit 0 (wrapMemory) first.
 using OptionFlagMembers = std::array<int*, 8>;
 void unpackOptionFlags(uint8_t flags, const OptionFlagMembers& members);

@@ -66,6 +66,8 @@ enum class Id : uint8_t {
   kErrorReadingInputFile,
   kErrorOpeningOutputFile,
   kErrorWritingOutputFile,
+  kInputNotAFile,  // a device, pipe or folder chosen as the input
+  kInputTooLarge,  // past the most Fix KML reads
   // Refusals and failures of the operations themselves.
   kPleaseWait,
   kReadBeforeWrite,
@@ -73,6 +75,7 @@ enum class Id : uint8_t {
   kIdsDoNotMatch,
   kRadioValueTooLong,
   kRadioValueNotPrintable,
+  kShutdownVoltageOutOfRange,
   kDataReadError,
   kReadExpected,  // "Read: %x, Expected: %x", formatted by the caller
   kErrorRestoringFlash,
@@ -134,6 +137,9 @@ inline constexpr std::array kEntries = {
     Box(Id::kErrorReadingInputFile, C::kMessage, "Error reading file"),
     Box(Id::kErrorOpeningOutputFile, C::kOutput, "Error opening output filefile"),
     Box(Id::kErrorWritingOutputFile, C::kOutput, "Error writing file"),
+    // Shown with the reason below: the input was not usable.
+    Box(Id::kInputNotAFile, C::kUsage, "Error opening file"),
+    Box(Id::kInputTooLarge, C::kUsage, "Error reading file"),
     Box(Id::kPleaseWait, C::kMessage, "Please wait until the previous operation completes"),
     Box(Id::kReadBeforeWrite, C::kMessage, "Please issue a read command before attempting a write"),
     Box(Id::kIdStringRecovery, C::kMessage,
@@ -143,6 +149,8 @@ inline constexpr std::array kEntries = {
         "all programming parameters"),
     Box(Id::kRadioValueTooLong, C::kMessage, "Please enter no more than 63 characters."),
     Box(Id::kRadioValueNotPrintable, C::kMessage, "Please enter printable characters only."),
+    Box(Id::kShutdownVoltageOutOfRange, C::kMessage,
+        "Please enter a voltage between 0.00 and 6.59."),
     Box(Id::kDataReadError, C::kMessage, "Data Read Error"),
     Box(Id::kReadExpected, C::kMessage, "Read: %x, Expected: %x"),
     Box(Id::kErrorRestoringFlash, C::kMessage, "Error restoring flash"),

@@ -96,14 +96,19 @@ TrackFix WithSignsOfLine(TrackFix fix, std::string_view line) {
 
 }  // namespace
 
-StoredKml ReadStoredKml(const std::string& path) {
+StoredKml ReadStoredKml(const std::string& path, bool stopOnInterrupt) {
+  // The largest track Read Flash writes is about 1.1 MB; a file far larger
+  // is something else and is not read into memory line by line.
+  constexpr uint64_t kLargest = 64u << 20;
+  const std::string tooLarge =
+      path + " is larger than 64 MB, far more than any track Read Flash writes: not read";
   platform::TextInFile in;
-  if (!in.Open(path)) return Failure(StoredKmlProblem::kUnreadable, "Cannot open " + path);
-  // The largest track Read Flash writes is about 1 MB; a file far larger is
-  // something else and is not read into memory line by line.
+  if (!in.Open(path, kLargest))
+    return Failure(StoredKmlProblem::kUnreadable, "Cannot open " + path);
+  if (stopOnInterrupt) in.StopOnInterrupt();
   std::error_code ec;
-  if (std::filesystem::file_size(path, ec) > (64u << 20) && !ec) {
-    return Failure(StoredKmlProblem::kNotKml, path + " is not a KML file");
+  if (std::filesystem::file_size(path, ec) > kLargest && !ec) {
+    return Failure(StoredKmlProblem::kNotKml, tooLarge);
   }
 
   enum class Part { kHeader, kCoordinates, kFooter, kDump, kAfterDump };
@@ -162,6 +167,7 @@ StoredKml ReadStoredKml(const std::string& path) {
         break;
     }
   }
+  if (in.TooLong()) return Failure(StoredKmlProblem::kNotKml, tooLarge);
   if (in.Error()) return Failure(StoredKmlProblem::kUnreadable, "Cannot read " + path);
   if (!sawKml) return Failure(StoredKmlProblem::kNotKml, path + " is not a KML file");
   if (!sawDump) {

@@ -49,7 +49,9 @@ struct StoredKml {
   std::vector<int32_t> dump;
 };
 
-StoredKml ReadStoredKml(const std::string& path);
+// stopOnInterrupt: an interrupt (CatchInterrupts) ends the reading as a
+// failed read.
+StoredKml ReadStoredKml(const std::string& path, bool stopOnInterrupt = false);
 
 // The dump of a file that read as bytes; nothing when it did not read or an
 // item is no byte (a value a download never filled).

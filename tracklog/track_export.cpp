@@ -104,7 +104,7 @@ ExportResult ExportStoredKml(const StoredExportRequest& request) {
     if (!days) return Failed("Not a date: " + request.date + " (YYYY-MM-DD)", output);
     anchor = DateAnchor::FirstFixDate(*days);
   }
-  const StoredKml stored = ReadStoredKml(request.input);
+  const StoredKml stored = ReadStoredKml(request.input, true);
   if (!stored.ok) {
     ExportResult failed = Failed(stored.message, output);
     failed.inputProblem = stored.problem;

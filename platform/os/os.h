@@ -72,6 +72,29 @@ struct ReplacementPlan {
 };
 ReplacementPlan PlanReplacement(const std::string& path);
 
+// --- What a path names, so that an output or an input that is no file can be
+// refused before it is opened: a terminal or a pipe would take a KML file as
+// commands, or never end.
+enum class PathKind {
+  kMissing,  // nothing of that name (yet)
+  kFile,     // a regular file, links followed
+  kFolder,
+  kDiscard,   // the system's null device (/dev/null, NUL)
+  kTerminal,  // a terminal, console or serial port
+  kPipe,      // a FIFO, socket or named pipe
+  kDevice,    // any other device (/dev/full, /dev/zero, a disk)
+};
+PathKind KindOfPath(const std::string& path);
+
+// True when a and b both exist and name the same file or device.
+bool SamePath(const std::string& a, const std::string& b);
+
+// A temporary file that a second interrupt, which ends the process at once,
+// removes first: the first one only asks the command to finish cleanly, which
+// removes or renames its files itself. The slot, or -1 when all are taken.
+int RemoveWhenKilled(const std::string& path);
+void KeepWhenKilled(int slot);
+
 // The process's id, for names no other process picks.
 unsigned long ProcessId();
 // True when something of that name exists (a file, a folder, a dangling link).

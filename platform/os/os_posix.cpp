@@ -4,15 +4,19 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #if defined(__linux__)
 #include <sys/prctl.h>
+#include <sys/sysmacros.h>
 #endif
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -90,17 +94,50 @@ bool StandardErrorIsTerminal() {
 namespace {
 volatile sig_atomic_t interruptRaised = 0;
 
-void OnInterrupt(int) {
-  interruptRaised = 1;
+// The temporary files a killing interrupt removes. Fixed slots, so that the
+// handler touches no allocation: a slot is claimed (1), filled, then armed (2).
+constexpr int kKilledFileSlots = 16;
+std::atomic<int> killedFileState[kKilledFileSlots];
+char killedFilePath[kKilledFileSlots][PATH_MAX];
+
+void OnInterrupt(int signal) {
+  if (interruptRaised == 0) {
+    interruptRaised = 1;
+    return;
+  }
+  // The second one: the command had its chance to end cleanly. Its
+  // temporary files go, then the process ends the system's default way.
+  for (int i = 0; i < kKilledFileSlots; ++i) {
+    if (killedFileState[i].load() == 2) unlink(killedFilePath[i]);
+  }
+  ::signal(signal, SIG_DFL);
+  raise(signal);
 }
 }  // namespace
+
+int RemoveWhenKilled(const std::string& path) {
+  if (path.size() >= PATH_MAX) return -1;
+  for (int i = 0; i < kKilledFileSlots; ++i) {
+    int free = 0;
+    if (!killedFileState[i].compare_exchange_strong(free, 1)) continue;
+    std::memcpy(killedFilePath[i], path.c_str(), path.size() + 1);
+    killedFileState[i].store(2);
+    return i;
+  }
+  return -1;
+}
+
+void KeepWhenKilled(int slot) {
+  if (slot >= 0 && slot < kKilledFileSlots) killedFileState[slot].store(0);
+}
 
 void CatchInterrupts() {
   struct sigaction sa {};
   sa.sa_handler = OnInterrupt;
   sigemptyset(&sa.sa_mask);
-  // Once only: the next Ctrl-C ends a program that waits on a silent line.
-  sa.sa_flags = SA_RESETHAND;
+  // The handler counts: the next Ctrl-C ends a program that waits on a
+  // silent line, less its temporary files.
+  sa.sa_flags = 0;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
   // A closed terminal or an ended SSH session is one more way of being
@@ -147,6 +184,57 @@ ReplacementPlan PlanReplacement(const std::string& path) {
   char resolved[PATH_MAX];
   if (realpath(path.c_str(), resolved) != nullptr) plan.target = resolved;
   return plan;
+}
+
+namespace {
+
+// A character device is a terminal when the kernel files it under tty; a
+// pseudo-terminal's slave side has no entry there. Elsewhere, and for those,
+// the device is asked, opened for reading only and without becoming the
+// controlling terminal, so that not a byte is written to it.
+bool IsTerminalDevice(const std::string& path, const struct stat& st) {
+#if defined(__linux__)
+  const unsigned major = ::major(st.st_rdev);
+  if (major >= 136 && major <= 143) return true;  // pseudo-terminal slaves
+  char link[PATH_MAX];
+  const std::string sys = "/sys/dev/char/" + std::to_string(major) + ":" +
+                          std::to_string(::minor(st.st_rdev)) + "/subsystem";
+  const ssize_t n = readlink(sys.c_str(), link, sizeof link - 1);
+  if (n > 0) {
+    const std::string subsystem(link, static_cast<size_t>(n));
+    return subsystem.size() >= 4 && subsystem.compare(subsystem.size() - 4, 4, "/tty") == 0;
+  }
+#else
+  (void)st;
+#endif
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return errno == EBUSY;  // held exclusively: only ports are
+  const bool terminal = isatty(fd) == 1;
+  close(fd);
+  return terminal;
+}
+
+}  // namespace
+
+PathKind KindOfPath(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return PathKind::kMissing;
+  if (S_ISREG(st.st_mode)) return PathKind::kFile;
+  if (S_ISDIR(st.st_mode)) return PathKind::kFolder;
+  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return PathKind::kPipe;
+  if (S_ISCHR(st.st_mode)) {
+    struct stat null {};
+    if (stat("/dev/null", &null) == 0 && null.st_rdev == st.st_rdev) return PathKind::kDiscard;
+    if (IsTerminalDevice(path, st)) return PathKind::kTerminal;
+  }
+  return PathKind::kDevice;
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+  struct stat sa {
+  }, sb{};
+  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 unsigned long ProcessId() {

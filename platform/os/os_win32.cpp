@@ -6,7 +6,10 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/os/os.h"
 
@@ -127,12 +130,38 @@ bool StandardErrorIsTerminal() {
 namespace {
 volatile LONG interruptRaised = 0;
 
+// The temporary files the second event removes before the process ends (see
+// the POSIX side): fixed slots, claimed (1), filled, then armed (2).
+constexpr int kKilledFileSlots = 16;
+std::atomic<int> killedFileState[kKilledFileSlots];
+char killedFilePath[kKilledFileSlots][MAX_PATH + 1];
+
 BOOL WINAPI OnConsoleControl(DWORD) {
   // The first event is ours; from the second on the default handler ends
-  // the process.
-  return InterlockedExchange(&interruptRaised, 1) == 0 ? TRUE : FALSE;
+  // the process, less its temporary files.
+  if (InterlockedExchange(&interruptRaised, 1) == 0) return TRUE;
+  for (int i = 0; i < kKilledFileSlots; ++i) {
+    if (killedFileState[i].load() == 2) DeleteFileA(killedFilePath[i]);
+  }
+  return FALSE;
 }
 }  // namespace
+
+int RemoveWhenKilled(const std::string& path) {
+  if (path.size() > MAX_PATH) return -1;
+  for (int i = 0; i < kKilledFileSlots; ++i) {
+    int free = 0;
+    if (!killedFileState[i].compare_exchange_strong(free, 1)) continue;
+    std::memcpy(killedFilePath[i], path.c_str(), path.size() + 1);
+    killedFileState[i].store(2);
+    return i;
+  }
+  return -1;
+}
+
+void KeepWhenKilled(int slot) {
+  if (slot >= 0 && slot < kKilledFileSlots) killedFileState[slot].store(0);
+}
 
 void CatchInterrupts() {
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
@@ -166,6 +195,74 @@ ReplacementPlan PlanReplacement(const std::string& path) {
   plan.direct = (attributes & (FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_DIRECTORY)) != 0;
   plan.writable = (attributes & FILE_ATTRIBUTE_READONLY) == 0;
   return plan;
+}
+
+namespace {
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The device a name stands for whatever folder it is in ("COM3",
+// "c:\x\con.kml" and "\\.\COM12" alike), as Windows reads reserved names; ""
+// for a file.
+std::string DeviceName(const std::string& path) {
+  std::string name = Upper(path);
+  bool deviceSpace = false;
+  if (name.rfind("\\\\.\\", 0) == 0 || name.rfind("\\\\?\\", 0) == 0) {
+    name.erase(0, 4);
+    if (name.rfind("PIPE\\", 0) == 0) return "PIPE";
+    deviceSpace = name.find_first_of("\\/") == std::string::npos;
+  }
+  const size_t slash = name.find_last_of("\\/:");
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+  // Reserved names keep their meaning with an extension or trailing blanks.
+  const size_t dot = name.find('.');
+  if (dot != std::string::npos) name.erase(dot);
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  for (const char* reserved : {"CON", "CONIN$", "CONOUT$", "PRN", "AUX", "NUL"}) {
+    if (name == reserved) return name;
+  }
+  // COM1 to COM9 anywhere; COM10 and up only as \\.\COM10.
+  const bool numbered = (name.rfind("COM", 0) == 0 || name.rfind("LPT", 0) == 0) &&
+                        name.size() > 3 && name[3] >= '1' && name[3] <= '9' &&
+                        name.find_first_not_of("0123456789", 3) == std::string::npos;
+  if (numbered && (name.size() == 4 || deviceSpace)) return name;
+  return "";
+}
+
+}  // namespace
+
+PathKind KindOfPath(const std::string& path) {
+  const std::string device = DeviceName(path);
+  if (device == "NUL") return PathKind::kDiscard;
+  if (device == "PIPE") return PathKind::kPipe;
+  if (device.rfind("LPT", 0) == 0 || device == "PRN") return PathKind::kDevice;
+  if (!device.empty()) return PathKind::kTerminal;  // a console or a COM port
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::kFolder;
+  if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return PathKind::kDevice;
+  return PathKind::kFile;
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+  const std::string da = DeviceName(a);
+  if (!da.empty()) return da == DeviceName(b);
+  const auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+    const HANDLE h =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    return ok;
+  };
+  BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+  if (!identity(a, ia) || !identity(b, ib)) return false;
+  return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
 unsigned long ProcessId() {

@@ -36,6 +36,7 @@ bool TextOutFile::OpenReplacing(const std::string& path) {
     file_ = CreateNewFile(candidate, plan.target);
     if (file_ != nullptr) {
       pendingPath_ = candidate;
+      killedSlot_ = RemoveWhenKilled(candidate);
       targetPath_ = plan.target;
       failed_ = false;
       return true;
@@ -128,6 +129,8 @@ bool TextOutFile::Close() {
     failed_ = true;
     std::remove(pendingPath_.c_str());
   }
+  KeepWhenKilled(killedSlot_);
+  killedSlot_ = -1;
   pendingPath_.clear();
   return !failed_;
 }
@@ -136,6 +139,8 @@ void TextOutFile::Discard() {
   if (file_ != nullptr) std::fclose(file_);
   file_ = nullptr;
   if (!pendingPath_.empty()) std::remove(pendingPath_.c_str());
+  KeepWhenKilled(killedSlot_);
+  killedSlot_ = -1;
   pendingPath_.clear();
 }
 
@@ -143,11 +148,16 @@ TextInFile::~TextInFile() {
   Close();
 }
 
-bool TextInFile::Open(const std::string& path) {
+bool TextInFile::Open(const std::string& path, uint64_t limit) {
   if (file_ != nullptr) return false;
   file_ = std::fopen(path.c_str(), "rb");
   eof_ = false;
   error_ = false;
+  tooLong_ = false;
+  interrupted_ = false;
+  stopOnInterrupt_ = false;
+  limit_ = limit;
+  consumed_ = 0;
   pos_ = 0;
   length_ = 0;
   return file_ != nullptr;
@@ -161,7 +171,19 @@ void TextInFile::Close() {
 bool TextInFile::Fill() {
   if (file_ == nullptr) return false;
   pos_ = 0;
+  length_ = 0;
+  // Both end the reading as a failed read would: what was read so far is no
+  // whole file.
+  if (consumed_ > limit_) {
+    tooLong_ = error_ = true;
+    return false;
+  }
+  if (stopOnInterrupt_ && InterruptRequested()) {
+    interrupted_ = error_ = true;
+    return false;
+  }
   length_ = std::fread(buffer_, 1, sizeof buffer_, file_);
+  consumed_ += length_;
   if (length_ == 0 && std::ferror(file_) != 0) error_ = true;
   return length_ != 0;
 }

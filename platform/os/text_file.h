@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -62,6 +63,7 @@ class TextOutFile {
   bool failed_ = false;
   std::string pendingPath_;  // the new file of OpenReplacing; empty otherwise
   std::string targetPath_;   // what it replaces
+  int killedSlot_ = -1;      // the pending file's RemoveWhenKilled slot
 };
 
 // An input text file read line by line the way fgets reads a Windows text
@@ -74,8 +76,13 @@ class TextInFile {
   TextInFile(const TextInFile&) = delete;
   TextInFile& operator=(const TextInFile&) = delete;
 
-  bool Open(const std::string& path);
+  // Reading fails (Error and TooLong set) once more than limit bytes were
+  // read: a file that never ends does not hold a command for ever.
+  bool Open(const std::string& path, uint64_t limit = UINT64_MAX);
   bool IsOpen() const { return file_ != nullptr; }
+  // From now on reading fails (Error and Interrupted set) once an interrupt
+  // was asked for (CatchInterrupts), so a long copy ends when told.
+  void StopOnInterrupt() { stopOnInterrupt_ = true; }
 
   // Reads up to and including the next "\n", at most size - 1 characters, and
   // terminates buf. False when nothing was read (end of file or a read error);
@@ -89,6 +96,8 @@ class TextInFile {
   bool Eof() const { return eof_; }
   // True once a read failed.
   bool Error() const { return error_; }
+  bool TooLong() const { return tooLong_; }
+  bool Interrupted() const { return interrupted_; }
 
   void Close();
 
@@ -102,6 +111,11 @@ class TextInFile {
   std::FILE* file_ = nullptr;
   bool eof_ = false;
   bool error_ = false;
+  bool tooLong_ = false;
+  bool interrupted_ = false;
+  bool stopOnInterrupt_ = false;
+  uint64_t limit_ = UINT64_MAX;
+  uint64_t consumed_ = 0;  // raw bytes read from the file
   size_t pos_ = 0;
   size_t length_ = 0;
   char buffer_[4096];

@@ -141,6 +141,13 @@ TEST(CliProfile, MalformedProfilesAreRefused) {
        "p.json:1: wrong type: \"settings\" must be an object"},
       {"{\"kw9-profile\": 1, \"about\": {\"serial\": \"2417\"}}",
        "p.json:1: unknown field \"serial\" in \"about\""},
+      // Once the last of two values won, without a word.
+      {"{\"kw9-profile\": 1, \"settings\": {\"storeInterval\": 20,\n\n\"storeInterval\": 30}}",
+       "p.json:3: \"storeInterval\" is given twice"},
+      {"{\"kw9-profile\": 1,\n\"radio\": {},\n\"radio\": {\"radioHP\": \"5\"}}",
+       "p.json:3: \"radio\" is given twice"},
+      {"{\"kw9-profile\": 1, \"about\": {\"model\": \"A\",\n\"model\": \"B\"}}",
+       "p.json:2: \"model\" is given twice"},
   };
   for (const auto& c : cases) {
     const cli::ProfileRead read = cli::ParseProfile(c.text, "p.json");

@@ -455,9 +455,11 @@ TEST_F(ConfigOpsTest, WriteStoresSixBytesInOrder) {
       {"only NMEA", 0x07, 0x40, "3.5", 2, 31, "3.50"},
       {"feet and sentence", 0x00, 0xA0, "3.5", 2, 31, "3.50"},
       {"every flag, the hidden two as read", 0x18, 0xFF, "3.5", 2, 31, "3.50"},
-      {"just over the top", 0x07, 0x07, "6.6", 3, 255, "6.59"},
-      {"far over the top", 0x07, 0x07, "7.0", 3, 255, "6.59"},
-      {"negative", 0x07, 0x07, "-1", 0, 0, "0.00"},
+      // Above 6.59 V and below 0 the window refuses (WriteWithARefusedField...).
+      {"the top", 0x07, 0x07, "6.59", 3, 254, "6.59"},
+      {"blanks around it", 0x07, 0x07, " 6.590 ", 3, 254, "6.59"},
+      {"zero", 0x07, 0x07, "0", 0, 0, "0.00"},
+      {"an exponent", 0x07, 0x07, "35e-1", 2, 31, "3.50"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -488,8 +490,10 @@ TEST_F(ConfigOpsTest, WriteStoresSixBytesInOrder) {
   }
 }
 
-// Catches a refused field that still lets the Write open the port or send.
+// Catches a refused field that still lets the Write open the port or send,
+// and a voltage text the conversion would have turned into another count.
 TEST_F(ConfigOpsTest, WriteWithARefusedFieldSendsNothing) {
+  const char* const kVoltageRange = "Please enter a voltage between 0.00 and 6.59.";
   struct Case {
     int control;
     const char* text;
@@ -499,7 +503,15 @@ TEST_F(ConfigOpsTest, WriteWithARefusedFieldSendsNothing) {
       {IDC_STORE_INTERVAL, "0", "Please enter an integer between 1 and 255."},
       {IDC_STORE_INTERVAL, "abc", "Please enter a positive integer."},
       {IDC_TRANSMIT_INTERVAL, "256", "Please enter an integer between 1 and 255."},
-      {IDC_TRANSMIT_SLOT, "61", "Please enter an integer between 0 and 60."}};
+      {IDC_TRANSMIT_SLOT, "61", "Please enter an integer between 0 and 60."},
+      // Each of these once stored a count nobody typed: 6.59 V (the tracker
+      // switches itself off) or 0 V (the protection off).
+      {IDC_SHUTDOWN_VOLTAGE, "6.6", kVoltageRange},
+      {IDC_SHUTDOWN_VOLTAGE, "9.99", kVoltageRange},
+      {IDC_SHUTDOWN_VOLTAGE, "-1", kVoltageRange},
+      {IDC_SHUTDOWN_VOLTAGE, "abc", kVoltageRange},
+      {IDC_SHUTDOWN_VOLTAGE, "", kVoltageRange},
+      {IDC_SHUTDOWN_VOLTAGE, "3.3V", kVoltageRange}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     FakeDevice& device = Fresh();
@@ -509,6 +521,8 @@ TEST_F(ConfigOpsTest, WriteWithARefusedFieldSendsNothing) {
       Enter(w, c.control, c.text);
       Press(w, IDC_WRITE);
       EXPECT_EQ(w.Focus(), c.control);
+      EXPECT_EQ(w.Selection(c.control),
+                std::make_pair(0, static_cast<int>(std::string(c.text).size())));
       EXPECT_EQ(w.Text(IDC_STATUS), "Read Complete");
     });
     EXPECT_THAT(Messages(), ElementsAre(c.message));

@@ -186,8 +186,16 @@ TEST_F(FixKmlTest, FailuresWriteNothingAndSaySo) {
       {"NUL bytes", dir / "in.kml", dir / "out.kml", {kFirst, kNow, "Error reading file"}, kUtf16},
 #ifndef _WIN32
       {"disk full", dir / "in.kml", "/dev/full", {kFirst, kNow, "Error writing file"}},
-      // fopen of a folder succeeds on Linux; its first read fails.
-      {"input is a folder", dir, dir / "out.kml", {kFirst, kNow, "Error reading file"}},
+      // Refused before it is opened: fopen of a folder succeeds on Linux, and
+      // /dev/zero never ends.
+      {"input is a folder",
+       dir,
+       dir / "out.kml",
+       {kFirst, "Error opening file\n" + dir.string() + " is a folder, not a file: not read"}},
+      {"input is a device",
+       "/dev/zero",
+       dir / "out.kml",
+       {kFirst, "Error opening file\n/dev/zero is a device, not a file: not read"}},
 #endif
   };
   for (const auto& c : cases) {

@@ -66,6 +66,49 @@ TEST(SettingsModel, ClampedCountReadsBackAsHighestVoltage) {
             "6.59");
 }
 
+// The window refuses what its Write would store as another voltage. Each row
+// names the fault it catches.
+TEST(SettingsModel, StorableVoltsText) {
+  const struct {
+    std::string text;
+    bool storable;
+    const char* fault;
+  } cases[] = {
+      {"3.30", true, "an ordinary value refused"},
+      {"0", true, "the bottom refused"},
+      {"6.59", true, "the top refused (a compare against a rounded double)"},
+      {"6.591", false, "above the top taken"},
+      {"-0.01", false, "a negative voltage taken"},
+      {"", false, "empty text taken for 0 V"},
+      {"   ", false, "blanks taken for 0 V"},
+      {" 3.3\t", true, "blanks around the number refused"},
+      {"3.3V", false, "a unit after the number ignored"},
+      {"3 3", false, "a second number ignored"},
+      {".5", true, "a fraction without integer digits refused"},
+      {"5.", true, "a trailing point refused"},
+      {".", false, "a lone point taken"},
+      {"+", false, "a lone sign taken"},
+      {"35e-1", true, "an exponent refused"},
+      {"3e", false, "a dangling exponent ignored"},
+      {"1e999", false, "an overflow taken"},
+      {"nan", false, "nan taken"},
+      {"0x3", false, "hexadecimal taken"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text + ": " + c.fault);
+    EXPECT_EQ(isStorableVoltsText(c.text), c.storable);
+  }
+}
+
+// Every voltage a Read can show is taken back by Write unchanged in meaning:
+// a bound a hair too tight would refuse the tracker's own value.
+TEST(SettingsModel, EveryShownVoltageIsStorable) {
+  for (uint16_t count = 0; count < 1024; ++count) {
+    const std::string shown = FormatText("%4.2f", voltsFromCount(count));
+    ASSERT_TRUE(isStorableVoltsText(shown)) << count << " shows as " << shown;
+  }
+}
+
 struct FlagMembers {
   int m[8] = {7, 7, 7, 7, 7, 7, 7, 7};  // garbage, so that clearing shows
   OptionFlagMembers Pointers() { return {&m[0], &m[1], &m[2], &m[3], &m[4], &m[5], &m[6], &m[7]}; }

@@ -123,4 +123,36 @@ TEST(Win32Os, ProcessCpuTimeCountsWorkNotWaiting) {
   EXPECT_LT(ProcessCpuMicros() - beforeWait, 100000);
 }
 
+// Windows reads a reserved name as its device in any folder and with any
+// extension: "con.kml" is the console, "COM3.gpx" the port. A wrong answer
+// writes a track to a port as commands, or refuses NUL, the discard.
+TEST(Win32Os, KindOfPathKnowsTheDevices) {
+  using platform::PathKind;
+  const struct {
+    const char* path;
+    PathKind kind;
+  } rows[] = {
+      {"COM3", PathKind::kTerminal},
+      {"c:\\tracks\\COM3.gpx", PathKind::kTerminal},
+      {"\\\\.\\COM12", PathKind::kTerminal},
+      {"con.kml", PathKind::kTerminal},
+      {"CONOUT$", PathKind::kTerminal},
+      {"aux ", PathKind::kTerminal},
+      {"NUL", PathKind::kDiscard},
+      {"c:\\x\\nul.txt", PathKind::kDiscard},
+      {"\\\\.\\pipe\\kw9", PathKind::kPipe},
+      {"LPT1", PathKind::kDevice},
+      // Only \\.\ makes COM10 and up a device; COM0 is none.
+      {"c:\\no-such-folder\\COM12.kml", PathKind::kMissing},
+      {"c:\\no-such-folder\\COM0", PathKind::kMissing},
+      {"c:\\no-such-folder\\console.kml", PathKind::kMissing},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.path);
+    EXPECT_EQ(platform::KindOfPath(row.path), row.kind);
+  }
+  EXPECT_TRUE(platform::SamePath("\\\\.\\COM3", "com3"));
+  EXPECT_FALSE(platform::SamePath("COM3", "COM4"));
+}
+
 }  // namespace
