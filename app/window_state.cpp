@@ -15,6 +15,8 @@ void ResetToolState() {
   TheWindowState.workerBusy = 0;
   TheWindowState.kmlStream.Discard();
   TheWindowState.lastDownloadTrack.reset();
+  TheWindowState.lastDownloadKeptBeside.clear();
+  TheWindowState.downloadReads = WindowState::DownloadReads::kOnce;
   ResetLink();
   LogMemoryGeometry = {};
   std::fill(std::begin(FlashImage), std::end(FlashImage), 0);

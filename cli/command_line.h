@@ -40,10 +40,11 @@ enum OptionBit : uint32_t {
   kOptLog = 1u << 8,
   kOptTo = 1u << 9,
   kOptDate = 1u << 10,
+  kOptVerify = 1u << 11,
 };
 // The download's exports ("--gpx FILE"): a bit each from here up, in the
 // order of TrackFormats().
-constexpr int kFirstExportBit = 11;
+constexpr int kFirstExportBit = 12;
 constexpr uint32_t kExportOptions = ~uint32_t{0} << kFirstExportBit;
 // Every command takes these.
 constexpr uint32_t kGlobalOptions = kOptJson | kOptLog;
@@ -111,6 +112,7 @@ struct Invocation {
   bool calibration = false;
   bool yes = false;
   bool eraseAfter = false;
+  bool verify = false;
   bool dryRun = false;
   bool json = false;
   std::vector<FieldValue> fields;   // in the order given
