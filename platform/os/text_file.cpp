@@ -135,7 +135,7 @@ std::string PartialName(const std::string& path) {
   const std::string kml = ".kml";
   const bool hasExtension =
       path.size() > kml.size() &&
-      std::equal(kml.begin(), kml.end(), path.end() - static_cast<long>(kml.size()),
+      std::equal(kml.begin(), kml.end(), path.end() - static_cast<std::ptrdiff_t>(kml.size()),
                  [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
   if (!hasExtension) return path + ".partial" + kml;
   const size_t dot = path.size() - kml.size();
