@@ -1,7 +1,10 @@
 #include "app/log_download.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <optional>
+#include <string>
 
 #include "app/file_checks.h"
 #include "app/tracker_dlg.h"
@@ -24,6 +27,127 @@ constexpr int kBlockRetries = 2;
 // how long a line that never goes quiet gets.
 constexpr uint32_t kQuietMs = 100;
 constexpr uint32_t kLongestQuietWaitMs = 10000;
+// A block whose two reads differ is read this many more times, until two of
+// its reads agree.
+constexpr int kMoreReadsToAgree = 3;
+
+// How a pass over the memory ended.
+enum class PassEnd { kComplete, kFailed, kStopped, kAbandoned };
+
+// The worker's reading of the memory into FlashImage, block by block.
+class MemoryReader {
+ public:
+  MemoryReader(CTrackerDlg& dialog, const MemoryGeometry& geometry)
+      : dialog_(dialog), blockSize_(geometry.blockBytes), end_(geometry.downloadBytes) {}
+
+  // One pass from address 0. The first fills the image; a checking pass
+  // (checking) reads every block again and keeps it only once two reads of
+  // it agree. A pass that ends early leaves in arrived() the bytes from
+  // address 0 that can be kept.
+  PassEnd Pass(bool checking) {
+    int address = 0;
+    int fresh = 0;      // the first address this pass has not read yet
+    int stepsBack = 0;  // for the block at fresh
+    while (address < end_) {
+      // The window is going: the user gave up on this download.
+      if (dialog_.WorkerMustStop()) return PassEnd::kAbandoned;
+      if (dialog_.TakeWorkerStopRequest()) {
+        // A checking pass keeps only what it has checked.
+        if (checking) arrived_ = std::min(arrived_, address);
+        return PassEnd::kStopped;
+      }
+      std::snprintf(percent_, sizeof percent_, "%4.2f", address * 0.000762939453125);
+      dialog_.HandOverText(&CTrackerDlg::percentLabel, percent_);
+      int entries = 0;
+      bool lineWasBusy = false;
+      bool whole = ReadFlashBlock(address, buffer_, &entries, &lineWasBusy);
+      if (lineWasBusy && address > 0) {
+        // The reply before this one was longer than its block: that block
+        // is no data, and is read again first.
+        address -= blockSize_;
+        arrived_ = std::min(arrived_, address);
+        if (++stepsBack > kBlockRetries || !DiscardUntilQuiet(kQuietMs, kLongestQuietWaitMs)) {
+          return Failed();
+        }
+        continue;
+      }
+      whole = whole || ReadAgain(address, entries);
+      if (!checking) {
+        for (int i = 0; i < entries; ++i) FlashImage[address + i] = buffer_[i];
+        arrived_ = address + entries;
+      } else if (whole && !Agreed(address, entries)) {
+        arrived_ = address;
+        return Failed();
+      }
+      if (!whole) {
+        if (checking) arrived_ = address;
+        return Failed();
+      }
+      if (address == fresh) {
+        if (address % 32 == 0) dialog_.HandOverProgressStep();
+        fresh += blockSize_;
+        stepsBack = 0;
+      }
+      address += blockSize_;
+    }
+    return PassEnd::kComplete;
+  }
+
+  int arrived() const { return arrived_; }
+
+ private:
+  // A block that did not come whole, asked for again once the line is
+  // quiet; true once it came.
+  bool ReadAgain(int address, int& entries) {
+    for (int retry = 0; retry < kBlockRetries && !dialog_.WorkerMustStop() &&
+                        DiscardUntilQuiet(kQuietMs, kLongestQuietWaitMs);
+         ++retry) {
+      if (ReadFlashBlock(address, buffer_, &entries)) return true;
+    }
+    return false;
+  }
+
+  // The checking pass's read of a block (in buffer_) against the first one
+  // (in the image); while they differ, more reads until two of all agree,
+  // which then goes into the image. False when none do.
+  bool Agreed(int address, int entries) {
+    using Block = std::array<int32_t, 16>;
+    Block reads[kMoreReadsToAgree + 2] = {};
+    std::copy_n(FlashImage + address, entries, reads[0].begin());
+    std::copy_n(buffer_, entries, reads[1].begin());
+    int count = 2;
+    const auto same = [&](const Block& a, const Block& b) {
+      return std::equal(a.begin(), a.begin() + entries, b.begin());
+    };
+    if (same(reads[0], reads[1])) return true;
+    for (int more = 0; more < kMoreReadsToAgree && !dialog_.WorkerMustStop(); ++more) {
+      int got = 0;
+      if (!ReadFlashBlock(address, buffer_, &got) && !ReadAgain(address, got)) continue;
+      Block& read = reads[count++];
+      std::copy_n(buffer_, entries, read.begin());
+      for (int k = 0; k + 1 < count; ++k) {
+        if (!same(reads[k], read)) continue;
+        std::copy_n(read.begin(), entries, FlashImage + address);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  PassEnd Failed() {
+    // Whatever the tracker still sends must not be taken for the answer to
+    // the next command: a fresh open starts with an empty line.
+    ClosePort();
+    return PassEnd::kFailed;
+  }
+
+  CTrackerDlg& dialog_;
+  const int blockSize_;
+  const int end_;
+  int arrived_ = 0;
+  int32_t buffer_[16] = {};
+  char percent_[32] = {};
+};
 
 }  // namespace
 
@@ -89,58 +213,40 @@ void CTrackerDlg::OnReadFlash() {
   StartWorker(LogDownloadWorker);
 }
 
+bool DownloadReadsTwice(int sizeCode) {
+  switch (TheWindowState.downloadReads) {
+    case WindowState::DownloadReads::kOnce:
+      return false;
+    case WindowState::DownloadReads::kTwiceWithoutLineEnds:
+      // The model without a size query reads as the smallest memories do.
+      return !WideBlockForm(sizeCode);
+    case WindowState::DownloadReads::kTwice:
+      return true;
+  }
+  return false;
+}
+
 int LogDownloadWorker(void* param) {
   CTrackerDlg& dialog = *static_cast<WorkerParameter*>(param)->dialog;
 
   const MemoryGeometry* geometry = GeometryOfKbit(LogMemoryGeometry.sizeCode);
   // The model without a size query reads as the smallest memories do.
   if (geometry == nullptr) geometry = &kMemoryGeometries[0];
-  const int blockSize = geometry->blockBytes;
-  const int end = geometry->downloadBytes;
-  int32_t buffer[16] = {};
-  char percent[32];
-  int arrived = 0;  // bytes of the image this download filled, from address 0
-  bool complete = true;
-  bool failedAtStart = false;
-  bool stopped = false;  // by the user, not by the line
-  for (int address = 0; address < end; address += blockSize) {
-    if (dialog.WorkerMustStop()) {
-      // The window is going: the user gave up on this download.
-      kmlStream.Discard();
-      return 1;
-    }
-    if (dialog.TakeWorkerStopRequest()) {
-      complete = false;
-      stopped = true;
-      failedAtStart = address == 0;  // nothing arrived: no file is replaced
-      break;
-    }
-    std::snprintf(percent, sizeof percent, "%4.2f", address * 0.000762939453125);
-    dialog.HandOverText(&CTrackerDlg::percentLabel, percent);
-    int entries = 0;
-    bool whole = ReadFlashBlock(address, buffer, &entries);
-    for (int retry = 0; !whole && retry < kBlockRetries && !dialog.WorkerMustStop() &&
-                        DiscardUntilQuiet(kQuietMs, kLongestQuietWaitMs);
-         ++retry) {
-      whole = ReadFlashBlock(address, buffer, &entries);
-    }
-    for (int i = 0; i < entries; ++i) FlashImage[address + i] = buffer[i];
-    arrived = address + entries;
-    if (!whole) {
-      // Bytes that did not come are no data: keep what did and say so.
-      complete = false;
-      failedAtStart = address == 0;
-      // Whatever the tracker still sends must not be taken for the answer
-      // to the next command: a fresh open starts with an empty line.
-      ClosePort();
-      break;
-    }
-    if (address % 32 == 0) dialog.HandOverProgressStep();
+  lastDownloadKeptBeside.clear();
+  MemoryReader reader(dialog, *geometry);
+  PassEnd end = reader.Pass(false);
+  if (end == PassEnd::kComplete && DownloadReadsTwice(geometry->sizeCode)) end = reader.Pass(true);
+  if (end == PassEnd::kAbandoned) {
+    kmlStream.Discard();
+    return 1;
   }
+  const bool complete = end == PassEnd::kComplete;
+  const bool stopped = end == PassEnd::kStopped;  // by the user, not by the line
+  const int arrived = complete ? geometry->downloadBytes : reader.arrived();
 
-  if (failedAtStart) {
-    // Nothing came: like a download that never started, this one replaces
-    // no file.
+  if (!complete && arrived < geometry->blockBytes) {
+    // Not one block came: like a download that never started, this one
+    // writes no file.
     kmlStream.Discard();
     dialog.FlushHandedOverTexts();
     if (stopped) {
@@ -153,7 +259,12 @@ int LogDownloadWorker(void* param) {
   WriteTrackCoordinates(kmlStream, arrived, &lastDownloadTrack.emplace());
   WriteKmlFooter(kmlStream);
   WriteMemoryDump(kmlStream, arrived);
-  const bool saved = kmlStream.Close();
+  // What did not all arrive never replaces a file the user has: it goes
+  // beside it.
+  std::string beside;
+  const std::string chosen = kmlStream.RequestedPath();
+  const bool saved = complete ? kmlStream.Close() : kmlStream.ClosePartial(beside);
+  lastDownloadKeptBeside = beside;
   dialog.FlushHandedOverTexts();
 
   if (!saved) {
@@ -161,9 +272,15 @@ int LogDownloadWorker(void* param) {
   } else if (stopped) {
     // Stopping is no error of the tracker's: what arrived is kept, and the
     // status line says so.
-    dialog.ShowStatusFromWorker(msg::Id::kDownloadStopped);
+    const std::string where =
+        beside.empty() ? "" : " in " + beside + "; " + chosen + " is left as it was";
+    dialog.ShowStatusFromWorker(msg::Id::kDownloadStopped,
+                                msg::Text(msg::Id::kDownloadStopped) + where);
   } else if (!complete) {
-    msg::Tell(msg::Id::kErrorReadingFlash);
+    const std::string why =
+        beside.empty() ? ""
+                       : "\n" + chosen + " is left as it was; what arrived is saved as " + beside;
+    msg::Tell(msg::Id::kErrorReadingFlash, msg::Text(msg::Id::kErrorReadingFlash) + why);
   } else {
     msg::Tell(msg::Id::kDoneReadingFlash);
   }

@@ -8,3 +8,7 @@
 // Thread procedure; param is the WorkerParameter (app/tracker_dlg.h) that
 // CTrackerDlg::StartWorker made. Returns 1.
 int LogDownloadWorker(void* param);
+
+// True when a download of the memory of sizeCode kbit reads it twice, as
+// TheWindowState.downloadReads asks.
+bool DownloadReadsTwice(int sizeCode);

@@ -212,8 +212,12 @@ void CTrackerDlg::ShowStatus(msg::Id id) {
 }
 
 void CTrackerDlg::ShowStatusFromWorker(msg::Id id) {
-  msg::Report(id);
-  HandOverText(&CTrackerDlg::statusText, msg::Text(id));
+  ShowStatusFromWorker(id, msg::Text(id));
+}
+
+void CTrackerDlg::ShowStatusFromWorker(msg::Id id, const std::string& shown) {
+  msg::Report(id, shown);
+  HandOverText(&CTrackerDlg::statusText, shown.c_str());
   FlushHandedOverTexts();
 }
 

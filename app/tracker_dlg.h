@@ -113,6 +113,7 @@ class CTrackerDlg : public CDialog {
   // (the caller loads it into the window), or handed over from a worker.
   void ShowStatus(msg::Id id);
   void ShowStatusFromWorker(msg::Id id);
+  void ShowStatusFromWorker(msg::Id id, const std::string& shown);
 
  protected:
   std::span<const MessageMapEntry> GetMessageMap() const override;

@@ -16,6 +16,8 @@ void ResetToolState() {
   TheWindowState.kmlStream.Discard();
   TheWindowState.lastDownloadTrack.reset();
   TheWindowState.lastTrackFile.clear();
+  TheWindowState.lastDownloadKeptBeside.clear();
+  TheWindowState.downloadReads = WindowState::DownloadReads::kOnce;
   ResetLink();
   LogMemoryGeometry = {};
   std::fill(std::begin(FlashImage), std::end(FlashImage), 0);

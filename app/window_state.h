@@ -38,6 +38,15 @@ struct WindowState {
   // The KML file Read Flash last wrote, or the one the user last opened for
   // the track menu: what Show Track shows and Export Track offers first.
   std::string lastTrackFile;
+  // Where the last download that ended early saved what arrived when the
+  // chosen file was kept (NAME.partial.kml); empty when it went to the chosen
+  // name, or nowhere. The worker sets it before its last message.
+  std::string lastDownloadKeptBeside;
+  // How often a download reads the memory: the window once; kw9cli's
+  // --verify twice, each block read again until two reads agree. The 64- and
+  // 128-kbit blocks have no line end to check, hence the middle choice.
+  enum class DownloadReads : uint8_t { kOnce, kTwiceWithoutLineEnds, kTwice };
+  DownloadReads downloadReads = DownloadReads::kOnce;
 };
 extern WindowState TheWindowState;
 
@@ -49,6 +58,7 @@ inline std::atomic<int>& workerBusy = TheWindowState.workerBusy;
 inline platform::TextOutFile& kmlStream = TheWindowState.kmlStream;
 inline std::optional<TrackModel>& lastDownloadTrack = TheWindowState.lastDownloadTrack;
 inline std::string& lastTrackFile = TheWindowState.lastTrackFile;
+inline std::string& lastDownloadKeptBeside = TheWindowState.lastDownloadKeptBeside;
 
 // Everything back to how a fresh start finds it: the window's state, the
 // link (closed), the tracker's last model text and the log memory's image

@@ -41,10 +41,11 @@ enum OptionBit : uint32_t {
   kOptTo = 1u << 9,
   kOptDate = 1u << 10,
   kOptAnyModel = 1u << 11,
+  kOptVerify = 1u << 12,
 };
 // The download's exports ("--gpx FILE"): a bit each from here up, in the
 // order of TrackFormats().
-constexpr int kFirstExportBit = 12;
+constexpr int kFirstExportBit = 13;
 constexpr uint32_t kExportOptions = ~uint32_t{0} << kFirstExportBit;
 // Every command takes these.
 constexpr uint32_t kGlobalOptions = kOptJson | kOptLog;
@@ -112,6 +113,7 @@ struct Invocation {
   bool calibration = false;
   bool yes = false;
   bool eraseAfter = false;
+  bool verify = false;
   bool dryRun = false;
   bool anyModel = false;  // profile apply: a profile of another model too
   bool json = false;

@@ -101,7 +101,12 @@ const std::array<HelpSection, 9> kSections = {{
      "             its lines; complete: true only after \"Done Reading Flash\";\n"
      "             sha256: of the memory dump FILE holds, null without one;\n"
      "             erased: true when --erase-after erased; exports: one\n"
-     "             object per export asked for, as under export without input\n"
+     "             object per export asked for, as under export without input;\n"
+     "             partialFile: where what arrived was saved when the download\n"
+     "             ended early and FILE existed (FILE is then left as it was,\n"
+     "             and fixes and sha256 are of partialFile), else null;\n"
+     "             verified: true when it completed with every block read twice\n"
+     "             and the reads agreeing\n"
      "  export     (export) input, format, file; written: true once the file\n"
      "             is in place; points: the fixes written; untimed: of those,\n"
      "             the fixes without a time; segments; leftOut: fixes off the\n"
@@ -122,9 +127,9 @@ const std::array<HelpSection, 9> kSections = {{
      "or interleave lines. Keys: time (UTC, as 2026-03-01T12:00:05Z), kw9cli\n"
      "(its version), command, port, model, firmwareVersion, serialNumber,\n"
      "battery (volts) as the Read found them (null without a completed Read),\n"
-     "result, exitCode; for download also file, fixes, complete, sha256 and\n"
-     "erased, as under JSON, and exports; for export also input, format, file,\n"
-     "written, points, untimed, segments and leftOut.\n"},
+     "result, exitCode; for download also file, fixes, complete, sha256,\n"
+     "erased, exports, partialFile and verified, as under JSON; for export also\n"
+     "input, format, file, written, points, untimed, segments and leftOut.\n"},
     {"Exports", ExportsSection()},
     {"Profiles",
      "A profile is a JSON object: \"kw9-profile\": 1 (the format number);\n"
@@ -149,18 +154,27 @@ const std::array<HelpSection, 9> kSections = {{
      "write and the window refuse it, dry run or not (exit 1).\n"},
     {"Interrupts",
      "Ctrl-C or SIGTERM: a download stops at its next block and saves the fixes\n"
-     "that arrived, as when the line is lost; an erase goes on in the tracker by\n"
-     "itself; a Read, Write or Update in progress finishes first. kw9cli then\n"
-     "says \"Interrupted\" and exits with 130; export and fix-kml stop reading\n"
-     "and write nothing. A second Ctrl-C ends it at once. Neither leaves a\n"
-     "temporary file behind.\n"},
+     "that arrived, as when the line is lost (beside FILE as NAME.partial.kml\n"
+     "when FILE exists, which is left as it was); an erase goes on in the\n"
+     "tracker by itself; a Read, Write or Update in progress finishes first.\n"
+     "kw9cli then says \"Interrupted\" and exits with 130; export and fix-kml\n"
+     "stop reading and write nothing. A second Ctrl-C ends it at once. Neither\n"
+     "leaves a temporary file behind.\n"},
     {"Erase after download",
      "download --erase-after erases only when the download completed, FILE was\n"
      "renamed into place, FILE, read back from the disk, holds a memory dump of\n"
      "exactly the bytes downloaded that gives its coordinate lines, and every\n"
      "export asked for was written. Otherwise it says why and does not erase;\n"
      "the exit status is the download's, 5 when an export was not written, or\n"
-     "7 when the download completed but FILE does not hold it.\n"},
+     "7 when the download completed but FILE does not hold it.\n"
+     "A block of a 64- or 128-kbit memory has no line end to check, so with\n"
+     "--erase-after such a memory is always read twice, as --verify reads any:\n"
+     "every block is read again and compared, a block whose two reads differ is\n"
+     "read up to 3 more times until two reads agree, and otherwise the download\n"
+     "ends there as one that failed. The second pass costs its line time:\n"
+     "about 26 s for a 64- or 128-kbit memory, about 3 min 16 s for 1024 kbit.\n"
+     "A reply with bytes behind it is a failed block and is asked for again,\n"
+     "with or without --verify.\n"},
     {"Exit status", ""},  // written from the exit causes
 }};
 

@@ -70,6 +70,8 @@ void DownloadMembers(JsonWriter& w, const DownloadReport& d) {
     w.EndObject();
   }
   w.EndArray();
+  OptionalString(w, "partialFile", d.partialFile.value_or(""));
+  w.Key("verified").Bool(d.verified);
 }
 
 std::string PortsJson(const std::vector<platform::PortInfo>& ports) {

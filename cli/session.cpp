@@ -501,10 +501,19 @@ class Session {
     DownloadReport& report = out_.download.emplace();
     report.file = inv_.output;
     lastDownloadTrack.reset();
+    // A memory whose blocks have no line end to check is read twice before
+    // it is erased: the tracker's copy is the only other one.
+    TheWindowState.downloadReads = inv_.verify ? WindowState::DownloadReads::kTwice
+                                   : inv_.eraseAfter
+                                       ? WindowState::DownloadReads::kTwiceWithoutLineEnds
+                                       : WindowState::DownloadReads::kOnce;
     window.Click(IDC_READ_FLASH);
     WaitForWorker();
     const int64_t downloadEnd = UnixNow();
     report.complete = Reported(msg::Id::kDoneReadingFlash);
+    report.verified = report.complete && DownloadReadsTwice(LogMemoryGeometry.sizeCode);
+    TheWindowState.downloadReads = WindowState::DownloadReads::kOnce;
+    if (!lastDownloadKeptBeside.empty()) report.partialFile = lastDownloadKeptBeside;
     completed_ = report.complete;
     const bool exported = WriteExports(report, downloadEnd);
     // Only these say the worker replaced the file, and only once it wrote
@@ -515,7 +524,7 @@ class Session {
                           Reported(msg::Id::kDownloadStopped));
     std::optional<StoredKml> back;
     std::optional<std::vector<uint8_t>> dump;
-    if (written && !plan.direct) back = ReadStoredKml(inv_.output);
+    if (written && !plan.direct) back = ReadStoredKml(report.partialFile.value_or(inv_.output));
     if (back && back->ok) {
       report.fixes = static_cast<int>(back->track.fixes.size()) + back->linesLeftOut;
       dump = DumpBytes(*back);

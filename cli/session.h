@@ -48,6 +48,9 @@ struct DownloadReport {
   std::optional<std::string> sha256;  // of the dump in the file read back
   bool erased = false;
   std::vector<ExportReport> exports;  // in the order asked for
+  // Where what arrived went when the download ended early and FILE was kept.
+  std::optional<std::string> partialFile;
+  bool verified = false;  // completed, every block read twice with the reads agreeing
 };
 
 struct FieldDifference {

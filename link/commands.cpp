@@ -139,7 +139,7 @@ void EraseFlash() {
   WriteByte('Z');
 }
 
-bool ReadFlashBlock(int address, int32_t block[16], int* entriesArrived) {
+bool ReadFlashBlock(int address, int32_t block[16], int* entriesArrived, bool* lineWasBusy) {
   const bool wide = WideBlockForm(LogMemoryGeometry.sizeCode);
   uint8_t buffer[18];
   size_t requestLength;
@@ -159,20 +159,29 @@ bool ReadFlashBlock(int address, int32_t block[16], int* entriesArrived) {
   WritePort(buffer, 1);
   // The tracker needs a moment between the command and its address.
   platform::Serial().Pause(1);
+  // It answers nothing before it has the address, so what the line holds now
+  // came behind the last reply. Looked at here, the protocol's own pause
+  // gives such a byte (1.04 ms on the line) the time to show, at no cost.
+  const bool busy = DropWaitingBytes();
+  if (lineWasBusy != nullptr) *lineWasBusy = busy;
   WritePort(buffer + 1, requestLength - 1);
   // A block takes 8.3 or 18.8 ms on the line: two seconds without its first
   // byte is a tracker that is gone, not a slow one.
   constexpr uint32_t kBlockFirstByteMs = 2000;
   const size_t got = ReadReplyStartingWithin(buffer, replyLength, kBlockFirstByteMs);
-  // The wide block ends like a reply line. Anything else there means noise
-  // or a reply out of step, and then none of its bytes is data.
+  // The wide block ends like a reply line; either form is followed by
+  // nothing. Anything else means noise or a reply out of step, and then none
+  // of its bytes is data. Bytes that arrived with the reply are here already;
+  // those that follow a little later are found as the next block is asked for.
   const bool trailerWrong = wide && got == replyLength && !IsLineEnd(buffer[16], buffer[17]);
+  const bool overran = got == replyLength && DropWaitingBytes();
+  const bool spoilt = busy || trailerWrong || overran;
   // Only bytes that really arrived reach the block: the rest of the buffer
   // still holds the request.
-  const size_t delivered = trailerWrong ? 0 : std::min(entries, got);
+  const size_t delivered = spoilt ? 0 : std::min(entries, got);
   for (size_t i = 0; i < delivered; ++i) block[i] = buffer[i];
   if (entriesArrived != nullptr) *entriesArrived = static_cast<int>(delivered);
-  return got == replyLength && !trailerWrong;
+  return got == replyLength && !spoilt;
 }
 
 bool WriteFlashByte(int address, uint8_t value) {

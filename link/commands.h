@@ -28,11 +28,15 @@ std::optional<char> GetMemorySize();
 void EraseFlash();
 // Reads one block at address into block (16 entries; the short form fills
 // 0..7). Entries whose bytes did not arrive are left as they were; the result
-// is true only when the whole reply arrived, in the 1024 form ended by LF CR.
-// A 1024-form reply with any other ending delivers no entry at all: its bytes
-// cannot be told from noise. entriesArrived, when given, gets how many
-// leading entries were delivered.
-bool ReadFlashBlock(int address, int32_t block[16], int* entriesArrived = nullptr);
+// is true only when the whole reply arrived, in the 1024 form ended by LF CR,
+// and no byte followed it. A reply that ends otherwise, or with bytes behind
+// it, delivers no entry at all: its bytes cannot be told from noise.
+// entriesArrived, when given, gets how many leading entries were delivered.
+// lineWasBusy, when given, is set when bytes were waiting as this block was
+// asked for: the reply before it was longer than its block (this block is
+// then failed as well).
+bool ReadFlashBlock(int address, int32_t block[16], int* entriesArrived = nullptr,
+                    bool* lineWasBusy = nullptr);
 // False when the two acknowledgement bytes did not both arrive: the user has
 // then been told and the link is closed, as after a failed reply line.
 bool WriteFlashByte(int address, uint8_t value);

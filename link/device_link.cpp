@@ -161,6 +161,23 @@ size_t ReadReplyStartingWithin(uint8_t* data, size_t n, uint32_t firstByteMs) {
   return got;
 }
 
+bool DropWaitingBytes() {
+  if (!DeviceLink.portOpen || !DeviceLink.portHandle) return false;
+  platform::SerialPort& port = *DeviceLink.portHandle;
+  platform::Timeouts usual;
+  if (!port.GetTimeouts(usual)) return false;
+  platform::Timeouts atOnce = usual;
+  atOnce.readInterval = platform::Timeouts::kReturnAtOnce;
+  atOnce.readTotalMultiplier = 0;
+  atOnce.readTotalConstant = 0;
+  if (!port.SetTimeouts(atOnce)) return false;
+  uint8_t bytes[32];
+  const size_t got = ReadPort(bytes, sizeof bytes);
+  // A link that went meanwhile has no time-outs to put back.
+  if (DeviceLink.portHandle) DeviceLink.portHandle->SetTimeouts(usual);
+  return got > 0;
+}
+
 bool DiscardUntilQuiet(uint32_t quietMs, uint32_t longestMs,
                        const std::function<bool(uint8_t)>& enough) {
   if (!DeviceLink.portOpen || !DeviceLink.portHandle) return false;

@@ -52,6 +52,11 @@ size_t ReadPort(uint8_t* data, size_t n);
 // living line is never cut. Returns how many bytes arrived.
 size_t ReadReplyStartingWithin(uint8_t* data, size_t n, uint32_t firstByteMs);
 
+// Reads and drops what the line holds already, without waiting for more;
+// true when it held anything. A reply of fixed length followed by such bytes
+// was longer than it should be: they tell what no framing could.
+bool DropWaitingBytes();
+
 // Reads and drops what the line still carries until it has been quiet for
 // quietMs, or until enough (given each byte dropped) says so, for at most
 // longestMs; the link's time-outs are then put back. False when the line did

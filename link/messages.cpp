@@ -45,4 +45,8 @@ void Report(Id id) {
   Deliver(e, e.text);
 }
 
+void Report(Id id, const std::string& shown) {
+  Deliver(EntryOf(id), shown);
+}
+
 }  // namespace msg

@@ -199,5 +199,6 @@ void Tell(Id id, const std::string& shown);
 // Reports id's outcome without a box: the caller shows it in the status line
 // or beside a field.
 void Report(Id id);
+void Report(Id id, const std::string& shown);
 
 }  // namespace msg

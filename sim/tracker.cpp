@@ -133,9 +133,11 @@ struct Tracker::Impl {
   bool silent = false;
   bool dropped = false;
   bool shortBlocks = false;
-  bool garbage = false;   // the command being served answers noise
-  bool late = false;      // the command being served answers lateMs late
-  bool ignoring = false;  // the settings write being served is not stored
+  bool garbage = false;      // the command being served answers noise
+  bool noiseBefore = false;  // its replies come after noise
+  bool noiseAfter = false;   // its replies are followed by noise
+  bool late = false;         // the command being served answers lateMs late
+  bool ignoring = false;     // the settings write being served is not stored
   uint32_t noise = 0x2545F491u;
 
   size_t MemorySize() const { return log.size(); }
@@ -184,12 +186,26 @@ struct Tracker::Impl {
     if (config.faults.overlong && text.size() < kOverlongText) {
       text.append(kOverlongText - text.size(), '.');
     }
+    if (noiseBefore) SendNoise(t);
     for (char c : text) Send(static_cast<uint8_t>(c), t);
     SendLineEnd(t);
+    if (noiseAfter) SendNoise(t);
   }
 
   void Raw(const uint8_t* bytes, size_t n, int64_t t) {
     for (size_t i = 0; i < n; ++i) Send(bytes[i], t);
+  }
+
+  // A reply of fixed length with noise around it, as a disturbed line
+  // delivers it.
+  void Reply(const uint8_t* bytes, size_t n, int64_t t) {
+    if (noiseBefore) SendNoise(t);
+    Raw(bytes, n, t);
+    if (noiseAfter) SendNoise(t);
+  }
+
+  void SendNoise(int64_t t) {
+    for (int i = 0; i < kNoiseBytes; ++i) Send(Noise(), t);
   }
 
   bool Fires(const Trigger& trigger, uint8_t c) const {
@@ -239,7 +255,7 @@ struct Tracker::Impl {
           const size_t address = (static_cast<size_t>(args[0]) << 8) | args[1];
           log[address % MemorySize()] = args[2];
           const uint8_t ack[2] = {'O', 'K'};
-          Raw(ack, 2, t);
+          Reply(ack, 2, t);
         }
         return;
       }
@@ -269,6 +285,8 @@ struct Tracker::Impl {
     }
     if (Fires(f.shortBlock, c)) shortBlocks = true;
     garbage = Fires(f.garbage, c);
+    noiseBefore = Fires(f.noiseBefore, c);
+    noiseAfter = Fires(f.noiseAfter, c);
     late = Fires(f.late, c);
     ignoring = Fires(f.ignoreWrite, c);
     if (f.okToEverything) {
@@ -346,7 +364,7 @@ struct Tracker::Impl {
       reply[length++] = config.faults.crlf ? '\n' : '\r';
     }
     if (shortBlocks) length /= 2;
-    Raw(reply, length, t);
+    Reply(reply, length, t);
   }
 
   void Erase(int64_t t) {

@@ -29,11 +29,16 @@ struct Trigger {
   bool Armed() const { return count >= 1; }
 };
 
+// How many bytes of noise the noise faults put before or after a reply.
+constexpr int kNoiseBytes = 3;
+
 struct Faults {
   Trigger silent;         // from this command on, nothing more is answered
   Trigger drop;           // the line drops at this command (the transport hangs up)
   Trigger shortBlock;     // this block read and every later one get half their reply
   Trigger garbage;        // this command's reply is replaced by bytes without a line end
+  Trigger noiseBefore;    // this command's replies come after a few bytes of noise
+  Trigger noiseAfter;     // this command's replies are followed by a few bytes of noise
   Trigger late;           // this command's reply starts lateMs late
   int lateMs = 6000;      // how late the late reply starts
   int byteGapMs = 0;      // every byte sent this long after the one before: slow, but alive

@@ -4,9 +4,11 @@
 // window, its worker and the progress bar add to the bare reads, how close
 // the bare reads come to the line's own time, what CPU both burn while they
 // wait, how often they wake, and whether the download allocates or grows per
-// block. Linux only (it starts trackersim on a pseudo-terminal).
+// block. Linux only (it starts trackersim on a pseudo-terminal). Then the
+// same download reading the memory twice, as kw9cli's --verify does, against
+// twice the line's time.
 //
-//   download_benchmark [--trackersim PATH] [--sizes 64,128,1024] [--runs N]
+//   download_benchmark [--trackersim PATH] [--sizes 64,128,1024] [--runs N] [--verify yes|no]
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -247,8 +249,10 @@ Figures Sum(const Figures& a, const Figures& b) {
 // click until the worker tells the user it is done. (The window's thread
 // notices the worker's end only at its next look, up to a quarter of a
 // second later; no user waits for that.)
-Figures WindowDownload(const Simulator& sim, const std::string& output) {
+Figures WindowDownload(const Simulator& sim, const std::string& output, bool twice = false) {
   Figures f;
+  TheWindowState.downloadReads =
+      twice ? WindowState::DownloadReads::kTwice : WindowState::DownloadReads::kOnce;
   Meter meter(sim);
   std::atomic<bool> metering{false};
   ui::ScriptedBackend backend;
@@ -279,13 +283,20 @@ Figures WindowDownload(const Simulator& sim, const std::string& output) {
   ClosePort();
   ui::SetMainWindow(nullptr);
   ui::UseBackend(nullptr);
+  TheWindowState.downloadReads = WindowState::DownloadReads::kOnce;
   return f;
 }
 
+// passes: how often the run reads the memory; the line's time and the bare
+// loop's are counted that often.
 void PrintRow(int size, const char* run, int blocks, double line, const Figures& f,
-              const Figures* bare) {
+              const Figures* bare, int passes = 1) {
   char vsBare[16] = "      -";
-  if (bare != nullptr) std::snprintf(vsBare, sizeof vsBare, "%7.3f", f.elapsed / bare->elapsed);
+  if (bare != nullptr) {
+    std::snprintf(vsBare, sizeof vsBare, "%7.3f", f.elapsed / (passes * bare->elapsed));
+  }
+  line *= passes;
+  blocks *= passes;
   const long switches = f.switches.voluntary + f.switches.involuntary;
   std::printf(
       "%4d  %-6s  %6d  %9.2f  %13.2f  %7.3f  %s  %6.3f  %5.2f  %14.2f  %9.2f  %9.2f  %18.2f  "
@@ -330,6 +341,7 @@ int main(int argc, char** argv) {
   std::string trackersim = BesideThisProgram(argv[0], "trackersim");
   std::vector<int> sizes = {64, 128, 1024};
   int runs = 1;
+  bool verify = true;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string arg = argv[i];
     if (arg == "--trackersim") {
@@ -341,6 +353,8 @@ int main(int argc, char** argv) {
         sizes.push_back(std::atoi(item.c_str()));
     } else if (arg == "--runs") {
       runs = std::max(1, std::atoi(argv[i + 1]));
+    } else if (arg == "--verify") {
+      verify = std::string(argv[i + 1]) != "no";
     }
   }
   for (int size : sizes) {
@@ -382,6 +396,8 @@ int main(int argc, char** argv) {
       ui::UseBackend(&quiet);
       const Figures bare = Sum(firstHalf, BareLoop(sim, size, end / 2, end));
       ui::UseBackend(nullptr);
+      Figures twice;
+      if (verify) twice = WindowDownload(sim, work + ".kml", true);
       StopSimulator(sim);
       std::remove((work + ".sim").c_str());
       std::remove((work + ".kml").c_str());
@@ -392,9 +408,15 @@ int main(int argc, char** argv) {
           allOk = false;
         }
       }
+      if (verify && !twice.ok) {
+        std::fprintf(stderr, "download_benchmark: %d kbit, verify: %s\n", size,
+                     twice.message.c_str());
+        allOk = false;
+      }
       if (!bare.ok || !window.ok) continue;
       PrintRow(size, "bare", blocks, line, bare, nullptr);
       PrintRow(size, "window", blocks, line, window, &bare);
+      if (verify && twice.ok) PrintRow(size, "verify", blocks, line, twice, &bare, 2);
     }
   }
   std::printf("load average at the end: %.2f\n", LoadAverage());

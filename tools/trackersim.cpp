@@ -29,6 +29,8 @@ constexpr const char* kUsage =
     "  --drop-after CMD:N       drop the line at the N-th CMD\n"
     "  --short-block-after CMD:N  half replies to block reads from the N-th CMD on\n"
     "  --garbage-after CMD:N    answer the N-th CMD with bytes that hold no line end\n"
+    "  --noise-before CMD:N     send 3 bytes of noise ahead of the N-th CMD's reply\n"
+    "  --noise-after CMD:N      send 3 bytes of noise behind the N-th CMD's reply\n"
     "  --late-after CMD:N       answer the N-th CMD late (see --late-ms)\n"
     "  --late-ms N              how late, in milliseconds (default 6000)\n"
     "  --byte-gap-ms N          send every byte N ms after the one before (a slow line)\n"
@@ -137,6 +139,10 @@ int main(int argc, char** argv) {
       ok = ParseTrigger(value, config.faults.shortBlock);
     } else if (arg == "--garbage-after") {
       ok = ParseTrigger(value, config.faults.garbage);
+    } else if (arg == "--noise-before") {
+      ok = ParseTrigger(value, config.faults.noiseBefore);
+    } else if (arg == "--noise-after") {
+      ok = ParseTrigger(value, config.faults.noiseAfter);
     } else if (arg == "--late-after") {
       ok = ParseTrigger(value, config.faults.late);
     } else if (arg == "--late-ms") {

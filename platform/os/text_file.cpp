@@ -1,6 +1,8 @@
 #include "platform/os/text_file.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdarg>
 #include <cstring>
 #include <memory>
@@ -21,6 +23,7 @@ TextOutFile::~TextOutFile() {
 
 bool TextOutFile::OpenReplacing(const std::string& path) {
   if (file_ != nullptr) return false;
+  requestedPath_ = path;
   const ReplacementPlan plan = PlanReplacement(path);
   if (!plan.writable) {
     failed_ = true;
@@ -116,6 +119,31 @@ bool TextOutFile::Printf(const char* fmt, ...) {
 }
 
 bool TextOutFile::Close() {
+  return CloseInto(targetPath_);
+}
+
+bool TextOutFile::ClosePartial(std::string& keptBeside) {
+  keptBeside.clear();
+  if (file_ == nullptr || pendingPath_.empty() || !PathExists(targetPath_)) return Close();
+  // Beside the name the user chose; beside the file it names should that be
+  // in another folder the rename cannot reach.
+  const std::string beside = PartialName(requestedPath_);
+  const std::string besideTarget = PartialName(targetPath_);
+  return CloseInto(beside, besideTarget, &keptBeside);
+}
+
+std::string PartialName(const std::string& path) {
+  const std::string kml = ".kml";
+  const bool hasExtension =
+      path.size() > kml.size() &&
+      std::equal(kml.begin(), kml.end(), path.end() - static_cast<std::ptrdiff_t>(kml.size()),
+                 [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+  if (!hasExtension) return path + ".partial" + kml;
+  const size_t dot = path.size() - kml.size();
+  return path.substr(0, dot) + ".partial" + path.substr(dot);
+}
+
+bool TextOutFile::CloseInto(const std::string& to, const std::string& orElse, std::string* landed) {
   if (file_ == nullptr) return false;
   // fclose reports a failed final flush too, but flushing first keeps the
   // check explicit where a C library is lax about it.
@@ -125,7 +153,11 @@ bool TextOutFile::Close() {
   if (std::fclose(file_) != 0) failed_ = true;
   file_ = nullptr;
   if (pendingPath_.empty()) return !failed_;
-  if (failed_ || !RenameOver(pendingPath_, targetPath_)) {
+  if (!failed_ && RenameOver(pendingPath_, to)) {
+    if (landed != nullptr) *landed = to;
+  } else if (!failed_ && !orElse.empty() && orElse != to && RenameOver(pendingPath_, orElse)) {
+    if (landed != nullptr) *landed = orElse;
+  } else {
     failed_ = true;
     std::remove(pendingPath_.c_str());
   }

@@ -38,6 +38,8 @@ class TextOutFile {
   // regular file (a device) is written directly.
   bool OpenReplacing(const std::string& path);
   bool IsOpen() const { return file_ != nullptr; }
+  // The name the last OpenReplacing was given.
+  const std::string& RequestedPath() const { return requestedPath_; }
 
   // Formatted write, printf conventions. False when the write failed.
   bool Printf(const char* fmt, ...) KW9_PRINTF_FORMAT(2, 3);
@@ -54,6 +56,12 @@ class TextOutFile {
   // Closes without replacing anything: the new file is removed. A file opened
   // with Open, or written directly, is simply closed.
   void Discard();
+  // For text that is not whole (a download that ended early) opened with
+  // OpenReplacing: a file that path holds by now is kept, and the text is
+  // saved beside it as PartialName(path) instead, replacing an earlier one;
+  // keptBeside then gets that name. With no file at path (or one written
+  // directly) this is Close, and keptBeside is cleared. False as for Close.
+  bool ClosePartial(std::string& keptBeside);
 
   // True once any write (or the open) failed; cleared by the next Open.
   bool Failed() const { return failed_; }
@@ -61,10 +69,20 @@ class TextOutFile {
  private:
   std::FILE* file_ = nullptr;
   bool failed_ = false;
-  std::string pendingPath_;  // the new file of OpenReplacing; empty otherwise
-  std::string targetPath_;   // what it replaces
-  int killedSlot_ = -1;      // the pending file's RemoveWhenKilled slot
+  // Flushes and closes; the new file of OpenReplacing becomes to, or, should
+  // that rename fail, orElse when given. landed gets the name it became.
+  bool CloseInto(const std::string& to, const std::string& orElse = {},
+                 std::string* landed = nullptr);
+
+  std::string pendingPath_;    // the new file of OpenReplacing; empty otherwise
+  std::string targetPath_;     // what it replaces
+  std::string requestedPath_;  // the name OpenReplacing was given
+  int killedSlot_ = -1;        // the pending file's RemoveWhenKilled slot
 };
+
+// Where text that is not whole goes beside path: "out.kml" gives
+// "out.partial.kml", and a name without the extension gets it added.
+std::string PartialName(const std::string& path);
 
 // An input text file read line by line the way fgets reads a Windows text
 // stream: CR LF arrives as "\n", a lone CR stays, and one read delivers at most

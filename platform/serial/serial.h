@@ -24,6 +24,9 @@ struct LineSettings {
 // a received byte exceeds readInterval, or when readTotalMultiplier * n +
 // readTotalConstant has passed. A time-out is a short count, not an error.
 struct Timeouts {
+  // As readInterval with no total time-out: a read returns at once with what
+  // has already arrived (Win32's MAXDWORD).
+  static constexpr uint32_t kReturnAtOnce = 0xFFFFFFFFu;
   uint32_t readInterval = 0;
   uint32_t readTotalMultiplier = 0;
   uint32_t readTotalConstant = 0;

@@ -197,6 +197,8 @@ TEST(Kw9cliExitCodes, EachCauseHasItsCode) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);
     const auto run = [&](const std::string& extra, std::string& port) {
+      // The first run's file would be kept, and the second would say so.
+      std::remove((dir / "short.kml").c_str());
       std::optional<TrackersimProcess> sim;
       port = "/dev/kw9-no-such-port";
       if (!c.sim.empty()) {
@@ -305,14 +307,18 @@ TEST(Kw9cliEraseAfter, ErasesOnlyADownloadSafeOnDisk) {
 }
 
 // Ctrl-C, SIGTERM or a closed terminal in the middle: a download keeps a
-// valid file of the fixes that arrived, in place of the old one and with no
-// temporary file beside it, and calls that no flash error; an erase is left
-// to the tracker. Both say so and exit 130.
+// valid file of the fixes that arrived, beside the old one (which stays as
+// it was) and with no temporary file left, says where in its JSON and its
+// custody line, and calls that no flash error; an erase is left to the
+// tracker. Both say so and exit 130.
 TEST(Kw9cliInterrupt, SigintMidOperation) {
   ScratchDir dir;
   const std::string output = dir / "track.kml";
+  const std::string partial = dir / "track.partial.kml";
+  const std::string custody = dir / "custody.log";
   const std::vector<std::string> paced = {"--size", "64", "--pace"};
-  const std::vector<std::string> download = {"download", "--json", "--output", output};
+  const std::vector<std::string> download = {"download", "--json", "--output",
+                                             output,     "--log",  custody};
   const struct {
     const char* what;
     int signal;
@@ -350,16 +356,23 @@ TEST(Kw9cliInterrupt, SigintMidOperation) {
     EXPECT_EQ(j["result"], "interrupted");
     EXPECT_EQ(j["messages"], json::array());
     if (std::string(c.what) != "download") continue;
-    const testing_support::ToolRun lint = RunTool("xmllint --noout '" + output + "' 2>&1");
+    EXPECT_EQ(Slurp(output), "yesterday's track\n");
+    const testing_support::ToolRun lint = RunTool("xmllint --noout '" + partial + "' 2>&1");
     EXPECT_EQ(lint.status, 0) << lint.output;
-    const std::vector<std::string> got = CoordinateLines(Slurp(output));
+    const std::vector<std::string> got = CoordinateLines(Slurp(partial));
     const std::vector<std::string> all = CoordinateLines(Slurp(kGolden));
     EXPECT_GT(got.size(), 0u);
     EXPECT_LT(got.size(), all.size());
     EXPECT_TRUE(std::equal(got.begin(), got.end(), all.begin()));
     EXPECT_EQ(j["download"]["fixes"], got.size());
     EXPECT_EQ(j["download"]["complete"], false);
-    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"err", "out", "track.kml"}));
+    EXPECT_EQ(j["download"]["partialFile"], partial);
+    const json line = json::parse(Slurp(custody));
+    EXPECT_EQ(line["partialFile"], partial);
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"custody.log", "err", "out", "track.kml",
+                                                     "track.partial.kml"}));
+    std::remove(partial.c_str());
+    std::remove(custody.c_str());
   }
 }
 

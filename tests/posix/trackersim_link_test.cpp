@@ -65,6 +65,32 @@ TEST_F(TrackersimLink, ShortFormAndTheIdentityCommands) {
   EXPECT_EQ(block[8], -1);
 }
 
+// At the line's pace the noise behind a short block comes a byte-time after
+// its last byte, mostly too late to be found with the reply: then it must be
+// found as the next block is asked for (after the protocol's pause, which is
+// what gives it the time), or every later block is read three bytes out of
+// step. Once the line is quiet, both blocks come whole and right.
+TEST_F(TrackersimLink, NoiseBehindAPacedShortBlockIsNoticed) {
+  TrackersimProcess sim({"--size", "64", "--pace", "--noise-after", "J:3"});
+  ASSERT_TRUE(sim.Running());
+  ASSERT_EQ(OpenPort(sim.Device()), 1);
+  LogMemoryGeometry.sizeCode = 64;
+  int32_t block[16];
+  bool busy[4] = {};
+  bool whole[4] = {};
+  for (int b = 0; b < 4; ++b) whole[b] = ReadFlashBlock(b * 8, block, nullptr, &busy[b]);
+  EXPECT_TRUE(whole[0] && whole[1] && !busy[1] && !busy[2]);
+  EXPECT_TRUE(!whole[2] || busy[3]) << "the noise behind block 2 went unnoticed";
+  ASSERT_TRUE(DiscardUntilQuiet(100, 2000));
+  const std::vector<uint8_t> expected = sim::RealisticTrack(64);
+  for (const int address : {16, 24}) {
+    bool again = true;
+    EXPECT_TRUE(ReadFlashBlock(address, block, nullptr, &again));
+    EXPECT_FALSE(again);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(block[i], expected[address + i]) << address + i;
+  }
+}
+
 // The line dropping mid-download is seen at once, not after a time-out.
 TEST_F(TrackersimLink, DroppedLineEndsTheReadAtOnce) {
   TrackersimProcess sim({"--size", "1024", "--drop-after", "J:3"});

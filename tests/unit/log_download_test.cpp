@@ -54,20 +54,51 @@ Ops Wire(const FakeDevice& device) {
   return ops;
 }
 
-// head, then `blocks` requests from address 0: each a 'J' alone, then its
-// address alone (three bytes in the wide form, bit 16 as 0x04, else two).
-// Block `repeated` is asked for `times` times in a row.
-void ExpectWire(const Ops& wire, const Ops& head, int blocks, bool wide, int repeated = -1,
-                int times = 1) {
-  Ops expected = head;
+// The request of one block: a 'J' alone, then its address alone (three
+// bytes in the wide form, bit 16 as 0x04, else two).
+Ops Request(int block, bool wide) {
+  const int a = block * (wide ? 16 : 8);
+  std::string address = {static_cast<char>(a >> 8 & 0xFF), static_cast<char>(a & 0xFF)};
+  if (wide) address.insert(address.begin(), static_cast<char>(a >> 16 ? 0x04 : 0x00));
+  return {"J", address};
+}
+
+// `blocks` requests from address 0; block `repeated` is asked for `times`
+// times in a row.
+Ops Requests(int blocks, bool wide, int repeated = -1, int times = 1) {
+  Ops requests;
   for (int b = 0; b < blocks; ++b) {
-    const int a = b * (wide ? 16 : 8);
-    std::string address = {static_cast<char>(a >> 8 & 0xFF), static_cast<char>(a & 0xFF)};
-    if (wide) address.insert(address.begin(), static_cast<char>(a >> 16 ? 0x04 : 0x00));
     for (int n = 0; n < (b == repeated ? times : 1); ++n) {
-      expected.insert(expected.end(), {"J", address});
+      const Ops one = Request(b, wide);
+      requests.insert(requests.end(), one.begin(), one.end());
     }
   }
+  return requests;
+}
+
+// The requests of blocks first to end - 1.
+Ops From(int first, int end, bool wide) {
+  const Ops all = Requests(end, wide);
+  return Ops(all.begin() + 2 * first, all.end());
+}
+
+void ExpectOps(const Ops& wire, const Ops& expected) {
+  if (wire == expected) return;
+  const auto at = std::mismatch(wire.begin(), wire.end(), expected.begin(), expected.end());
+  ADD_FAILURE() << "the wire differs from write " << at.second - expected.begin() << " of "
+                << expected.size() << " (" << wire.size() << " made)";
+}
+
+Ops Joined(std::initializer_list<Ops> parts) {
+  Ops all;
+  for (const Ops& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+// head, then `blocks` requests from address 0, as Requests.
+void ExpectWire(const Ops& wire, const Ops& head, int blocks, bool wide, int repeated = -1,
+                int times = 1) {
+  const Ops expected = Joined({head, Requests(blocks, wide, repeated, times)});
   if (wire == expected) return;
   const auto at = std::mismatch(wire.begin(), wire.end(), expected.begin(), expected.end());
   ADD_FAILURE() << "the wire differs from write " << at.second - expected.begin() << " of "
@@ -354,6 +385,7 @@ TEST_F(LogDownloadTest, ABrokenOffDownloadKeepsWhatArrived) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string golden = Golden(c.kbit == 1024 ? "track1024.kml" : "track64.kml");
+    fs::remove(path);  // the file of the row before would be kept
     FakeDevice& device = Fresh(c.kbit, c.faults);
     Run([&](ui::ScriptedWindow& w) { PressAndWait(w); });
     EXPECT_THAT(Messages(), ElementsAre("Error reading flash"));
@@ -396,6 +428,173 @@ TEST_F(LogDownloadTest, ABlockThatFailsIsAskedForAgain) {
     ExpectSameBytes(ReadBytes(path), Golden(c.kbit == 1024 ? "track1024.kml" : "track64.kml"));
     ExpectWire(Wire(device), {"?", "V", "K"}, c.kbit == 1024 ? 8192 : 2048, c.kbit == 1024, 4,
                c.times);
+  }
+}
+
+// Catches a reply with bytes behind it or ahead of it taken for data: a short
+// block has no line end to show it, only the bytes left over do. Catches,
+// too, bytes found waiting as a block is asked for that do not send the
+// block before it back to be read again (the reply they came behind was
+// longer than its block), and a download given up for either.
+TEST_F(LogDownloadTest, AReplyWithBytesLeftOverIsAskedForAgain) {
+  const Ops head = {"?", "V", "K"};
+  const struct {
+    const char* what;
+    int kbit;
+    sim::Faults faults;
+    int waitingAtBlock;  // bytes are on the line as this block is asked for
+    Ops blocks;          // the requests after the head
+  } cases[] = {
+      {"noise after, 64", 64, Fault(&sim::Faults::noiseAfter, {'J', 5}), -1,
+       Requests(2048, false, 4, 2)},
+      {"noise before, 128", 128, Fault(&sim::Faults::noiseBefore, {'J', 5}), -1,
+       Requests(2048, false, 4, 2)},
+      {"noise after, 1024", 1024, Fault(&sim::Faults::noiseAfter, {'J', 5}), -1,
+       Requests(8192, true, 4, 2)},
+      {"noise before, 1024", 1024, Fault(&sim::Faults::noiseBefore, {'J', 5}), -1,
+       Requests(8192, true, 4, 2)},
+      {"found as the next block is asked for", 64, sim::Faults(), 6,
+       Joined({Requests(7, false), Request(5, false), Request(6, false), From(7, 2048, false)})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeDevice& device = Fresh(c.kbit, c.faults);
+    device.onWrite = [&, js = 0](FakeDevice& d, const std::vector<uint8_t>& bytes) mutable {
+      if (bytes == std::vector<uint8_t>{'J'} && js++ == c.waitingAtBlock) d.Inject("\x17\x42");
+    };
+    Run([&](ui::ScriptedWindow& w) { PressAndWait(w); });
+    EXPECT_THAT(Messages(), ElementsAre(kDone));
+    const char* golden = c.kbit == 1024  ? "track1024.kml"
+                         : c.kbit == 128 ? "track128.kml"
+                                         : "track64.kml";
+    ExpectSameBytes(ReadBytes(path), Golden(golden));
+    ExpectOps(Wire(device), Joined({head, c.blocks}));
+  }
+}
+
+// Catches noise that passes for data in a short block (it has no line end to
+// check), a second pass that does not compare or keeps the read that
+// differs, a block read again although its reads agreed, a second pass where
+// none was asked for, and a block that never reads the same twice kept as
+// data instead of ending the download there.
+TEST_F(LogDownloadTest, ReadingTwiceKeepsOnlyBlocksThatAgree) {
+  using Reads = WindowState::DownloadReads;
+  const Ops head = {"?", "V", "K"};
+  const std::string golden64 = Golden("track64.kml");
+  const struct {
+    const char* what;
+    int kbit;
+    Reads reads;
+    sim::Faults faults;
+    int flakyBlock;  // its first byte reads differently each time
+    Ops blocks;      // the requests after the head
+    const char* message;
+    std::string file;
+  } cases[] = {
+      {"garbled once, read twice", 64, Reads::kTwice, Fault(&sim::Faults::garbage, {'J', 1000}), -1,
+       Joined({Requests(2048, false), Requests(2048, false, 999, 2)}), kDone, golden64},
+      {"garbled once, read twice without line ends", 64, Reads::kTwiceWithoutLineEnds,
+       Fault(&sim::Faults::garbage, {'J', 1000}), -1,
+       Joined({Requests(2048, false), Requests(2048, false, 999, 2)}), kDone, golden64},
+      {"a wide block has its line end", 1024, Reads::kTwiceWithoutLineEnds, sim::Faults(), -1,
+       Requests(8192, true), kDone, Golden("track1024.kml")},
+      {"a block that never agrees", 64, Reads::kTwice, sim::Faults(), 8,
+       Joined({Requests(2048, false), Requests(9, false, 8, 4)}), "Error reading flash",
+       Cut(golden64, 64)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(path);  // the file of the row before would be kept
+    FakeDevice& device = Fresh(c.kbit, c.faults);
+    TheWindowState.downloadReads = c.reads;
+    const std::vector<uint8_t> flaky = {0, static_cast<uint8_t>(c.flakyBlock * 8)};
+    device.onWrite = [&](FakeDevice& d, const std::vector<uint8_t>& bytes) {
+      if (c.flakyBlock >= 0 && bytes == flaky) {
+        ++d.tracker.LogMemory()[static_cast<size_t>(c.flakyBlock) * 8];
+      }
+    };
+    Run([&](ui::ScriptedWindow& w) { PressAndWait(w); });
+    TheWindowState.downloadReads = Reads::kOnce;
+    EXPECT_THAT(Messages(), ElementsAre(c.message));
+    ExpectSameBytes(ReadBytes(path), c.file);
+    ExpectOps(Wire(device), Joined({head, c.blocks}));
+  }
+}
+
+// Catches a complete file replaced by a download that ended early (the line
+// lost, or the user stopping it), what arrived not saved beside it or under
+// another name, a message that does not say where it went, and a download
+// to a name that holds no file put anywhere but there.
+TEST_F(LogDownloadTest, ADownloadThatEndsEarlyNeverReplacesAFile) {
+  const std::string golden = Golden("track64.kml");
+  const struct {
+    const char* what;
+    bool old;  // the chosen file holds an older track
+    sim::Faults faults;
+    int stopAtBlock;  // the user stops the download as this block is asked for
+    Ops files;
+    const char* message;  // the box; empty: the status line says
+    std::string status;
+  } cases[] = {
+      {"line lost",
+       true,
+       Fault(&sim::Faults::silent, {'J', 601}),
+       -1,
+       {"track.kml", "track.partial.kml"},
+       "Error reading flash\n{path} is left as it was; what arrived is saved as {partial}",
+       "Ready"},
+      {"stopped",
+       true,
+       sim::Faults(),
+       599,
+       {"track.kml", "track.partial.kml"},
+       "",
+       "Download stopped; the fixes that arrived are kept in {partial}; {path} is left as it was"},
+      {"line lost, no file there",
+       false,
+       Fault(&sim::Faults::silent, {'J', 601}),
+       -1,
+       {"track.kml"},
+       "Error reading flash",
+       "Ready"},
+      {"stopped, no file there",
+       false,
+       sim::Faults(),
+       599,
+       {"track.kml"},
+       "",
+       "Download stopped; the fixes that arrived are kept"},
+  };
+  const std::string partial = (folder / "track.partial.kml").string();
+  const auto named = [&](std::string text) {
+    for (const auto& [from, to] : {std::pair{"{path}", path}, std::pair{"{partial}", partial}}) {
+      const size_t at = text.find(from);
+      if (at != std::string::npos) text.replace(at, std::string(from).size(), to);
+    }
+    return text;
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(path);
+    fs::remove(partial);
+    FakeDevice& device = Fresh(64, c.faults);
+    if (c.old) WriteOld();
+    device.onWrite = [&, js = 0](FakeDevice&, const std::vector<uint8_t>& bytes) mutable {
+      if (bytes == std::vector<uint8_t>{'J'} && js++ == c.stopAtBlock) {
+        harness->dialog().RequestWorkerStop();
+      }
+    };
+    Run([&](ui::ScriptedWindow& w) { PressAndWait(w); });
+    EXPECT_EQ(Messages(), *c.message == '\0' ? Ops{} : Ops{named(c.message)});
+    EXPECT_EQ(harness->dialog().statusText, named(c.status));
+    EXPECT_EQ(Files(), c.files);
+    const std::string arrived = Cut(golden, 600 * 8);
+    if (c.old) {
+      EXPECT_EQ(ReadBytes(path), kOld);
+      ExpectSameBytes(ReadBytes(partial), arrived);
+    } else {
+      ExpectSameBytes(ReadBytes(path), arrived);
+    }
   }
 }
 

@@ -83,6 +83,49 @@ TEST_F(ReplacingFileTest, CloseReplacesTheTargetOnlyWhenComplete) {
   EXPECT_TRUE(out.Failed());
 }
 
+// Catches a complete file replaced by one that is not, a partial copy that
+// does not land beside it (or lands under another name), an earlier partial
+// copy kept instead of replaced, and a partial copy put beside a file that is
+// not there instead of taking its name.
+TEST_F(ReplacingFileTest, ClosePartialKeepsAnExistingFile) {
+  std::ofstream(dir / "track.partial.kml", std::ios::binary) << "an earlier partial";
+  const struct {
+    const char* name;
+    const char* beside;  // empty: the text goes to name itself
+  } cases[] = {{"track.kml", "track.partial.kml"}, {"fresh.kml", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path path = dir / c.name;
+    platform::TextOutFile out;
+    ASSERT_TRUE(out.OpenReplacing(path.string()));
+    out.Write("part\n");
+    std::string keptBeside = "stale";
+    EXPECT_TRUE(out.ClosePartial(keptBeside));
+    if (*c.beside == '\0') {
+      EXPECT_EQ(keptBeside, "");
+      EXPECT_EQ(Bytes(path), "part\r\n");
+    } else {
+      EXPECT_EQ(keptBeside, (dir / c.beside).string());
+      EXPECT_EQ(Bytes(path), "old");
+      EXPECT_EQ(Bytes(dir / c.beside), "part\r\n");
+    }
+    EXPECT_THAT(Temporaries(), IsEmpty());
+  }
+}
+
+// Catches a partial name that drops the folder or the name, doubles the
+// extension, or is taken from a name too short to have one.
+TEST(PartialName, GoesBesideUnderTheSameName) {
+  const struct {
+    const char *path, *partial;
+  } cases[] = {{"out.kml", "out.partial.kml"},
+               {"a/b/Track.KML", "a/b/Track.partial.KML"},
+               {"track", "track.partial.kml"},
+               {"x.kml.txt", "x.kml.txt.partial.kml"},
+               {".kml", ".kml.partial.kml"}};
+  for (const auto& c : cases) EXPECT_EQ(platform::PartialName(c.path), c.partial) << c.path;
+}
+
 // Catches Discard or the destructor renaming the unfinished copy, or leaving it.
 TEST_F(ReplacingFileTest, DiscardAndDestructionKeepTheOldContent) {
   const std::function<void(platform::TextOutFile&)> endings[] = {
