@@ -69,7 +69,7 @@ const std::array<CommandSpec, 12> kCommands = {{
 }};
 
 // Before the download's exports, which OptionTable adds from the format table.
-const std::array<OptionSpec, 12> kOptions = {{
+const std::array<OptionSpec, 13> kOptions = {{
     {kOptPort, "--port", "NAME", "the tracker's serial port"},
     {kOptOutput, "--output", "FILE", "the file to write"},
     {kOptCalibration, "--calibration", nullptr, "run the window in calibration mode"},
