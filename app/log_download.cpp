@@ -42,6 +42,7 @@ void CTrackerDlg::OnReadFlash() {
     return;
   }
   WriteKmlHeader(kmlStream);
+  TakePortFromCombo();
   if (!OpenPort(portName)) {
     // The header of a download that never started replaces nothing.
     kmlStream.Discard();
@@ -90,7 +91,16 @@ int LogDownloadWorker(void* param) {
   const int blockSize = geometry->blockBytes;
   const int end = geometry->downloadBytes;
   int32_t buffer[16] = {};
-  char percent[32];
+  // Label and bar count what this memory's download reads, so both reach
+  // their end for every size: the label 100.00, the bar (0..50, stepped by
+  // one) its top once, not over and over.
+  const auto showPercent = [&dialog, end](int bytes) {
+    char percent[32];
+    std::snprintf(percent, sizeof percent, "%4.2f", bytes * 100.0 / end);
+    dialog.HandOverText(&CTrackerDlg::percentLabel, percent);
+  };
+  constexpr int kBarSteps = 50;
+  int barSteps = 0;
   int arrived = 0;  // bytes of the image this download filled, from address 0
   bool complete = true;
   bool failedAtStart = false;
@@ -107,8 +117,7 @@ int LogDownloadWorker(void* param) {
       failedAtStart = address == 0;  // nothing arrived: no file is replaced
       break;
     }
-    std::snprintf(percent, sizeof percent, "%4.2f", address * 0.000762939453125);
-    dialog.HandOverText(&CTrackerDlg::percentLabel, percent);
+    showPercent(address);
     int entries = 0;
     bool whole = ReadFlashBlock(address, buffer, &entries);
     for (int retry = 0; !whole && retry < kBlockRetries && !dialog.WorkerMustStop() &&
@@ -127,8 +136,9 @@ int LogDownloadWorker(void* param) {
       ClosePort();
       break;
     }
-    if (address % 32 == 0) dialog.HandOverProgressStep();
+    for (; barSteps < int64_t{arrived} * kBarSteps / end; ++barSteps) dialog.HandOverProgressStep();
   }
+  showPercent(arrived);
 
   if (failedAtStart) {
     // Nothing came: like a download that never started, this one replaces

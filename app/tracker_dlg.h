@@ -57,6 +57,14 @@ class CTrackerDlg : public CDialog {
 
   void DoDataExchange(CDataExchange* pDX) override;
   bool OnInitDialog() override;
+  // Enter, Esc, the close box, Alt+F4 and the system menu's Close close the
+  // window as a dialog's OK and Cancel do, but a running download or erase
+  // is asked about first (see MayClose).
+  void OnOK() override;
+  void OnCancel() override;
+  // Logging out: asked as closing is; a log-out that cannot wait keeps what
+  // a download has brought without the question.
+  bool OnQueryEndSession(bool mayAsk) override;
   // Stops a running worker and waits for it: it must not outlive the window.
   void OnDestroy() override;
 
@@ -106,6 +114,7 @@ class CTrackerDlg : public CDialog {
   // request when it acts on it.
   void RequestWorkerStop() { stopRequested_ = true; }
   bool TakeWorkerStopRequest() { return stopRequested_.exchange(false); }
+  bool WorkerStopRequested() const { return stopRequested_.load(); }
 
   // An outcome the status line shows: reported, then put into statusText
   // (the caller loads it into the window), or handed over from a worker.
@@ -118,6 +127,15 @@ class CTrackerDlg : public CDialog {
  private:
   // True (and the user told) while a download or erase worker owns the link.
   bool RefuseWhileBusy();
+  // The port the combo box shows becomes the one the link opens; no other
+  // field is saved, so no field's check can interrupt the operation.
+  void TakePortFromCombo();
+  // True when the window may close now. A running download is stopped at
+  // its next block and what arrived is written (as kw9cli's Ctrl-C does)
+  // before this returns, once the user agreed or when mayAsk is false; an
+  // erase goes on in the tracker whatever the window does, so only the
+  // question is asked.
+  bool MayClose(bool mayAsk);
   // Marks the link as the worker's and starts proc on a thread of its own
   // with the window's address; the link is marked free once proc returns.
   void StartWorker(int (*proc)(void*));
@@ -132,6 +150,7 @@ class CTrackerDlg : public CDialog {
   int handedOverSteps_ = 0;                   // under handOverLock_, as is
   int64_t lastStepDelivery_ = 0;              // when steps last went to the window
 
+  bool downloading_ = false;  // the worker running (or last run) is the download
   std::atomic<bool> closing_{false};
   std::atomic<bool> stopRequested_{false};
   ui::WorkerThread worker_;  // last: joined before the members it uses go
