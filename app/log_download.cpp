@@ -94,13 +94,16 @@ int LogDownloadWorker(void* param) {
   // Label and bar count what this memory's download reads, so both reach
   // their end for every size: the label 100.00, the bar (0..50, stepped by
   // one) its top once, not over and over.
-  const auto showPercent = [&dialog, end](int bytes) {
+  constexpr int kBarSteps = 50;
+  int barSteps = 0;
+  const auto showProgress = [&dialog, &barSteps, end](int bytes) {
     char percent[32];
     std::snprintf(percent, sizeof percent, "%4.2f", bytes * 100.0 / end);
     dialog.HandOverText(&CTrackerDlg::percentLabel, percent);
+    const int due = static_cast<int>(int64_t{bytes} * kBarSteps / end);
+    dialog.HandOverProgress(due - barSteps);
+    barSteps = due;
   };
-  constexpr int kBarSteps = 50;
-  int barSteps = 0;
   int arrived = 0;  // bytes of the image this download filled, from address 0
   bool complete = true;
   bool failedAtStart = false;
@@ -117,7 +120,7 @@ int LogDownloadWorker(void* param) {
       failedAtStart = address == 0;  // nothing arrived: no file is replaced
       break;
     }
-    showPercent(address);
+    showProgress(address);
     int entries = 0;
     bool whole = ReadFlashBlock(address, buffer, &entries);
     for (int retry = 0; !whole && retry < kBlockRetries && !dialog.WorkerMustStop() &&
@@ -136,9 +139,8 @@ int LogDownloadWorker(void* param) {
       ClosePort();
       break;
     }
-    for (; barSteps < int64_t{arrived} * kBarSteps / end; ++barSteps) dialog.HandOverProgressStep();
   }
-  showPercent(arrived);
+  showProgress(arrived);
 
   if (failedAtStart) {
     // Nothing came: like a download that never started, this one replaces

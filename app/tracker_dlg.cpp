@@ -226,7 +226,7 @@ void CTrackerDlg::HandOverText(std::string CTrackerDlg::*member, const char* tex
   }
 }
 
-void CTrackerDlg::HandOverProgressStep() {
+void CTrackerDlg::HandOverProgress(int steps) {
   // Each trip to the window costs the worker a wait for that thread, twenty
   // times a second in a download; a bar moved ten times a second looks no
   // different.
@@ -234,7 +234,7 @@ void CTrackerDlg::HandOverProgressStep() {
   const int64_t now = platform::MonotonicMicros();
   {
     std::lock_guard<std::mutex> lock(handOverLock_);
-    ++handedOverSteps_;
+    handedOverSteps_ += steps;
     if (now - lastStepDelivery_ < kDeliveryMicros) return;
     lastStepDelivery_ = now;
   }

@@ -96,11 +96,12 @@ class CTrackerDlg : public CDialog {
   // progress step or the worker's end), so member and exchange never race
   // and a worker never waits on the window for a text.
   void HandOverText(std::string CTrackerDlg::*member, const char* text);
-  // For a worker that steps the bar many times a second (the download): the
-  // step waits with the worker's texts and goes to the window with them, at
-  // most ten times a second, so that the worker seldom has to wait for the
-  // user-interface thread. FlushHandedOverTexts delivers what is left.
-  void HandOverProgressStep();
+  // For a worker that moves the bar and its texts many times a second (the
+  // download): the steps wait with the worker's texts and go to the window
+  // with them, at most ten times a second, so that the worker seldom has to
+  // wait for the user-interface thread. steps may be 0: the texts alone are
+  // due. FlushHandedOverTexts delivers what is left.
+  void HandOverProgress(int steps);
   // On the user-interface thread: the texts handed over so far go into their
   // members, and the steps handed over step the bar.
   void TakeHandedOverTexts();
