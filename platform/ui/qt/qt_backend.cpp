@@ -789,9 +789,23 @@ void QtWindow::End(int result) {
 
 }  // namespace
 
-Backend& NativeBackend() {
-  static QtBackend backend;
+namespace {
+std::unique_ptr<QtBackend>& TheQtBackend() {
+  static std::unique_ptr<QtBackend> backend;
   return backend;
+}
+}  // namespace
+
+Backend& NativeBackend() {
+  std::unique_ptr<QtBackend>& backend = TheQtBackend();
+  if (!backend) backend = std::make_unique<QtBackend>();
+  return *backend;
+}
+
+void EndNativeBackend() {
+  // The application object runs the library's clean-up routines, which use
+  // its static objects: at exit some of those would be gone already.
+  TheQtBackend().reset();
 }
 
 }  // namespace ui

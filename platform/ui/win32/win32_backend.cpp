@@ -417,4 +417,8 @@ Backend& NativeBackend() {
   return backend;
 }
 
+void EndNativeBackend() {
+  // The system's windows need no taking down before exit.
+}
+
 }  // namespace ui
