@@ -49,11 +49,13 @@
 #include "platform/ui/native_backend.h"
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
+#include "tests/support/flash_records.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/trackersim_process.h"
 
 namespace {
 
+using testing_support::FixLines;
 using testing_support::TrackersimProcess;
 
 std::string Slurp(const std::string& path) {
@@ -608,20 +610,6 @@ TEST_F(QtWindowTest, ReadFlashSavesTheGoldenTrackWithProgressOnTheWay) {
   const std::string golden = Slurp(KW9_GOLDEN_DIR "/track64.kml");
   ASSERT_FALSE(golden.empty());
   EXPECT_TRUE(Slurp(Path("track.kml")) == golden) << "differs from track64.kml";
-}
-
-// The coordinate lines of a KML file, in order.
-std::vector<std::string> FixLines(const std::string& kml) {
-  std::vector<std::string> lines;
-  const size_t from = kml.find("<coordinates>\r\n"), to = kml.find("</coordinates>");
-  if (from == std::string::npos || to == std::string::npos) return lines;
-  for (size_t at = from + 15; at < to;) {
-    const size_t end = std::min(kml.find("\r\n", at), to);
-    const std::string line = kml.substr(at, end - at);
-    if (line.find("<!-- ") != std::string::npos) lines.push_back(line);
-    at = end + 2;
-  }
-  return lines;
 }
 
 // The golden track's fixes that lie wholly in its first `bytes` bytes.

@@ -28,6 +28,7 @@
 #include "platform/os/os.h"
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
+#include "tests/support/flash_records.h"
 #include "tracklog/flash_image.h"
 
 namespace fs = std::filesystem;
@@ -35,6 +36,7 @@ using testing::ElementsAre;
 using testing_support::DialogHarness;
 using testing_support::FakeDevice;
 using testing_support::FakeSerial;
+using testing_support::FixLines;
 using Ops = std::vector<std::string>;
 
 namespace {
@@ -581,21 +583,6 @@ TEST_F(LogDownloadTest, CancellingSendsNothing) {
   }
 }
 
-// The coordinate lines of a KML file, in order.
-Ops Fixes(const std::string& kml) {
-  Ops lines;
-  const size_t from = kml.find("<coordinates>\r\n");
-  const size_t to = kml.find("</coordinates>");
-  if (from == std::string::npos || to == std::string::npos) return lines;
-  for (size_t at = from + 15; at < to;) {
-    const size_t end = std::min(kml.find("\r\n", at), to);
-    const std::string line = kml.substr(at, end - at);
-    if (line.find("<!--") != std::string::npos) lines.push_back(line);
-    at = end + 2;
-  }
-  return lines;
-}
-
 enum class Close { kEsc, kCloseBox, kSysMenuClose, kEnter, kLogOut, kLogOutNow };
 
 void CloseBy(ui::ScriptedWindow& w, Close how) {
@@ -821,7 +808,7 @@ TEST_F(LogDownloadTest, ClosingDuringAWorkerAsksAndKeepsWhatArrived) {
       EXPECT_EQ(written, kOld);
     } else {
       ExpectWellFormed(path);
-      EXPECT_EQ(Fixes(written), Fixes(Cut(golden, c.arrived)));
+      EXPECT_EQ(FixLines(written), FixLines(Cut(golden, c.arrived)));
       EXPECT_THAT(written, testing::EndsWith("-->\r\n"));
       char percent[16];
       std::snprintf(percent, sizeof percent, "%4.2f",
