@@ -54,4 +54,5 @@ enum ControlId : int {
   IDC_RADIO_RN_TAG = 1053,           // "ATRN"
   IDC_RADIO_RR_TAG = 1054,           // "ATRR"
   IDC_FIX_KML = 1055,                // "Fix KML" button
+  IDC_CLEAR_FLASH_PORT = 1056,       // the erase confirmation's port line
 };

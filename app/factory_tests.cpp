@@ -43,6 +43,7 @@ bool WriteTestBytes(const int32_t (&bytes)[kPatternBytes]) {
 void CTrackerDlg::OnFlashTest() {
   // Its writes and reads on the link would cut into a worker's exchange.
   if (RefuseWhileBusy()) return;
+  TakePortFromCombo();
   if (!OpenPort(portName)) return;
   // A failed ping has told the user and closed the link: that is the end.
   if (!Ping()) return;
@@ -99,6 +100,7 @@ void CTrackerDlg::OnFlashTest() {
 
 void CTrackerDlg::OnGo() {
   if (RefuseWhileBusy()) return;
+  TakePortFromCombo();
   if (!OpenPort(portName)) return;
   // "G" has no answer: only a tracker that answered the ping can be said to
   // transmit.

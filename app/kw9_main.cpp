@@ -49,6 +49,14 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
+  // Told to end (SIGTERM or SIGHUP when the session ends, Ctrl-C in the
+  // terminal that started it): the window keeps what a download has brought,
+  // as at a log-out that cannot wait, and then ends. A second signal ends it
+  // at once.
+  platform::CatchInterrupts();
   ui::UseBackend(&ui::NativeBackend());
-  return AfxWinMain();
+  const int status = AfxWinMain();
+  ui::UseBackend(nullptr);
+  ui::EndNativeBackend();
+  return status;
 }

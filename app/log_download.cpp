@@ -56,8 +56,7 @@ class MemoryReader {
         if (checking) arrived_ = std::min(arrived_, address);
         return PassEnd::kStopped;
       }
-      std::snprintf(percent_, sizeof percent_, "%4.2f", address * 0.000762939453125);
-      dialog_.HandOverText(&CTrackerDlg::percentLabel, percent_);
+      if (address == fresh) ShowProgress(address, checking);
       int entries = 0;
       bool lineWasBusy = false;
       bool whole = ReadFlashBlock(address, buffer_, &entries, &lineWasBusy);
@@ -84,16 +83,30 @@ class MemoryReader {
         return Failed();
       }
       if (address == fresh) {
-        if (address % 32 == 0) dialog_.HandOverProgressStep();
         fresh += blockSize_;
         stepsBack = 0;
       }
       address += blockSize_;
     }
+    ShowProgress(end_, checking);
     return PassEnd::kComplete;
   }
 
   int arrived() const { return arrived_; }
+
+  // Label and bar count what this memory's download reads, so both reach
+  // their end for every size: the label 100.00, the bar (0..50, stepped by
+  // one) its top once, not over and over. A checking pass shows its own
+  // count on the label and leaves the full bar as it is.
+  void ShowProgress(int bytes, bool checking) {
+    std::snprintf(percent_, sizeof percent_, "%4.2f", bytes * 100.0 / end_);
+    dialog_.HandOverText(&CTrackerDlg::percentLabel, percent_);
+    if (checking) return;
+    constexpr int kBarSteps = 50;
+    const int due = static_cast<int>(int64_t{bytes} * kBarSteps / end_);
+    dialog_.HandOverProgress(due - barSteps_);
+    barSteps_ = due;
+  }
 
  private:
   // A block that did not come whole, asked for again once the line is
@@ -147,6 +160,7 @@ class MemoryReader {
   int arrived_ = 0;
   int32_t buffer_[16] = {};
   char percent_[32] = {};
+  int barSteps_ = 0;
 };
 
 }  // namespace
@@ -162,6 +176,7 @@ void CTrackerDlg::OnReadFlash() {
     UpdateData(true);
     return;
   }
+  TakePortFromCombo();
   const std::string refusal = OutputRefusal(dialog.GetPathName(), portName);
   if (!refusal.empty()) {
     msg::Tell(msg::Id::kErrorOpeningKmlFile,
@@ -235,7 +250,8 @@ int LogDownloadWorker(void* param) {
   lastDownloadKeptBeside.clear();
   MemoryReader reader(dialog, *geometry);
   PassEnd end = reader.Pass(false);
-  if (end == PassEnd::kComplete && DownloadReadsTwice(geometry->sizeCode)) end = reader.Pass(true);
+  const bool checks = end == PassEnd::kComplete && DownloadReadsTwice(geometry->sizeCode);
+  if (checks) end = reader.Pass(true);
   if (end == PassEnd::kAbandoned) {
     kmlStream.Discard();
     return 1;
@@ -243,6 +259,7 @@ int LogDownloadWorker(void* param) {
   const bool complete = end == PassEnd::kComplete;
   const bool stopped = end == PassEnd::kStopped;  // by the user, not by the line
   const int arrived = complete ? geometry->downloadBytes : reader.arrived();
+  if (!complete) reader.ShowProgress(arrived, checks);
 
   if (!complete && arrived < geometry->blockBytes) {
     // Not one block came: like a download that never started, this one

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/control_ids.h"
 #include "app/log_download.h"
 #include "app/resources.h"
 #include "app/tracker_dlg.h"
@@ -21,14 +22,25 @@ constexpr int64_t kLongestEraseMicros = int64_t{10} * 60 * 1000000;
 
 }  // namespace
 
-CClearFlashDlg::CClearFlashDlg() : CDialog(FindDialogTemplate(IDD_CLEAR_FLASH)) {}
+CClearFlashDlg::CClearFlashDlg(const std::string& port)
+    : CDialog(FindDialogTemplate(IDD_CLEAR_FLASH)), port_(port) {}
+
+bool CClearFlashDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+  SetDlgItemText(IDC_CLEAR_FLASH_PORT, "Tracker on " + port_);
+  return true;
+}
 
 void CTrackerDlg::OnClearFlash() {
-  CClearFlashDlg confirmation;
+  // The confirmation names the port the erase goes to: the one shown, not
+  // whichever the last exchange saved.
+  const std::string shown = GetDlgItemText(IDC_COM_PORT);
+  CClearFlashDlg confirmation(shown);
   if (confirmation.DoModal() != IDOK) return;
   if (RefuseWhileBusy()) return;
   SetProgressRange(0, 100);
   SetProgressStep(1);
+  portName = shown;
   if (!OpenPort(portName)) return;
   StartWorker(LogEraseWorker);
   platform::SleepMs(100);

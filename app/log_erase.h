@@ -2,12 +2,19 @@
 // erase command and follows the tracker's answer until its line end.
 #pragma once
 
+#include <string>
+
 #include "platform/ui/framework.h"
 
 // The confirmation: IDOK for "CLEAR", IDCANCEL for "Cancel" or the close box.
+// It names the port whose tracker would be erased.
 class CClearFlashDlg : public CDialog {
  public:
-  CClearFlashDlg();
+  explicit CClearFlashDlg(const std::string& port);
+  bool OnInitDialog() override;
+
+ private:
+  std::string port_;
 };
 
 // Thread procedure; param is the WorkerParameter (app/tracker_dlg.h) that

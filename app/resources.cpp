@@ -97,6 +97,7 @@ constexpr ControlTemplate kClearFlashControls[] = {
     {IDC_STATIC, kLabel, "Are you sure you want to clear the flash?", 24, 17, 129, 8, kNoFlags},
     {IDC_STATIC, kLabel, "Press CLEAR to delete the data forever", 24, 33, 125, 8, kNoFlags},
     {IDC_STATIC, kLabel, "Otherwise press Cancel", 24, 47, 75, 8, kNoFlags},
+    {IDC_CLEAR_FLASH_PORT, kLabel, "", 24, 5, 129, 8, kNoPrefix},
 };
 
 constexpr ui::DialogTemplate kDialogs[] = {

@@ -198,10 +198,18 @@ int RunWorker(void* param) {
 
 }  // namespace
 
+void CTrackerDlg::TakePortFromCombo() {
+  portName = GetDlgItemText(IDC_COM_PORT);
+}
+
 void CTrackerDlg::StartWorker(int (*proc)(void*)) {
   // Set here, not by the worker: a second click before the new thread runs
   // must already find the link taken.
   workerBusy = 1;
+  downloading_ = proc == LogDownloadWorker;
+  // A stop asked for as the last worker was already writing its file must
+  // not cut this one short.
+  stopRequested_ = false;
   worker_ =
       ui::BeginThread(RunWorker, new WorkerParameter{this, proc}, ui::ThreadPriority::kHighest);
 }
@@ -233,7 +241,7 @@ void CTrackerDlg::HandOverText(std::string CTrackerDlg::*member, const char* tex
   }
 }
 
-void CTrackerDlg::HandOverProgressStep() {
+void CTrackerDlg::HandOverProgress(int steps) {
   // Each trip to the window costs the worker a wait for that thread, twenty
   // times a second in a download; a bar moved ten times a second looks no
   // different.
@@ -241,7 +249,7 @@ void CTrackerDlg::HandOverProgressStep() {
   const int64_t now = platform::MonotonicMicros();
   {
     std::lock_guard<std::mutex> lock(handOverLock_);
-    ++handedOverSteps_;
+    handedOverSteps_ += steps;
     if (now - lastStepDelivery_ < kDeliveryMicros) return;
     lastStepDelivery_ = now;
   }
@@ -267,6 +275,37 @@ void CTrackerDlg::TakeHandedOverTexts() {
 void CTrackerDlg::FlushHandedOverTexts() {
   CTrackerDlg* self = this;
   ui::CurrentBackend().RunOnUiThread([self] { self->TakeHandedOverTexts(); });
+}
+
+namespace {
+const char kStopDownloadQuestion[] =
+    "A download is in progress. Stop it and keep what has arrived?";
+const char kEraseGoesOnQuestion[] =
+    "The tracker is erasing its memory and goes on by itself. Close anyway?";
+}  // namespace
+
+bool CTrackerDlg::MayClose(bool mayAsk) {
+  if (workerBusy == 0) return true;
+  if (!downloading_) return !mayAsk || AfxAskYesNo(kEraseGoesOnQuestion);
+  if (mayAsk && !AfxAskYesNo(kStopDownloadQuestion)) return false;
+  // The download may have ended while the question was open; then there is
+  // nothing to stop, and the request is cleared by the next worker's start.
+  RequestWorkerStop();
+  ui::CurrentBackend().PumpUntil([this] { return worker_.Finished(); });
+  return true;
+}
+
+void CTrackerDlg::OnOK() {
+  // A field's check message comes before the question.
+  if (UpdateData(true) && MayClose(true)) EndDialog(IDOK);
+}
+
+void CTrackerDlg::OnCancel() {
+  if (MayClose(true)) EndDialog(IDCANCEL);
+}
+
+bool CTrackerDlg::OnQueryEndSession(bool mayAsk) {
+  return MayClose(mayAsk);
 }
 
 void CTrackerDlg::OnDestroy() {

@@ -57,6 +57,14 @@ class CTrackerDlg : public CDialog {
 
   void DoDataExchange(CDataExchange* pDX) override;
   bool OnInitDialog() override;
+  // Enter, Esc, the close box, Alt+F4 and the system menu's Close close the
+  // window as a dialog's OK and Cancel do, but a running download or erase
+  // is asked about first (see MayClose).
+  void OnOK() override;
+  void OnCancel() override;
+  // Logging out: asked as closing is; a log-out that cannot wait keeps what
+  // a download has brought without the question.
+  bool OnQueryEndSession(bool mayAsk) override;
   // Stops a running worker and waits for it: it must not outlive the window.
   void OnDestroy() override;
 
@@ -90,11 +98,12 @@ class CTrackerDlg : public CDialog {
   // progress step or the worker's end), so member and exchange never race
   // and a worker never waits on the window for a text.
   void HandOverText(std::string CTrackerDlg::*member, const char* text);
-  // For a worker that steps the bar many times a second (the download): the
-  // step waits with the worker's texts and goes to the window with them, at
-  // most ten times a second, so that the worker seldom has to wait for the
-  // user-interface thread. FlushHandedOverTexts delivers what is left.
-  void HandOverProgressStep();
+  // For a worker that moves the bar and its texts many times a second (the
+  // download): the steps wait with the worker's texts and go to the window
+  // with them, at most ten times a second, so that the worker seldom has to
+  // wait for the user-interface thread. steps may be 0: the texts alone are
+  // due. FlushHandedOverTexts delivers what is left.
+  void HandOverProgress(int steps);
   // On the user-interface thread: the texts handed over so far go into their
   // members, and the steps handed over step the bar.
   void TakeHandedOverTexts();
@@ -108,6 +117,7 @@ class CTrackerDlg : public CDialog {
   // request when it acts on it.
   void RequestWorkerStop() { stopRequested_ = true; }
   bool TakeWorkerStopRequest() { return stopRequested_.exchange(false); }
+  bool WorkerStopRequested() const { return stopRequested_.load(); }
 
   // An outcome the status line shows: reported, then put into statusText
   // (the caller loads it into the window), or handed over from a worker.
@@ -124,6 +134,15 @@ class CTrackerDlg : public CDialog {
   // The track the track menu's items show: the last one, else one the user
   // opens. False when the user cancelled.
   bool ChooseTrackFile(std::string& path);
+  // The port the combo box shows becomes the one the link opens; no other
+  // field is saved, so no field's check can interrupt the operation.
+  void TakePortFromCombo();
+  // True when the window may close now. A running download is stopped at
+  // its next block and what arrived is written (as kw9cli's Ctrl-C does)
+  // before this returns, once the user agreed or when mayAsk is false; an
+  // erase goes on in the tracker whatever the window does, so only the
+  // question is asked.
+  bool MayClose(bool mayAsk);
   // Marks the link as the worker's and starts proc on a thread of its own
   // with the window's address; the link is marked free once proc returns.
   void StartWorker(int (*proc)(void*));
@@ -138,6 +157,7 @@ class CTrackerDlg : public CDialog {
   int handedOverSteps_ = 0;                   // under handOverLock_, as is
   int64_t lastStepDelivery_ = 0;              // when steps last went to the window
 
+  bool downloading_ = false;  // the worker running (or last run) is the download
   std::atomic<bool> closing_{false};
   std::atomic<bool> stopRequested_{false};
   ui::WorkerThread worker_;  // last: joined before the members it uses go

@@ -102,6 +102,9 @@ class Backend {
   // A modal message box: one OK button, the exclamation icon, caption as
   // given, owned by owner (may be null). May be called from any thread.
   virtual void ShowMessage(CDialog* owner, const std::string& text, const std::string& caption) = 0;
+  // A modal question with Yes and No buttons and the question icon, owned by
+  // owner; true for Yes. On the user-interface thread only.
+  virtual bool AskYesNo(CDialog* owner, const std::string& text, const std::string& caption) = 0;
 
   virtual Icon LoadAppIcon(int resourceId) = 0;
   virtual void SystemIconSize(int& cx, int& cy) = 0;  // SM_CXICON, SM_CYICON

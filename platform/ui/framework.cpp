@@ -364,6 +364,11 @@ void AfxMessageBox(const std::string& text) {
   ui::CurrentBackend().ShowMessage(ui::MainWindow(), text, caption);
 }
 
+bool AfxAskYesNo(const std::string& text) {
+  static const std::string caption = platform::ExecutableBaseName();
+  return ui::CurrentBackend().AskYesNo(ui::MainWindow(), text, caption);
+}
+
 CFileDialog::CFileDialog(bool openFileDialog, const char* defaultExt, const char* fileName,
                          uint32_t flags, const char* filter, CDialog* parent) {
   request_.open = openFileDialog;

@@ -156,6 +156,13 @@ class CDialog {
   // The window is about to go: its controls still work and the backend still
   // handles what other threads send, so a dialog can wind up its workers.
   virtual void OnDestroy() {}
+  // The user's session is ending (logging out, shutting down). True lets it
+  // end. With mayAsk false the session cannot wait for an answer: whatever
+  // must be kept is kept before this returns, and it ends regardless.
+  virtual bool OnQueryEndSession(bool mayAsk) {
+    (void)mayAsk;
+    return true;
+  }
   bool UpdateData(bool saveAndValidate = true);
 
   std::string GetDlgItemText(int id);
@@ -220,6 +227,9 @@ int AfxWinMain();
 // A modal message box owned by the main window, captioned with the program's
 // name. May be called from any thread.
 void AfxMessageBox(const std::string& text);
+// The same box as a question with Yes and No; true for Yes. On the
+// user-interface thread.
+bool AfxAskYesNo(const std::string& text);
 
 namespace ui {
 

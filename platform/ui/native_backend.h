@@ -10,4 +10,9 @@ namespace ui {
 // windows (the user-interface thread).
 Backend& NativeBackend();
 
+// Takes the backend down while the program still runs, as main returns: a
+// desktop library whose own static objects go before the program's (Qt's
+// do) must not be torn down after them. Nothing may use the backend after.
+void EndNativeBackend();
+
 }  // namespace ui

@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -55,6 +56,7 @@
 
 namespace {
 
+using testing_support::FixLines;
 using testing_support::TrackersimProcess;
 
 std::string Slurp(const std::string& path) {
@@ -117,6 +119,8 @@ class Answerer {
     timer_.start(20);
   }
   std::vector<Box> boxes;
+  std::vector<std::string> questions;  // Yes/No boxes, answered from questionAnswers
+  std::deque<bool> questionAnswers;    // Yes when none is left
   std::vector<std::string> overwriteQuestions;
   std::vector<FileDialogSeen> fileDialogs;
   std::deque<std::string> files;
@@ -158,6 +162,17 @@ class Answerer {
       if (qobject_cast<QFileDialog*>(box->parentWidget()) != nullptr) {
         overwriteQuestions.push_back(box->text().toStdString());
         Answer(box, [box] { QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton); });
+        return;
+      }
+      if (box->icon() == QMessageBox::Question) {
+        questions.push_back(box->text().toStdString());
+        EXPECT_EQ(box->parentWidget(), ShownDialog(IDD_TRACKER_DIALOG));
+        const bool yes = questionAnswers.empty() || questionAnswers.front();
+        if (!questionAnswers.empty()) questionAnswers.pop_front();
+        QAbstractButton* button = box->button(yes ? QMessageBox::Yes : QMessageBox::No);
+        EXPECT_NE(button, nullptr);
+        if (button == nullptr) button = box->buttons().value(0);
+        Answer(box, [button] { QTest::mouseClick(button, Qt::LeftButton); });
         return;
       }
       boxes.push_back({box->text().toStdString(), box->windowTitle().toStdString(),
@@ -598,22 +613,160 @@ TEST_F(QtWindowTest, ReadFlashSavesTheGoldenTrackWithProgressOnTheWay) {
   EXPECT_TRUE(Slurp(Path("track.kml")) == golden) << "differs from track64.kml";
 }
 
-// The close box mid-download: the worker is stopped and waited for, and the
-// half-written file goes with it.
-TEST_F(QtWindowTest, ClosingDuringADownloadStopsItAndLeavesNoFile) {
-  StartTracker();
-  answerer.files = {Path("gone.kml")};
-  const int result = Run("kw9", [&](QDialog& main) {
+// The golden track's fixes that lie wholly in its first `bytes` bytes.
+std::vector<std::string> FixesWithin(const std::string& golden, int bytes) {
+  std::vector<std::string> fixes;
+  for (const std::string& line : FixLines(golden)) {
+    if (std::stoi(line.substr(line.find("<!-- ") + 5)) + 15 > bytes) break;
+    fixes.push_back(line);
+  }
+  return fixes;
+}
+
+// Closing while a worker runs: at the first, a middle and the last block of
+// a 64-kbit download (the tracker answers that block 1.5 s late, so the close
+// comes while it is on its way), and during an erase. Catches the crash of a
+// worker handing its progress to a window that is gone, a download lost or
+// cut off mid-file, a temporary file left, a No that closes anyway, and an
+// erase that holds the window until the tracker is done.
+TEST_F(QtWindowTest, ClosingDuringAWorkerAsksAndKeepsWhatArrived) {
+  const std::string stop = "A download is in progress. Stop it and keep what has arrived?";
+  const std::string erase =
+      "The tracker is erasing its memory and goes on by itself. Close anyway?";
+  const std::string golden = Slurp(KW9_GOLDEN_DIR "/track64.kml");
+  ASSERT_FALSE(golden.empty());
+  struct Case {
+    const char* what;
+    int block;    // the late block, from 1; 0: an erase
+    bool escape;  // else the close box
+    std::deque<bool> answers;
+    std::vector<std::string> questions;
+    bool whole;  // the download completed before the stop
+  };
+  const Case cases[] = {
+      {"Esc, first block", 1, true, {true}, {stop}, false},
+      {"close box, middle", 900, false, {true}, {stop}, false},
+      {"Esc, last block", 2048, true, {true}, {stop}, true},
+      {"close box, No", 900, false, {false}, {stop}, true},
+      {"erase, Esc", 0, true, {true}, {erase}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing_support::ResetToolState();
+    answerer.boxes.clear();
+    answerer.questions.clear();
+    answerer.questionAnswers = c.answers;
+    answerer.dialogs[IDD_CLEAR_FLASH] = [](QDialog& d) { Key(d, Qt::Key_Return); };
+    sim.reset();
+    if (c.block > 0) {
+      StartTracker(
+          {"--size", "64", "--late-after", "J:" + std::to_string(c.block), "--late-ms", "1500"});
+    } else {
+      StartTracker({"--size", "64", "--erase-ms", "20000"});
+    }
+    const std::string target = Path("track.kml");
+    answerer.files = {target};
+    const int result = Run("kw9", [&](QDialog& main) {
+      Read(main);
+      Click(main, c.block > 0 ? IDC_READ_FLASH : IDC_CLEAR_FLASH);
+      if (c.block > 0) {
+        // The label comes near the late block's share and then stands still
+        // (it moves ten times a second while blocks come): the worker waits
+        // for the late block.
+        const double near = (c.block - 1) * 8 * 100.0 / 16384 - 10;
+        std::string last;
+        QElapsedTimer still;
+        still.start();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+              if (dlg->percentLabel != last) {
+                last = dlg->percentLabel;
+                still.restart();
+              }
+              return !last.empty() && std::atof(last.c_str()) >= near && still.elapsed() > 400;
+            },
+            60000))
+            << "the download never got there: " << dlg->percentLabel;
+      } else {
+        auto* bar = Control<QProgressBar>(main, IDC_PROGRESS);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return bar->value() > 2; }, 20000)) << "no erase";
+      }
+      c.escape ? Key(main, Qt::Key_Escape) : static_cast<void>(main.close());
+      if (!c.answers.front()) {
+        EXPECT_TRUE(main.isVisible()) << "No closed the window";
+        EXPECT_TRUE(answerer.WaitForBox("Done Reading Flash", 60000));
+        EXPECT_TRUE(QTest::qWaitFor([] { return workerBusy == 0; }));
+        Key(main, Qt::Key_Escape);  // nothing runs: closes at once
+      }
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(workerBusy, 0);
+    EXPECT_EQ(answerer.questions, c.questions);
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(Path("")))
+      files.push_back(entry.path().filename().string());
+    if (c.block == 0) {
+      EXPECT_TRUE(files.empty());
+      EXPECT_TRUE(answerer.boxes.empty());
+      continue;
+    }
+    EXPECT_EQ(files, std::vector<std::string>{"track.kml"}) << "a temporary file was left";
+    const std::string written = Slurp(target);
+    if (c.whole) {
+      EXPECT_TRUE(written == golden) << "differs from track64.kml";
+      EXPECT_EQ(answerer.Texts(), std::vector<std::string>{"Done Reading Flash"});
+    } else {
+      EXPECT_TRUE(answerer.boxes.empty()) << answerer.Texts().front();
+      EXPECT_EQ(dlg->statusText, "Download stopped; the fixes that arrived are kept");
+      // What arrived, as the label says: whole blocks up to the late one.
+      const int arrived =
+          static_cast<int>(std::lround(std::atof(dlg->percentLabel.c_str()) * 16384 / 800)) * 8;
+      EXPECT_LE(arrived, c.block * 8);
+      EXPECT_GE(arrived, c.block == 1 ? 8 : (c.block - 20) * 8);
+      EXPECT_EQ(FixLines(written), FixesWithin(golden, arrived));
+      EXPECT_NE(written.find("</kml>"), std::string::npos);
+      EXPECT_EQ(std::system(("xmllint --noout '" + target + "'").c_str()), 0) << "not well formed";
+    }
+    std::filesystem::remove(target);
+  }
+}
+
+// The port shown is the port used: two trackers on two ports; A is read,
+// then B picked, with a field left invalid. Clear Flash names B, erases B
+// alone and shows no field's message (Clear Flash saves no field). A Read of a port that does not
+// open ends as "Read Failed" once its message is dismissed.
+TEST_F(QtWindowTest, ClearFlashErasesTheTrackerShownAndAFailedOpenIsAFailedRead) {
+  const std::string transcriptA = Path("a.bin"), transcriptB = Path("b.bin");
+  StartTracker({"--size", "64", "--transcript", transcriptA});
+  TrackersimProcess other({"--size", "64", "--erase-ms", "300", "--transcript", transcriptB});
+  ASSERT_TRUE(other.Running());
+  std::string confirmation;
+  answerer.dialogs[IDD_CLEAR_FLASH] = [&](QDialog& d) {
+    confirmation = Shown(Control(d, IDC_CLEAR_FLASH_PORT));
+    ExpectLayoutFits(d);
+    Key(d, Qt::Key_Return);
+  };
+  Run("kw9", [&](QDialog& main) {
     Read(main);
-    Click(main, IDC_READ_FLASH);
-    auto* bar = Control<QProgressBar>(main, IDC_PROGRESS);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->value() > 2; }, 20000)) << "no download";
-    main.close();
+    Type(main, IDC_COM_PORT, other.Device());
+    Type(main, IDC_STORE_INTERVAL, "300");
+    Click(main, IDC_CLEAR_FLASH);
+    EXPECT_TRUE(answerer.WaitForBox("Done Clearing Flash"));
+    EXPECT_TRUE(QTest::qWaitFor([] { return workerBusy == 0; }));
+    Type(main, IDC_STORE_INTERVAL, "10");
+    Type(main, IDC_COM_PORT, "/dev/kw9-no-such-port");
+    Click(main, IDC_READ);
+    EXPECT_EQ(Shown(Control(main, IDC_STATUS)), "Read Failed");
+    Key(main, Qt::Key_Escape);
   });
-  EXPECT_EQ(result, IDCANCEL);
-  EXPECT_EQ(workerBusy, 0);
-  EXPECT_TRUE(answerer.boxes.empty()) << answerer.Texts().front();
-  EXPECT_TRUE(std::filesystem::is_empty(Path(""))) << "a file was left behind";
+  EXPECT_EQ(confirmation, "Tracker on " + other.Device());
+  ASSERT_EQ(answerer.boxes.size(), 2u) << "a field's message";
+  EXPECT_EQ(answerer.boxes[0].text, "Done Clearing Flash");
+  EXPECT_EQ(answerer.boxes[1].text.substr(0, 22), "Error opening com port");
+  EXPECT_EQ(other.Stop(), 0);
+  EXPECT_EQ(sim->Stop(), 0);
+  EXPECT_EQ(Slurp(transcriptB).find('Z') != std::string::npos, true) << "B was not erased";
+  EXPECT_EQ(Slurp(transcriptA).find('Z'), std::string::npos) << "A was erased";
 }
 
 TEST_F(QtWindowTest, FlashTestClearFlashAfterItsConfirmationAndGo) {

@@ -1,5 +1,7 @@
 #include "tests/support/flash_records.h"
 
+#include <algorithm>
+
 #include "platform/os/text_file.h"
 #include "tracklog/kml_writer.h"
 
@@ -26,6 +28,19 @@ bool WriteDownloadKml(const std::string& path, int availableBytes) {
   for (int32_t& v : FlashImage) v = 0;
   LogMemoryGeometry = {};
   return written;
+}
+
+std::vector<std::string> FixLines(const std::string& kml) {
+  std::vector<std::string> lines;
+  const size_t from = kml.find("<coordinates>\r\n"), to = kml.find("</coordinates>");
+  if (from == std::string::npos || to == std::string::npos) return lines;
+  for (size_t at = from + 15; at < to;) {
+    const size_t end = std::min(kml.find("\r\n", at), to);
+    const std::string line = kml.substr(at, end - at);
+    if (line.find("<!-- ") != std::string::npos) lines.push_back(line);
+    at = end + 2;
+  }
+  return lines;
 }
 
 }  // namespace testing_support

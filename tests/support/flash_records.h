@@ -21,4 +21,8 @@ void LoadFlashImage(const Records& records, LogMemoryGeometryState geometry);
 // its geometry. False when the file could not be written.
 bool WriteDownloadKml(const std::string& path, int availableBytes = kFlashImageSize);
 
+// The fix lines of a KML file's track as kw9 writes them (each with its
+// "<!-- offset" note), in order.
+std::vector<std::string> FixLines(const std::string& kml);
+
 }  // namespace testing_support

@@ -43,9 +43,9 @@ void Click(ui::ScriptedWindow& w, int id) {
   ASSERT_TRUE(w.Click(id)) << id;
 }
 
-// Read Flash, Clear Flash, Flash Test and Go! open the port the member names.
+// Read Flash, Clear Flash, Flash Test and Go! open the port the combo box shows.
 void UseCom1(ui::ScriptedWindow& w) {
-  static_cast<CTrackerDlg&>(w.Dialog()).portName = "COM1";
+  ASSERT_TRUE(w.Type(IDC_COM_PORT, "COM1"));
 }
 
 ui::ScriptedBackend* backend = nullptr;  // the running harness's

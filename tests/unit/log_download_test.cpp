@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -26,6 +28,7 @@
 #include "platform/os/os.h"
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
+#include "tests/support/flash_records.h"
 #include "tracklog/flash_image.h"
 
 namespace fs = std::filesystem;
@@ -33,6 +36,7 @@ using testing::ElementsAre;
 using testing_support::DialogHarness;
 using testing_support::FakeDevice;
 using testing_support::FakeSerial;
+using testing_support::FixLines;
 using Ops = std::vector<std::string>;
 
 namespace {
@@ -206,6 +210,7 @@ class LogDownloadTest : public testing::Test {
     harness->backend().AnswerFileDialogs([this](const ui::FileDialogRequest&) { return chosen; });
     harness->backend().SetScript(IDD_CLEAR_FLASH, [this](ui::ScriptedWindow& w) {
       confirmed.push_back(Messages().size());
+      confirmPorts.push_back(w.Text(IDC_CLEAR_FLASH_PORT));
       Press(w, confirmAnswer);
     });
     return device;
@@ -214,9 +219,10 @@ class LogDownloadTest : public testing::Test {
   bool Idle() {
     return harness->backend().WaitUntil([] { return workerBusy == 0; });
   }
-  // Read Flash and Clear Flash open the port the member names, which only an
-  // earlier exchange saved from the combo: set it as one would have.
+  // The port shown in the combo box, and saved into the member as an earlier
+  // exchange would have.
   static void UsePort(ui::ScriptedWindow& w, const std::string& port) {
+    ASSERT_TRUE(w.Type(IDC_COM_PORT, port));
     static_cast<CTrackerDlg&>(w.Dialog()).portName = port;
   }
   void PressAndWait(ui::ScriptedWindow& w, int button = IDC_READ_FLASH) {
@@ -242,6 +248,7 @@ class LogDownloadTest : public testing::Test {
   std::optional<std::string> chosen;
   int confirmAnswer = IDOK;
   std::vector<size_t> confirmed;  // how many messages were shown at each confirmation
+  Ops confirmPorts;               // the port line of each confirmation
 };
 
 // --- Read Flash -------------------------------------------------------------
@@ -249,29 +256,47 @@ class LogDownloadTest : public testing::Test {
 // Catches a byte of the file off, a block requested in one write or with the
 // wrong address form, a block skipped or read past the end, a progress bar set
 // up or stepped wrongly, a port closed after the download, a second message.
+// Label and bar count the memory's own download: a label that stops short of
+// 100 (the largest memory's scale on a small one), a bar that starts over or
+// stops short of its top, a label that goes back.
 TEST_F(LogDownloadTest, ReadFlashWritesTheGoldenFileForEveryMemorySize) {
   struct Case {
     int kbit;
-    const char *golden, *percent;
+    const char* golden;
     int blocks;
     std::string lastAddress;
-    int steps;  // one every 32 addresses
   };
-  const Case cases[] = {
-      {64, "track64.kml", "12.49", 2048, std::string("\x3F\xF8", 2), 512},
-      {128, "track128.kml", "12.49", 2048, std::string("\x3F\xF8", 2), 512},
-      {1024, "track1024.kml", "99.99", 8192, std::string("\x04\xFF\xF0", 3), 4096}};
+  const Case cases[] = {{64, "track64.kml", 2048, std::string("\x3F\xF8", 2)},
+                        {128, "track128.kml", 2048, std::string("\x3F\xF8", 2)},
+                        {1024, "track1024.kml", 8192, std::string("\x04\xFF\xF0", 3)}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.kbit);
     FakeDevice& device = Fresh(c.kbit);
+    std::vector<std::string> labels;
+    std::vector<int> positions;
+    harness->backend().OnProgress([&](int, const ui::ProgressState& p) {
+      positions.push_back(p.position);
+      // Empty until the worker's first block.
+      if (!harness->dialog().percentLabel.empty()) labels.push_back(harness->dialog().percentLabel);
+    });
     Run([&](ui::ScriptedWindow& w) {
       PressAndWait(w);
       EXPECT_EQ(DeviceLink.portOpen, 1);
-      ExpectProgress(w, 0, 50, Stepped(0, 50, 0, c.steps));
+      ExpectProgress(w, 0, 50, 50);
     });
     ExpectSameBytes(ReadBytes(path), Golden(c.golden));
     EXPECT_EQ(Files(), Ops{"track.kml"});
-    EXPECT_EQ(harness->dialog().percentLabel, c.percent);
+    EXPECT_EQ(harness->dialog().percentLabel, "100.00");
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << "the bar started over";
+    std::vector<double> shown;
+    for (const std::string& label : labels) {
+      shown.push_back(std::atof(label.c_str()));
+      char form[16];  // the label's "%4.2f" form
+      std::snprintf(form, sizeof form, "%4.2f", shown.back());
+      EXPECT_EQ(label, form);
+    }
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << "the label went back";
+    EXPECT_FALSE(shown.empty());
     const Ops wire = Wire(device);
     ExpectWire(wire, {"?", "V", "K"}, c.blocks, c.kbit == 1024);
     EXPECT_EQ(wire.empty() ? "" : wire.back(), c.lastAddress);
@@ -363,6 +388,48 @@ TEST_F(LogDownloadTest, EveryLinkButtonIsRefusedWhileTheDoneBoxIsOpen) {
     EXPECT_TRUE(Idle());
   });
   EXPECT_EQ(Files(), Ops{"track.kml"});
+}
+
+// Two trackers on two ports; A was read, B is the port the user then picked.
+// Catches an operation that goes to the port the last exchange saved (the
+// erase of a tracker the window does not show), one that saves the other
+// fields on the way (a field's check message, a value taken), and an erase
+// confirmation that does not name the port.
+TEST_F(LogDownloadTest, EveryLinkButtonUsesThePortShown) {
+  const struct {
+    int button;
+    Ops messages;
+  } cases[] = {{IDC_READ_FLASH, {kDone}},
+               {IDC_CLEAR_FLASH, {"Done Clearing Flash"}},
+               {IDC_FLASH_TEST, {"I2C Read Test Passed"}},
+               {IDC_GO, {}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.button);
+    FakeDevice& a = Fresh();
+    FakeDevice& b = serial.AddPort("COM2", sim::Config());
+    confirmPorts.clear();
+    size_t aWrites = 0;
+    Run([&](ui::ScriptedWindow& w) {
+      Enter(w, IDC_COM_PORT, "COM1");
+      Press(w, IDC_READ);
+      aWrites = a.writes.size();
+      Enter(w, IDC_COM_PORT, "COM2");
+      Enter(w, IDC_STORE_INTERVAL, "300");
+      Press(w, c.button);
+      ASSERT_TRUE(Idle());
+    });
+    EXPECT_EQ(Messages(), c.messages);
+    EXPECT_EQ(a.writes.size(), aWrites) << "the tracker read before was reached";
+    ASSERT_FALSE(b.writes.empty());
+    EXPECT_EQ(Wire(b).front(), "?");
+    EXPECT_EQ(harness->dialog().portName, "COM2");
+    EXPECT_EQ(harness->dialog().storeInterval, 10u) << "the other fields were saved";
+    if (c.button == IDC_CLEAR_FLASH) {
+      EXPECT_EQ(confirmPorts, Ops{"Tracker on COM2"});
+      EXPECT_EQ(b.tracker.EraseCount(), 1);
+      EXPECT_EQ(a.tracker.EraseCount(), 0);
+    }
+  }
 }
 
 // --- Faults -----------------------------------------------------------------
@@ -717,37 +784,240 @@ TEST_F(LogDownloadTest, CancellingSendsNothing) {
   }
 }
 
-// Catches a worker that outlives the window or shows a box for it, and a
-// half-written download that replaces the old file.
-TEST_F(LogDownloadTest, ClosingTheWindowEndsTheWorkerQuietly) {
-  for (const int button : {IDC_READ_FLASH, IDC_CLEAR_FLASH}) {
-    SCOPED_TRACE(button == IDC_READ_FLASH ? "download" : "erase");
-    FakeDevice& device = Fresh(64, Fault(&sim::Faults::eraseMs, 600000));
-    // Each request takes real time, as on a line: on the virtual clock alone
-    // the download would be over before the window closes.
-    device.onWrite = [](FakeDevice&, const std::vector<uint8_t>&) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    };
+enum class Close { kEsc, kCloseBox, kSysMenuClose, kEnter, kLogOut, kLogOutNow };
+
+void CloseBy(ui::ScriptedWindow& w, Close how) {
+  switch (how) {
+    case Close::kEsc:
+      return w.PressEscape();
+    case Close::kCloseBox:
+      return w.CloseBox();
+    case Close::kSysMenuClose:
+      return w.SystemCommand(SC_CLOSE);
+    case Close::kEnter:
+      ASSERT_TRUE(w.Type(IDC_STORE_INTERVAL, "1"));  // the focus in a field
+      return w.PressEnter();
+    case Close::kLogOut:
+    case Close::kLogOutNow:
+      // As the backends hand it on; a log-out that is let go ends the window.
+      if (w.Dialog().OnQueryEndSession(how == Close::kLogOut)) w.End(IDCANCEL);
+      return;
+  }
+}
+
+// Every way of closing the window while a download runs, at its first, a
+// middle and its last block, and while an erase runs. Catches a window that
+// closes without asking (the download lost), a No that stops it anyway, a
+// worker that outlives the window or is cut off mid-file (a broken file, a
+// temporary file left), a stopped download that keeps more or less than the
+// blocks that came, a log-out that cannot wait but is asked, and an erase
+// that is waited for although it goes on in the tracker by itself.
+TEST_F(LogDownloadTest, ClosingDuringAWorkerAsksAndKeepsWhatArrived) {
+  const std::string stop = "A download is in progress. Stop it and keep what has arrived?";
+  const std::string erase =
+      "The tracker is erasing its memory and goes on by itself. Close anyway?";
+  const char* stopped = "Download stopped; the fixes that arrived are kept";
+  struct Case {
+    const char* what;
+    int kbit;
+    int button;
+    int atBlock;  // the close comes while this block is on its way
+    Close how;
+    std::vector<bool> answers;  // to the questions, in order
+    Ops questions;
+    int arrived;  // bytes the file holds: -1 the whole golden file, 0 the old file
+    int result;
+    Ops messages;
+    const char* status;
+  };
+  const Case cases[] = {
+      {"Esc, first block",
+       64,
+       IDC_READ_FLASH,
+       0,
+       Close::kEsc,
+       {true},
+       {stop},
+       8,
+       IDCANCEL,
+       {},
+       stopped},
+      {"close box, middle",
+       64,
+       IDC_READ_FLASH,
+       700,
+       Close::kCloseBox,
+       {true},
+       {stop},
+       701 * 8,
+       IDCANCEL,
+       {},
+       stopped},
+      {"system menu, last block",
+       64,
+       IDC_READ_FLASH,
+       2047,
+       Close::kSysMenuClose,
+       {true},
+       {stop},
+       -1,
+       IDCANCEL,
+       {kDone},
+       "Ready"},
+      {"Enter, middle",
+       64,
+       IDC_READ_FLASH,
+       1000,
+       Close::kEnter,
+       {true},
+       {stop},
+       1001 * 8,
+       IDOK,
+       {},
+       stopped},
+      {"wide blocks, middle",
+       1024,
+       IDC_READ_FLASH,
+       4000,
+       Close::kEsc,
+       {true},
+       {stop},
+       4001 * 16,
+       IDCANCEL,
+       {},
+       stopped},
+      {"No goes on",
+       64,
+       IDC_READ_FLASH,
+       700,
+       Close::kEsc,
+       {false},
+       {stop},
+       -1,
+       IDCANCEL,
+       {kDone},
+       "Ready"},
+      {"log-out, asked",
+       64,
+       IDC_READ_FLASH,
+       700,
+       Close::kLogOut,
+       {true},
+       {stop},
+       701 * 8,
+       IDCANCEL,
+       {},
+       stopped},
+      {"log-out refused",
+       64,
+       IDC_READ_FLASH,
+       700,
+       Close::kLogOut,
+       {false},
+       {stop},
+       -1,
+       IDCANCEL,
+       {kDone},
+       "Ready"},
+      {"log-out that cannot wait",
+       64,
+       IDC_READ_FLASH,
+       700,
+       Close::kLogOutNow,
+       {},
+       {},
+       701 * 8,
+       IDCANCEL,
+       {},
+       stopped},
+      {"erase, closed",
+       64,
+       IDC_CLEAR_FLASH,
+       -1,
+       Close::kEsc,
+       {true},
+       {erase},
+       0,
+       IDCANCEL,
+       {},
+       "Ready"},
+      {"erase, kept open",
+       64,
+       IDC_CLEAR_FLASH,
+       -1,
+       Close::kCloseBox,
+       {false, true},
+       {erase, erase},
+       0,
+       IDCANCEL,
+       {},
+       "Ready"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeDevice& device = Fresh(c.kbit, Fault(&sim::Faults::eraseMs, 600000));
     WriteOld();
+    std::deque<bool> answers(c.answers.begin(), c.answers.end());
+    std::atomic<bool> refused{false};
+    harness->backend().AnswerQuestions([&](const ui::MessageRecord&) {
+      const bool yes = answers.empty() || answers.front();
+      if (!answers.empty()) answers.pop_front();
+      if (!yes) refused = true;
+      return yes;
+    });
+    // The worker waits at the block until the close has been dealt with:
+    // the stop asked for, or the question answered No.
+    std::atomic<bool> atBlock{false};
+    CTrackerDlg* dialog = nullptr;
+    device.onWrite = [&, requests = -1](FakeDevice&, const std::vector<uint8_t>& bytes) mutable {
+      if (bytes != std::vector<uint8_t>{'J'} || ++requests != c.atBlock) return;
+      atBlock = true;
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (!refused && !dialog->WorkerStopRequested() &&
+             std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    };
     int steps = 0;
     harness->backend().OnProgress([&](int, const ui::ProgressState&) { ++steps; });
     Run([&](ui::ScriptedWindow& w) {
+      dialog = &static_cast<CTrackerDlg&>(w.Dialog());
       UsePort(w, "COM1");
-      Press(w, button);
+      Press(w, c.button);
       steps = 0;  // from here on the worker's
-      ASSERT_TRUE(harness->backend().WaitUntil([&] { return steps >= 5; }));
+      ASSERT_TRUE(harness->backend().WaitUntil(
+          [&] { return c.atBlock < 0 ? steps >= 5 : atBlock.load(); }));
+      CloseBy(w, c.how);
+      if (refused) {
+        EXPECT_FALSE(w.Ended()) << "No closed the window";
+        if (c.button == IDC_READ_FLASH) {
+          EXPECT_TRUE(Idle());
+        }
+      }
     });
-    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(harness->backend().Questions(), c.questions);
+    EXPECT_EQ(harness->dialog().GetWindow(), nullptr);
     EXPECT_EQ(workerBusy, 0);
-    EXPECT_EQ(harness->dialog().statusText, "Ready");
-    EXPECT_EQ(ReadBytes(path), kOld);
-    EXPECT_EQ(Files(), Ops{"track.kml"});
-    const Ops wire = Wire(device);
-    if (button == IDC_READ_FLASH) {
-      EXPECT_GT(wire.size(), 3u + 2 * 16);
-      EXPECT_LT(wire.size(), 3u + 2 * 2048);
+    EXPECT_EQ(Messages(), c.messages);
+    EXPECT_EQ(harness->dialog().statusText, c.status);
+    EXPECT_EQ(Files(), Ops{"track.kml"}) << "a temporary file was left";
+    const std::string written = ReadBytes(path);
+    const std::string golden = Golden(c.kbit == 1024 ? "track1024.kml" : "track64.kml");
+    if (c.arrived < 0) {
+      ExpectSameBytes(written, golden);
+    } else if (c.arrived == 0) {
+      EXPECT_EQ(written, kOld);
     } else {
-      EXPECT_EQ(wire, Ops({"?", "K", "Z"}));
+      ExpectWellFormed(path);
+      EXPECT_EQ(FixLines(written), FixLines(Cut(golden, c.arrived)));
+      EXPECT_THAT(written, testing::EndsWith("-->\r\n"));
+      char percent[16];
+      std::snprintf(percent, sizeof percent, "%4.2f",
+                    c.arrived * 100.0 / (c.kbit == 1024 ? 131072 : 16384));
+      EXPECT_EQ(harness->dialog().percentLabel, percent);
+    }
+    if (c.button == IDC_CLEAR_FLASH) {
+      EXPECT_EQ(Wire(device), Ops({"?", "K", "Z"}));
       EXPECT_EQ(device.tracker.EraseCount(), 0);
     }
   }

@@ -35,10 +35,6 @@ const char kFirst[] = "First select an input file", kNow[] = "Now select an outp
            kFixed[] = "KML file fixed", kFilter[] = "KML Files (*.kml)|*.kml|All Files (*.*)|*.*||";
 const char kReadError[] = "Serial Port Error: Read returned 0 chars. Closing com port";
 
-CTrackerDlg& Of(ui::ScriptedWindow& w) {
-  return static_cast<CTrackerDlg&>(w.Dialog());
-}
-
 std::string Bytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -225,7 +221,7 @@ class ServiceButtonTest : public testing::Test {
     }
     harness.emplace();
     harness->Run([&](ui::ScriptedWindow& w) {
-      Of(w).portName = port;
+      ASSERT_TRUE(w.Type(IDC_COM_PORT, port));
       ASSERT_TRUE(w.Click(button));
     });
     return harness->Messages();

@@ -132,7 +132,7 @@ ln -s "$pty" "$link" || fail "cannot link $link"
 golden=$(cd "$(dirname "$0")/../golden" && pwd)/track64.kml
 echo "an older track" >"$work/track.kml"
 cli_run 0 download --port COM1 --output "Z:$work/track.kml"
-expect_line "percentLabel=12.49"
+expect_line "percentLabel=100.00"
 cmp -s "$work/track.kml" "$golden" || fail "kw9cli.exe download did not write $golden"
 [ "$(ls "$work" | grep -c '\.tmp$')" = 0 ] || fail "a temporary file was left: $(ls "$work")"
 printf '1.5, 2.5, 100\n<coordinates>, 7.1, 50.2\n' >"$work/fix.kml"

@@ -9,9 +9,11 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/control_ids.h"
@@ -137,6 +139,20 @@ class Kw9 {
     std::vector<std::string> texts = StaticTexts(box);
     lastOwner_ = GetWindow(box, GW_OWNER);
     Press(box, IDOK);
+    WaitFor([box] { return IsWindow(box) ? nullptr : box; });
+    return texts.empty() ? "" : texts.back();
+  }
+  // The next Yes/No question's text, answered Yes or No; empty when none came.
+  std::string AnswerQuestion(bool yes, int ms = 15000) {
+    HWND box = WaitFor(
+        [this] {
+          HWND found = FindDialog(pi_.dwProcessId, IsMessageBox);
+          return found != nullptr && GetDlgItem(found, IDYES) != nullptr ? found : nullptr;
+        },
+        ms);
+    if (box == nullptr) return {};
+    std::vector<std::string> texts = StaticTexts(box);
+    Press(box, yes ? IDYES : IDNO);
     WaitFor([box] { return IsWindow(box) ? nullptr : box; });
     return texts.empty() ? "" : texts.back();
   }
@@ -566,26 +582,149 @@ TEST_F(Kw9Tracker, ReadFlashSavesTheGoldenTrackThroughTheSaveDialog) {
   EXPECT_EQ(kw9.Exit(), 0);
 }
 
-TEST_F(Kw9Tracker, ClosingDuringADownloadEndsItAndLeavesNoFile) {
+// The coordinate lines of a KML file's track, in order.
+std::vector<std::string> FixLines(const std::string& kml) {
+  std::vector<std::string> lines;
+  const size_t from = kml.find("<coordinates>\r\n"), to = kml.find("</coordinates>");
+  if (from == std::string::npos || to == std::string::npos) return lines;
+  for (size_t at = from + 15; at < to;) {
+    const size_t end = std::min(kml.find("\r\n", at), to);
+    const std::string line = kml.substr(at, end - at);
+    if (line.find("<!-- ") != std::string::npos) lines.push_back(line);
+    at = end + 2;
+  }
+  return lines;
+}
+
+enum class CloseBy { kEsc, kSysClose, kWmClose, kLogOff, kLogOffNow };
+
+// Closing while a worker runs, at the first block, the middle and near the
+// end of a download and during an erase: Esc, the close box (the system
+// menu's Close and Alt+F4 come as the same SC_CLOSE), WM_CLOSE, and a
+// log-off that asks (refused: the No row) or that cannot wait. Catches a
+// close that does not ask, a No that closes or stops the download, a
+// download lost or cut off mid-file, a temporary file left, a log-off that
+// cannot wait being asked, and a program that does not end with 0.
+TEST_F(Kw9Tracker, ClosingDuringAWorkerAsksAndKeepsWhatArrived) {
   const char* work = Env("KW9_WORK");
-  if (work == nullptr) GTEST_SKIP() << "KW9_WORK is not set";
-  START_KW9(kw9);
-  HWND main = StartAndRead(kw9);
-  ASSERT_NE(main, nullptr);
-  Press(main, IDC_READ_FLASH);
-  const std::string target = std::string(work) + "/closed-track.kml";
-  ASSERT_TRUE(ChooseFile(kw9, target));
-  HWND bar = GetDlgItem(main, IDC_PROGRESS);
-  ASSERT_NE(WaitFor([bar] { return SendMessageA(bar, PBM_GETPOS, 0, 0) > 2 ? bar : nullptr; }),
-            nullptr)
-      << "the download never got going";
-  PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
-  EXPECT_EQ(kw9.Exit(), 0) << "the window waits for its worker, then the program ends";
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((target + "*").c_str(), &found);
-  EXPECT_EQ(search, INVALID_HANDLE_VALUE)
-      << "a cut-short download left " << (search != INVALID_HANDLE_VALUE ? found.cFileName : "");
-  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  const char* golden = Env("KW9_GOLDEN");
+  if (work == nullptr || golden == nullptr) GTEST_SKIP() << "KW9_WORK, KW9_GOLDEN not set";
+  const std::string stop = "A download is in progress. Stop it and keep what has arrived?";
+  const std::string erase =
+      "The tracker is erasing its memory and goes on by itself. Close anyway?";
+  const std::vector<std::string> goldenFixes = FixLines(FileContents(golden));
+  ASSERT_FALSE(goldenFixes.empty());
+  const struct {
+    const char* what;
+    bool download;  // else an erase
+    int barAt;      // the close comes once the bar (0..50) reached this
+    CloseBy how;
+    bool yes;
+  } cases[] = {
+      {"Esc, first block", true, 0, CloseBy::kEsc, true},
+      {"close box, middle", true, 12, CloseBy::kSysClose, true},
+      {"WM_CLOSE, near the end", true, 49, CloseBy::kWmClose, true},
+      {"log-off, asked and refused", true, 12, CloseBy::kLogOff, false},
+      {"log-off that cannot wait", true, 12, CloseBy::kLogOffNow, true},
+      {"erase", false, 0, CloseBy::kSysClose, true},
+  };
+  int row = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    START_KW9(kw9);
+    HWND main = StartAndRead(kw9);
+    ASSERT_NE(main, nullptr);
+    const std::string target = std::string(work) + "/closed-" + std::to_string(++row) + ".kml";
+    if (c.download) {
+      Press(main, IDC_READ_FLASH);
+      ASSERT_TRUE(ChooseFile(kw9, target));
+    } else {
+      Press(main, IDC_CLEAR_FLASH);
+      HWND confirm = kw9.Find(IsClearFlashDialog);
+      ASSERT_NE(confirm, nullptr) << "no erase confirmation";
+      Press(confirm, IDOK);
+      Sleep(300);
+    }
+    HWND bar = GetDlgItem(main, IDC_PROGRESS);
+    ASSERT_NE(
+        WaitFor([&] { return SendMessageA(bar, PBM_GETPOS, 0, 0) >= c.barAt ? bar : nullptr; },
+                60000),
+        nullptr)
+        << "the download never got there";
+    LRESULT endSession = -1;
+    std::thread logOff;
+    switch (c.how) {
+      case CloseBy::kEsc:
+        Key(GetDlgItem(main, IDC_STORE_INTERVAL), VK_ESCAPE);
+        break;
+      case CloseBy::kSysClose:
+        PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+        break;
+      case CloseBy::kWmClose:
+        PostMessageA(main, WM_CLOSE, 0, 0);
+        break;
+      case CloseBy::kLogOff:
+      case CloseBy::kLogOffNow: {
+        const LPARAM how = ENDSESSION_LOGOFF | (c.how == CloseBy::kLogOffNow ? 0x40000000 : 0);
+        logOff = std::thread([&endSession, main, how] {
+          DWORD_PTR answer = 0;
+          SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, how, SMTO_NORMAL, 60000, &answer);
+          endSession = static_cast<LRESULT>(answer);
+        });
+        break;
+      }
+    }
+    if (c.how != CloseBy::kLogOffNow) {
+      EXPECT_EQ(kw9.AnswerQuestion(c.yes), c.download ? stop : erase);
+    }
+    if (logOff.joinable()) {
+      logOff.join();
+      EXPECT_EQ(endSession, c.yes ? TRUE : FALSE) << "the log-off's answer";
+      if (c.yes) {
+        // The session's end, then the window closed with nothing running.
+        SendMessageTimeoutA(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 10000,
+                            nullptr);
+        EXPECT_EQ(kw9.Exit(300), -1) << "the window stays until it is closed";
+        PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+      }
+    }
+    if (c.yes && c.barAt >= 49) {
+      // The last blocks may have come while the question was open: the
+      // download then completed, and says so before the window closes.
+      const std::string done = kw9.Answer(3000);
+      EXPECT_TRUE(done.empty() || done == "Done Reading Flash") << done;
+    }
+    if (!c.yes) {
+      EXPECT_EQ(kw9.Exit(300), -1) << "No closed the window";
+      EXPECT_EQ(kw9.Answer(60000), "Done Reading Flash");
+      PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    }
+    EXPECT_EQ(kw9.Exit(30000), 0);
+    if (!c.download) {
+      Sleep(2000);  // the tracker finishes its erase before the next row reads it
+      continue;
+    }
+    WIN32_FIND_DATAA found;
+    int files = 0;
+    HANDLE search = FindFirstFileA((target + "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do ++files;
+      while (FindNextFileA(search, &found));
+      FindClose(search);
+    }
+    EXPECT_EQ(files, 1) << "no file, or a temporary file beside it";
+    const std::string written = FileContents(target);
+    EXPECT_NE(written.find("</kml>\r\n"), std::string::npos);
+    EXPECT_EQ(written.substr(written.size() - std::min<size_t>(written.size(), 5)), "-->\r\n");
+    const std::vector<std::string> fixes = FixLines(written);
+    EXPECT_LE(fixes.size(), goldenFixes.size());
+    EXPECT_TRUE(std::equal(fixes.begin(), fixes.end(), goldenFixes.begin()))
+        << "the fixes are no beginning of the golden track's";
+    if (!c.yes) {
+      EXPECT_EQ(fixes.size(), goldenFixes.size()) << "No stopped the download";
+    }
+    DeleteFileA(target.c_str());
+  }
 }
 
 TEST_F(Kw9Tracker, WriteRefusesAnInvalidFieldAndWritesAValidOne) {

@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSessionManager>
 #include <QStyledItemDelegate>
 #include <QThread>
 #include <QTimer>
@@ -37,6 +38,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/os/os.h"
 #include "platform/ui/framework.h"
 #include "platform/ui/native_backend.h"
 #include "platform/ui/progress_state.h"
@@ -313,6 +315,16 @@ class QtBackend final : public Backend {
     // decimal point under every one of them; text keeps the desktop's.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setQuitOnLastWindowClosed(false);
+    // Logging out asks the main window first; a session manager that allows
+    // no interaction gets what the window keeps without a question.
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, qApp, [](QSessionManager& manager) {
+      CDialog* main = MainWindow();
+      if (main == nullptr || main->GetWindow() == nullptr) return;
+      const bool mayAsk = manager.allowsInteraction();
+      const bool end = main->OnQueryEndSession(mayAsk);
+      if (mayAsk) manager.release();
+      if (!end) manager.cancel();
+    });
   }
 
   int RunModal(CDialog& dialog, CDialog* owner) override {
@@ -324,6 +336,19 @@ class QtBackend final : public Backend {
     int result = window.Result();
     if (!window.Ended()) {
       Centre(window.Widget(), WidgetOf(owner));
+      // A session that ends without asking (SIGTERM or SIGHUP at log-out, a
+      // closed terminal) ends the program's window the same way, once the
+      // window has kept what it must.
+      QTimer told;
+      if (owner == nullptr) {
+        QObject::connect(&told, &QTimer::timeout, &told, [&window, &told] {
+          if (!platform::InterruptRequested()) return;
+          told.stop();
+          window.Dialog().OnQueryEndSession(false);
+          window.End(IDCANCEL);
+        });
+        told.start(100);
+      }
       result = window.Widget().exec();
     }
     dialog.OnDestroy();
@@ -338,6 +363,14 @@ class QtBackend final : public Backend {
       box.setTextFormat(Qt::PlainText);
       box.exec();
     });
+  }
+
+  bool AskYesNo(CDialog* owner, const std::string& text, const std::string& caption) override {
+    ToolMessageBox box(QMessageBox::Question, Q(caption), Q(text),
+                       QMessageBox::Yes | QMessageBox::No, WidgetOf(owner));
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
   }
 
   Icon LoadAppIcon(int resourceId) override {
@@ -756,9 +789,23 @@ void QtWindow::End(int result) {
 
 }  // namespace
 
-Backend& NativeBackend() {
-  static QtBackend backend;
+namespace {
+std::unique_ptr<QtBackend>& TheQtBackend() {
+  static std::unique_ptr<QtBackend> backend;
   return backend;
+}
+}  // namespace
+
+Backend& NativeBackend() {
+  std::unique_ptr<QtBackend>& backend = TheQtBackend();
+  if (!backend) backend = std::make_unique<QtBackend>();
+  return *backend;
+}
+
+void EndNativeBackend() {
+  // The application object runs the library's clean-up routines, which use
+  // its static objects: at exit some of those would be gone already.
+  TheQtBackend().reset();
 }
 
 }  // namespace ui

@@ -399,6 +399,17 @@ void ScriptedBackend::ShowMessage(CDialog* owner, const std::string& text,
   if (onMessage_) onMessage_(record);
 }
 
+bool ScriptedBackend::AskYesNo(CDialog* owner, const std::string& text,
+                               const std::string& caption) {
+  const MessageRecord record{text, caption, owner != nullptr ? owner->Template().id : 0};
+  questions_.push_back(text);
+  return questionAnswer_ ? questionAnswer_(record) : true;
+}
+
+std::vector<std::string> ScriptedBackend::Questions() const {
+  return questions_;
+}
+
 void ScriptedBackend::RunOnUiThread(const std::function<void()>& task) {
   if (std::this_thread::get_id() == uiThread_) {
     task();

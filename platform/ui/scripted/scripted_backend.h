@@ -148,6 +148,14 @@ class ScriptedBackend final : public Backend {
   void SetScript(int templateId, Script script) { scripts_[templateId] = std::move(script); }
   // Called with each message box as it is shown, on the thread that showed it.
   void OnMessage(std::function<void(const MessageRecord&)> hook) { onMessage_ = std::move(hook); }
+  // Answers the Yes/No questions, on the user-interface thread: true is Yes.
+  // Without an answer every question is answered Yes, as by a user who meant
+  // what they pressed.
+  void AnswerQuestions(std::function<bool(const MessageRecord&)> answer) {
+    questionAnswer_ = std::move(answer);
+  }
+  // The questions asked so far, in order; they are no message boxes.
+  std::vector<std::string> Questions() const;
   // Answers the file dialogs, on the user-interface thread: a path chooses
   // it (as typed into the dialog and confirmed), nullopt cancels. Without an
   // answer every file dialog is cancelled.
@@ -176,6 +184,7 @@ class ScriptedBackend final : public Backend {
   // Backend.
   int RunModal(CDialog& dialog, CDialog* owner) override;
   void ShowMessage(CDialog* owner, const std::string& text, const std::string& caption) override;
+  bool AskYesNo(CDialog* owner, const std::string& text, const std::string& caption) override;
   Icon LoadAppIcon(int resourceId) override { return resourceId; }
   void SystemIconSize(int& cx, int& cy) override { cx = cy = 32; }
   void RunOnUiThread(const std::function<void()>& task) override;
@@ -192,6 +201,8 @@ class ScriptedBackend final : public Backend {
   std::map<int, Script> scripts_;
   std::vector<int> dialogsRun_;
   std::function<void(const MessageRecord&)> onMessage_;
+  std::function<bool(const MessageRecord&)> questionAnswer_;
+  std::vector<std::string> questions_;  // the user-interface thread's only
   FileAnswer fileAnswer_;
   std::vector<FileDialogRequest> fileDialogs_;
   std::function<void(int, const ProgressState&)> onProgress_;

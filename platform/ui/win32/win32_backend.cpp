@@ -20,6 +20,9 @@ namespace ui {
 namespace {
 
 constexpr UINT kRunTaskMessage = WM_APP + 1;
+#ifndef ENDSESSION_CRITICAL
+constexpr LPARAM ENDSESSION_CRITICAL = 0x40000000;  // the system ends the session regardless
+#endif
 
 std::wstring Wide(const char* text) {
   const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
@@ -279,6 +282,18 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       return window->TakeDefaultPaintRequest() ? FALSE : TRUE;
     case WM_QUERYDRAGICON:
       return static_cast<INT_PTR>(dialog.OnQueryDragIconMessage());
+    case WM_QUERYENDSESSION: {
+      // A critical end does not wait for the user: the window keeps what it
+      // must without a question.
+      const bool end = dialog.OnQueryEndSession((lParam & ENDSESSION_CRITICAL) == 0);
+      SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, end ? TRUE : FALSE);
+      return TRUE;
+    }
+    case WM_ENDSESSION:
+      // The session ends now, whoever asked: once this returns the process
+      // may be gone.
+      if (wParam) dialog.OnQueryEndSession(false);
+      return FALSE;
     case WM_DESTROY:
       dialog.OnDestroy();
       return FALSE;
@@ -333,6 +348,11 @@ class Win32Backend final : public Backend {
 
   void ShowMessage(CDialog* owner, const std::string& text, const std::string& caption) override {
     MessageBoxA(HandleOf(owner), text.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
+  }
+
+  bool AskYesNo(CDialog* owner, const std::string& text, const std::string& caption) override {
+    return MessageBoxA(HandleOf(owner), text.c_str(), caption.c_str(),
+                       MB_YESNO | MB_ICONQUESTION) == IDYES;
   }
 
   Icon LoadAppIcon(int resourceId) override {
@@ -395,6 +415,10 @@ class Win32Backend final : public Backend {
 Backend& NativeBackend() {
   static Win32Backend backend;
   return backend;
+}
+
+void EndNativeBackend() {
+  // The system's windows need no taking down before exit.
 }
 
 }  // namespace ui
