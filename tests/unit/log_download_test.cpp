@@ -956,6 +956,7 @@ TEST_F(LogDownloadTest, ClosingDuringAWorkerAsksAndKeepsWhatArrived) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     FakeDevice& device = Fresh(c.kbit, Fault(&sim::Faults::eraseMs, 600000));
+    fs::remove(folder / "track.partial.kml");
     WriteOld();
     std::deque<bool> answers(c.answers.begin(), c.answers.end());
     std::atomic<bool> refused{false};
@@ -999,16 +1000,26 @@ TEST_F(LogDownloadTest, ClosingDuringAWorkerAsksAndKeepsWhatArrived) {
     EXPECT_EQ(harness->dialog().GetWindow(), nullptr);
     EXPECT_EQ(workerBusy, 0);
     EXPECT_EQ(Messages(), c.messages);
-    EXPECT_EQ(harness->dialog().statusText, c.status);
-    EXPECT_EQ(Files(), Ops{"track.kml"}) << "a temporary file was left";
-    const std::string written = ReadBytes(path);
+    // The old file is kept whole; what arrived of a stopped download goes
+    // beside it.
+    const std::string partial = (folder / "track.partial.kml").string();
+    const bool beside = c.arrived > 0;
+    EXPECT_EQ(harness->dialog().statusText,
+              beside ? std::string(c.status) + " in " + partial + "; " + path + " is left as it was"
+                     : std::string(c.status));
+    const Ops expectedFiles = beside ? Ops{"track.kml", "track.partial.kml"} : Ops{"track.kml"};
+    EXPECT_EQ(Files(), expectedFiles) << "a temporary file was left";
+    if (beside) {
+      EXPECT_EQ(ReadBytes(path), kOld);
+    }
+    const std::string written = ReadBytes(beside ? partial : path);
     const std::string golden = Golden(c.kbit == 1024 ? "track1024.kml" : "track64.kml");
     if (c.arrived < 0) {
       ExpectSameBytes(written, golden);
     } else if (c.arrived == 0) {
       EXPECT_EQ(written, kOld);
     } else {
-      ExpectWellFormed(path);
+      ExpectWellFormed(partial);
       EXPECT_EQ(FixLines(written), FixLines(Cut(golden, c.arrived)));
       EXPECT_THAT(written, testing::EndsWith("-->\r\n"));
       char percent[16];
