@@ -6,6 +6,7 @@
 
 #include "app/control_ids.h"
 #include "app/tracker_dlg.h"
+#include "app/window_memory.h"
 #include "config/settings.h"
 #include "link/commands.h"
 #include "link/device_link.h"
@@ -162,6 +163,7 @@ void CTrackerDlg::OnRead() {
     return;
   }
   configRead = true;
+  RememberCompletedRead(portName, serialNumber);
   ShowStatus(msg::Id::kReadComplete);
   UpdateData(false);
   ClosePort();

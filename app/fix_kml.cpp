@@ -2,6 +2,7 @@
 // line on the way (tracklog/kml_repair.h).
 #include "app/file_checks.h"
 #include "app/tracker_dlg.h"
+#include "app/window_memory.h"
 #include "platform/os/text_file.h"
 #include "tracklog/kml_repair.h"
 #include "tracklog/kml_writer.h"
@@ -10,7 +11,7 @@ void CTrackerDlg::OnFixKml() {
   msg::Tell(msg::Id::kSelectInputFile);
   CFileDialog openDialog(true, ".kml", nullptr, 0, kKmlFileFilter);
   platform::TextInFile input;
-  const bool inputChosen = openDialog.DoModal() == IDOK;
+  const bool inputChosen = DoModalInRememberedFolder(openDialog, "folder.fixKmlInput") == IDOK;
   if (inputChosen) {
     const std::string refusal = InputRefusal(openDialog.GetPathName());
     if (!refusal.empty()) {
@@ -27,7 +28,7 @@ void CTrackerDlg::OnFixKml() {
   msg::Tell(msg::Id::kSelectOutputFile);
   CFileDialog saveDialog(false, ".kml", nullptr, OFN_OVERWRITEPROMPT, kKmlFileFilter);
   // Without both files there is nothing to copy: end quietly.
-  if (saveDialog.DoModal() != IDOK || !inputChosen) return;
+  if (DoModalInRememberedFolder(saveDialog, "folder.fixKmlOutput") != IDOK || !inputChosen) return;
   const std::string refusal = OutputRefusal(saveDialog.GetPathName(), portName);
   if (!refusal.empty()) {
     msg::Tell(msg::Id::kErrorOpeningOutputFile,

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "app/tracker_dlg.h"
+#include "app/window_state.h"
 #include "platform/os/os.h"
 #include "platform/ui/native_backend.h"
 
@@ -42,6 +43,8 @@ bool IsHelpSwitch(std::string_view word) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The window program alone keeps the port and folders between runs.
+  TheWindowState.keepsUserSettings = true;
   // Answered before any window exists, so it works without a display. A
   // Windows GUI program has no console to answer on: kw9.exe opens its window
   // whatever follows its name, as it always has.

@@ -6,14 +6,17 @@
 #include <optional>
 #include <string>
 
+#include "app/control_ids.h"
 #include "app/file_checks.h"
 #include "app/tracker_dlg.h"
+#include "app/window_memory.h"
 #include "link/commands.h"
 #include "link/device_link.h"
 #include "link/messages.h"
 #include "platform/serial/serial.h"
 #include "tracklog/flash_image.h"
 #include "tracklog/kml_writer.h"
+#include "tracklog/track_export.h"
 
 namespace {
 
@@ -171,8 +174,9 @@ void CTrackerDlg::OnReadFlash() {
   SetProgressStep(1);
   SetProgressPosition(0);
 
-  CFileDialog dialog(false, ".kml", nullptr, OFN_OVERWRITEPROMPT, kKmlFileFilter);
-  if (dialog.DoModal() != IDOK) {
+  const std::string suggested = SuggestedTrackName(GetDlgItemText(IDC_COM_PORT), UnixNow());
+  CFileDialog dialog(false, ".kml", suggested.c_str(), OFN_OVERWRITEPROMPT, kKmlFileFilter);
+  if (DoModalInRememberedFolder(dialog, "folder.readFlash") != IDOK) {
     UpdateData(true);
     return;
   }

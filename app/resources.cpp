@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/control_ids.h"
+#include "app/track_menu.h"
 
 namespace {
 
@@ -91,6 +92,18 @@ constexpr ControlTemplate kAboutControls[] = {
     {1, kDefaultPush, "OK", 178, 7, 50, 14, kNoFlags},
 };
 
+// Export Track's question when the dates would come from the file's
+// modification time.
+constexpr ControlTemplate kExportDateControls[] = {
+    {IDC_STATIC, kLabel, "The dates come from the file's modification time,", 7, 7, 206, 8,
+     kNoFlags},
+    {IDC_EXPORT_DATE_NOTICE, kLabel, "", 7, 17, 206, 8, kNoPrefix},
+    {IDC_STATIC, kLabel, "Or the UTC date of the first fix (YYYY-MM-DD):", 7, 33, 150, 8, kNoFlags},
+    {IDC_EXPORT_DATE, kEdit, "", 160, 31, 53, 12, kNoFlags},
+    {1, kDefaultPush, "Export", 106, 52, 50, 14, kNoFlags},
+    {2, kPush, "Cancel", 163, 52, 50, 14, kNoFlags},
+};
+
 constexpr ControlTemplate kClearFlashControls[] = {
     {1, kDefaultPush, "CLEAR", 7, 72, 50, 14, kNoFlags},
     {2, kPush, "Cancel", 112, 72, 50, 14, kNoFlags},
@@ -105,6 +118,8 @@ constexpr ui::DialogTemplate kDialogs[] = {
     {IDD_TRACKER_DIALOG, "kw9", 284, 256, "MS Sans Serif", 8, kDialogStyle | ui::kStyleVisible,
      ui::kExStyleAppWindow, kMainControls},
     {IDD_CLEAR_FLASH, "Dialog", 169, 93, "MS Sans Serif", 8, kDialogStyle, 0, kClearFlashControls},
+    {IDD_EXPORT_DATE, "Export Track", 220, 73, "MS Sans Serif", 8, kDialogStyle, 0,
+     kExportDateControls},
 };
 
 struct StringResource {
@@ -121,7 +136,7 @@ const ui::DialogTemplate& FindDialogTemplate(int id) {
   for (const ui::DialogTemplate& d : kDialogs) {
     if (d.id == id) return d;
   }
-  std::abort();  // a programming error: only the three numbers above exist
+  std::abort();  // a programming error: only the IDD_ numbers exist
 }
 
 std::string LoadResourceString(int id) {

@@ -2,17 +2,26 @@
 // on the Linux desktop): a stored track exported as kw9cli export writes it,
 // and its picture shown in the system's viewer. Both take the KML file of the
 // last download, or one the user opens, dated from its modification time as
-// kw9cli export dates it without --date.
+// kw9cli export dates it without --date; Export Track asks first whether the
+// user knows the first fix's date instead. The settings profiles follow in
+// the same menu (profile_menu.cpp).
 #include "app/track_menu.h"
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <utility>
 
+#include "app/resources.h"
 #include "app/tracker_dlg.h"
+#include "app/window_memory.h"
 #include "platform/os/viewer.h"
 #include "platform/ui/message_box.h"
 #include "tracklog/kml_writer.h"
 #include "tracklog/track_export.h"
+#include "tracklog/track_text.h"
 
 namespace {
 
@@ -20,6 +29,34 @@ namespace {
 constexpr char kExportFilter[] =
     "GPX Files (*.gpx)|*.gpx|CSV Files (*.csv)|*.csv|GeoJSON Files (*.geojson)|*.geojson|"
     "KML 2.2 Files (*.kml)|*.kml||";
+
+// Export Track's date question: the dates would come from the input's
+// modification time (shown); a date typed is the first fix's instead.
+class CExportDateDlg : public CDialog {
+ public:
+  explicit CExportDateDlg(std::string modified)
+      : CDialog(FindDialogTemplate(IDD_EXPORT_DATE)), notice(std::move(modified)) {}
+  void DoDataExchange(CDataExchange* pDX) override {
+    DDX_Text(pDX, IDC_EXPORT_DATE_NOTICE, notice);
+    DDX_Text(pDX, IDC_EXPORT_DATE, date);
+  }
+  std::string notice;
+  std::string date;
+};
+
+// The input's modification time as the question shows it; nullopt when it
+// cannot be read (the export then says so).
+std::optional<std::string> ModificationNotice(const std::string& input) {
+  std::error_code ec;
+  const auto modified = std::filesystem::last_write_time(input, ec);
+  if (ec) return std::nullopt;
+  const int64_t moment = std::chrono::duration_cast<std::chrono::seconds>(
+                             std::chrono::file_clock::to_sys(modified).time_since_epoch())
+                             .count();
+  TrackText text;
+  text.IsoTime(moment).Add(", taken as the end of its download.");
+  return text.Text();
+}
 
 // The format a chosen name asks for by its extension; GPX for any other.
 TrackFormat ExportFormatOf(const std::string& path) {
@@ -35,6 +72,8 @@ TrackFormat ExportFormatOf(const std::string& path) {
 void AppendTrackMenu(ui::Window& window) {
   window.AppendSystemMenuItem(IDM_EXPORT_TRACK, "Export Track...");
   window.AppendSystemMenuItem(IDM_SHOW_TRACK, "Show Track");
+  window.AppendSystemMenuItem(IDM_SAVE_PROFILE, "Save Settings Profile...");
+  window.AppendSystemMenuItem(IDM_LOAD_PROFILE, "Load Settings Profile...");
 }
 
 bool CTrackerDlg::ChooseTrackFile(std::string& path) {
@@ -46,7 +85,7 @@ bool CTrackerDlg::ChooseTrackFile(std::string& path) {
     return true;
   }
   CFileDialog openDialog(true, ".kml", nullptr, 0, kKmlFileFilter);
-  if (openDialog.DoModal() != IDOK) return false;
+  if (DoModalInRememberedFolder(openDialog, "folder.showTrack") != IDOK) return false;
   path = openDialog.GetPathName();
   lastTrackFile = path;
   return true;
@@ -55,15 +94,23 @@ bool CTrackerDlg::ChooseTrackFile(std::string& path) {
 void CTrackerDlg::OnExportTrack() {
   if (RefuseWhileBusy()) return;
   CFileDialog openDialog(true, ".kml", lastTrackFile.c_str(), 0, kKmlFileFilter);
-  if (openDialog.DoModal() != IDOK) return;
+  if (DoModalInRememberedFolder(openDialog, "folder.exportInput") != IDOK) return;
   const std::string input = openDialog.GetPathName();
   lastTrackFile = input;
   const std::string suggested =
       std::filesystem::path(DefaultExportPath(input, TrackFormat::kGpx)).filename().string();
   CFileDialog saveDialog(false, ".gpx", suggested.c_str(), OFN_OVERWRITEPROMPT, kExportFilter);
-  if (saveDialog.DoModal() != IDOK) return;
+  if (DoModalInRememberedFolder(saveDialog, "folder.exportOutput") != IDOK) return;
   const std::string output = saveDialog.GetPathName();
-  const ExportResult r = ExportStoredKml({input, ExportFormatOf(output), "", output});
+  // A stored file's dates come from its modification time unless the user
+  // knows the first fix's date: a copied file's time says nothing.
+  std::string date;
+  if (const std::optional<std::string> notice = ModificationNotice(input)) {
+    CExportDateDlg question(*notice);
+    if (question.DoModal() != IDOK) return;
+    date = question.date;
+  }
+  const ExportResult r = ExportStoredKml({input, ExportFormatOf(output), date, output});
   if (!r.ok) {
     platform::ShowMessageBox(r.message);
     return;

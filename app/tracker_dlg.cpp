@@ -9,6 +9,7 @@
 #include "app/log_download.h"
 #include "app/resources.h"
 #include "app/track_menu.h"
+#include "app/window_memory.h"
 #include "link/device_link.h"
 #include "platform/os/os.h"
 #include "platform/serial/serial.h"
@@ -79,6 +80,7 @@ std::span<const MessageMapEntry> CTrackerDlg::GetMessageMap() const {
 }
 
 bool CTrackerDlg::OnInitDialog() {
+  RestoreWindowMemory(*this);
   CDialog::OnInitDialog();
   ui::Window* window = GetWindow();
   if (window->HasSystemMenu()) {
@@ -116,6 +118,14 @@ void CTrackerDlg::OnSysCommand(unsigned commandId, intptr_t lParam) {
   }
   if ((commandId & 0xFFF0) == IDM_SHOW_TRACK) {
     OnShowTrack();
+    return;
+  }
+  if ((commandId & 0xFFF0) == IDM_SAVE_PROFILE) {
+    OnSaveProfile();
+    return;
+  }
+  if ((commandId & 0xFFF0) == IDM_LOAD_PROFILE) {
+    OnLoadProfile();
     return;
   }
   GetWindow()->DefaultSysCommand(commandId, lParam);

@@ -83,6 +83,8 @@ class CTrackerDlg : public CDialog {
   void OnFixKml();
   void OnExportTrack();
   void OnShowTrack();
+  void OnSaveProfile();
+  void OnLoadProfile();
 
   // The progress bar operations; callable from a worker thread.
   void SetProgressRange(int minimum, int maximum);

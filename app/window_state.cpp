@@ -18,6 +18,9 @@ void ResetToolState() {
   TheWindowState.lastTrackFile.clear();
   TheWindowState.lastDownloadKeptBeside.clear();
   TheWindowState.downloadReads = WindowState::DownloadReads::kOnce;
+  TheWindowState.keepsUserSettings = false;
+  TheWindowState.lastReadPort.clear();
+  TheWindowState.lastReadSerial = 0;
   ResetLink();
   LogMemoryGeometry = {};
   std::fill(std::begin(FlashImage), std::end(FlashImage), 0);

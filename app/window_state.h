@@ -47,6 +47,14 @@ struct WindowState {
   // 128-kbit blocks have no line end to check, hence the middle choice.
   enum class DownloadReads : uint8_t { kOnce, kTwiceWithoutLineEnds, kTwice };
   DownloadReads downloadReads = DownloadReads::kOnce;
+  // On in the window program alone: the port of a completed Read and each
+  // file dialog's folder go to the user's settings and come back at the next
+  // start (window_memory.h).
+  bool keepsUserSettings = false;
+  // The port and serial number of the last Read that completed: Read Flash
+  // names its file after that tracker when the same port is shown.
+  std::string lastReadPort;
+  uint32_t lastReadSerial = 0;
 };
 extern WindowState TheWindowState;
 

@@ -11,17 +11,18 @@
 #include <vector>
 
 #include "cli/command_line.h"
-#include "cli/json.h"
-#include "cli/profile.h"
+#include "config/json.h"
+#include "config/profile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const std::string rest(reinterpret_cast<const char*>(data + 1), size - 1);
   if (data[0] & 1) {
-    const cli::ProfileRead read = cli::ParseProfile(rest, "fuzz.json");
+    const config::ProfileRead read = config::ParseProfile(rest, "fuzz.json");
     // What was read must write out and read back the same.
     if (read.profile) {
-      const cli::ProfileRead again = cli::ParseProfile(cli::ProfileText(*read.profile), "again");
+      const config::ProfileRead again =
+          config::ParseProfile(config::ProfileText(*read.profile), "again");
       if (!again.profile || again.profile->values.size() != read.profile->values.size()) {
         __builtin_trap();
       }

@@ -1,6 +1,6 @@
 #include "cli/report.h"
 
-#include "cli/json.h"
+#include "config/json.h"
 #include "kw9_version.h"
 
 namespace cli {

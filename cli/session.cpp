@@ -10,6 +10,7 @@
 #include "app/data_exchange.h"
 #include "app/file_checks.h"
 #include "app/log_download.h"
+#include "app/profile_menu.h"
 #include "app/resources.h"
 #include "app/tracker_dlg.h"
 #include "cli/sha256.h"
@@ -249,33 +250,13 @@ class Session {
 
   bool LoadProfile() {
     const std::string& path = inv_.operands[0];
-    // A profile is a few hundred bytes; a megabyte is no profile.
-    constexpr size_t kLargest = size_t{1} << 20;
-    std::string problem = InputRefusal(path);
-    std::string text;
-    if (problem.empty()) {
-      std::FILE* file = std::fopen(path.c_str(), "rb");
-      if (file != nullptr) {
-        char buffer[4096];
-        for (size_t n;
-             text.size() <= kLargest && (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
-          text.append(buffer, n);
-        }
-        if (std::ferror(file) != 0) problem = path + ": cannot be read";
-        std::fclose(file);
-      } else {
-        problem = path + ": cannot be read";
-      }
-      if (problem.empty() && text.size() > kLargest) {
-        problem = path + " is larger than 1 MB, more than any profile: not read";
-      }
-    }
-    if (!problem.empty()) {
-      out_.usageProblem = problem;
+    const std::string refusal = InputRefusal(path);
+    if (!refusal.empty()) {
+      out_.usageProblem = refusal;
       Note(out_.usageProblem);
       return false;
     }
-    ProfileRead read = ParseProfile(text, path);
+    ProfileRead read = config::ReadProfileFile(path);
     if (!read.profile) {
       out_.usageProblem = read.problem;
       Note(read.problem);
@@ -568,11 +549,7 @@ class Session {
 
   void SaveProfile(ui::ScriptedWindow& window) {
     if (!Read(window)) return;
-    Profile profile;
-    for (const ProfileField& f : ProfileFields()) {
-      const Binding* binding = BindingOf(f.member);
-      if (binding != nullptr) profile.values.push_back({&f, BoundValue(*dialog_, *binding)});
-    }
+    Profile profile = WindowProfile(*dialog_);
     profile.model = out_.identity->model;
     profile.firmwareVersion = out_.identity->firmwareVersion;
     profile.readAt = UtcNow();

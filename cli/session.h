@@ -10,11 +10,23 @@
 
 #include "cli/command_line.h"
 #include "cli/exit_codes.h"
-#include "cli/profile.h"
+#include "config/profile.h"
 #include "platform/serial/serial.h"
 #include "platform/ui/progress_state.h"
 
 namespace cli {
+
+// The profile format and the JSON reader sit below the window, which saves
+// and loads profiles too.
+using config::JsonWriter;
+using config::ParseProfile;
+using config::Profile;
+using config::ProfileField;
+using config::ProfileFields;
+using config::ProfileRead;
+using config::ProfileText;
+using config::ProfileValue;
+using config::WriteProfileValue;
 
 struct WindowValue {
   std::string member;

@@ -85,6 +85,7 @@ struct FileDialogRequest {
   bool open = true;        // false: the save dialog
   std::string defaultExt;  // added by the dialog to a name typed without one
   std::string fileName;    // the name it starts with
+  std::string folder;      // the folder it starts in; empty: the current one
   uint32_t flags = 0;      // OFN_ flags
   std::string filter;      // "Name|pattern|...||", as the tool writes it
   CDialog* owner = nullptr;

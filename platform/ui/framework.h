@@ -203,6 +203,8 @@ class CFileDialog {
               uint32_t flags = 0, const char* filter = nullptr, CDialog* parent = nullptr);
   int DoModal();  // IDOK with a path chosen, else IDCANCEL
   const std::string& GetPathName() const { return path_; }
+  // The folder the dialog opens in, before DoModal.
+  void SetFolder(const std::string& folder) { request_.folder = folder; }
 
  private:
   ui::FileDialogRequest request_;

@@ -44,6 +44,7 @@
 #include "app/control_ids.h"
 #include "app/log_download.h"
 #include "app/resources.h"
+#include "app/track_menu.h"
 #include "app/tracker_dlg.h"
 #include "platform/os/os.h"
 #include "platform/os/viewer.h"
@@ -867,8 +868,9 @@ TEST_F(QtWindowTest, AboutBoxFromTheContextMenu) {
     Key(main, Qt::Key_Escape);
   });
   EXPECT_EQ(result, IDCANCEL);
-  EXPECT_EQ(answerer.menuSeen,
-            (std::vector<std::string>{"-", "Export Track...", "Show Track", "-", "&About kw9..."}));
+  EXPECT_EQ(answerer.menuSeen, (std::vector<std::string>{
+                                   "-", "Export Track...", "Show Track", "Save Settings Profile...",
+                                   "Load Settings Profile...", "-", "&About kw9..."}));
   EXPECT_EQ(lines,
             (std::vector<std::string>{"kw9 Version 1.0", "Tracker set-up and log download"}));
   EXPECT_TRUE(icon) << "the About box shows the icon";
@@ -893,6 +895,11 @@ TEST_F(QtWindowTest, ExportAndShowTrackFromTheContextMenu) {
     return true;
   });
   answerer.files = {kml, dir / "walk.gpx"};
+  // The date question: the first fix's date typed, then Enter for Export.
+  answerer.dialogs[IDD_EXPORT_DATE] = [](QDialog& dialog) {
+    Type(dialog, IDC_EXPORT_DATE, "2026-03-01");
+    Key(dialog, Qt::Key_Return);
+  };
   Run("kw9", [&](QDialog& main) {
     const QPoint at(main.width() / 2, main.height() - 4);
     for (const char* item : {"Export Track...", "Show Track"}) {
@@ -903,10 +910,40 @@ TEST_F(QtWindowTest, ExportAndShowTrackFromTheContextMenu) {
     Key(main, Qt::Key_Escape);
   });
   platform::SetViewerHandler(nullptr);
-  EXPECT_NE(Slurp(dir / "walk.gpx").find("<trkpt"), std::string::npos);
+  EXPECT_NE(Slurp(dir / "walk.gpx").find("<time>2026-03-01T10:00:00Z</time>"), std::string::npos);
   ASSERT_EQ(viewed.size(), 1u);
   EXPECT_NE(Slurp(viewed[0]).find(">2 fixes, 1 segment, "), std::string::npos);
   std::filesystem::remove(viewed[0]);
+}
+
+// The profiles with real clicks: saved after a Read, a field changed by hand,
+// then loaded back. Catches a menu item the context menu does not run and a
+// load that does not reach the Qt window's fields.
+TEST_F(QtWindowTest, SaveAndLoadSettingsProfileFromTheContextMenu) {
+  StartTracker();
+  const testing_support::ScratchDir dir;
+  answerer.files = {dir / "fleet.json", dir / "fleet.json"};
+  std::string readValue, status;
+  Run("kw9", [&](QDialog& main) {
+    Read(main);
+    readValue = Shown(Control(main, IDC_TRANSMIT_INTERVAL));
+    const QPoint at(main.width() / 2, main.height() - 4);
+    const auto menu = [&](const char* item) {
+      answerer.menuChoice = item;
+      QContextMenuEvent event(QContextMenuEvent::Mouse, at, main.mapToGlobal(at));
+      QCoreApplication::sendEvent(&main, &event);
+    };
+    menu("Save Settings Profile...");
+    Type(main, IDC_TRANSMIT_INTERVAL, "99");
+    menu("Load Settings Profile...");
+    EXPECT_EQ(Shown(Control(main, IDC_TRANSMIT_INTERVAL)), readValue);
+    status = Shown(Control(main, IDC_STATUS));
+    Key(main, Qt::Key_Escape);
+  });
+  EXPECT_EQ(status, "Profile loaded: 1 field changed");
+  EXPECT_NE(Slurp(dir / "fleet.json").find("\"transmitInterval\": " + readValue),
+            std::string::npos);
+  EXPECT_EQ(answerer.Texts(), std::vector<std::string>{});
 }
 
 // After a Read, with the tracker's longer texts in place.

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/json.h"
-#include "cli/profile.h"
 #include "cli/sha256.h"
 #include "cli/utc_time.h"
+#include "config/json.h"
+#include "config/profile.h"
 
 namespace {
 
@@ -41,17 +41,18 @@ TEST(CliJson, ParserAcceptsJsonAndPointsAtTheLineOfAMistake) {
       {"[\"missing closing quote\x01\"]", 1, "a control character inside a string"},
   };
   for (const auto& c : cases) {
-    const cli::JsonParse parsed = cli::ParseJson(c.text);
+    const config::JsonParse parsed = config::ParseJson(c.text);
     EXPECT_EQ(parsed.value.has_value(), c.line == 0) << c.text;
     EXPECT_EQ(parsed.line, c.line) << c.text;
     EXPECT_EQ(parsed.problem, c.problem) << c.text;
   }
-  const cli::JsonParse parsed = cli::ParseJson("[\"x\\u00e9\\ud83d\\ude00\", 9223372036854775808]");
+  const config::JsonParse parsed =
+      config::ParseJson("[\"x\\u00e9\\ud83d\\ude00\", 9223372036854775808]");
   ASSERT_TRUE(parsed.value);
   EXPECT_EQ(parsed.value->items[0].text, "x\xC3\xA9\xF0\x9F\x98\x80");
   EXPECT_FALSE(parsed.value->items[1].Integer()) << "one past INT64_MAX does not fit";
   // Numbers as written, each on its own line even when a line break ends it.
-  const cli::JsonParse numbers = cli::ParseJson("[-0, 1.50\n,\n2E+1]");
+  const config::JsonParse numbers = config::ParseJson("[-0, 1.50\n,\n2E+1]");
   ASSERT_TRUE(numbers.value);
   ASSERT_EQ(numbers.value->items.size(), 3u);
   EXPECT_EQ(numbers.value->items[0].text, "-0");
@@ -73,8 +74,8 @@ TEST(CliJson, WriterKeepsEveryTextReadable) {
       {"\xC3\xA9 and a lone \xE9", "\"\xC3\xA9 and a lone \xC3\xA9\""},
       {"\xED\xA0\x80", "\"\xC3\xAD\xC2\xA0\xC2\x80\""},  // an encoded surrogate is no UTF-8
   };
-  for (const auto& c : cases) EXPECT_EQ(cli::JsonQuoted(c.text), c.quoted);
-  cli::JsonWriter w(true);
+  for (const auto& c : cases) EXPECT_EQ(config::JsonQuoted(c.text), c.quoted);
+  config::JsonWriter w(true);
   w.BeginObject().Key("a").BeginArray().EndArray().Key("b").BeginObject().Key("c");
   w.RawNumber("1,5").EndObject().EndObject();
   EXPECT_EQ(w.Text(), "{\n  \"a\": [],\n  \"b\": {\n    \"c\": null\n  }\n}");
@@ -94,13 +95,14 @@ const char kFullProfile[] = R"({
 })";
 
 TEST(CliProfile, RoundTripsEveryField) {
-  const cli::ProfileRead read = cli::ParseProfile(kFullProfile, "fleet.json");
+  const config::ProfileRead read = config::ParseProfile(kFullProfile, "fleet.json");
   ASSERT_TRUE(read.profile) << read.problem;
-  ASSERT_EQ(read.profile->values.size(), cli::ProfileFields().size());
+  ASSERT_EQ(read.profile->values.size(), config::ProfileFields().size());
   EXPECT_EQ(read.profile->values[0].text, "30");
   EXPECT_EQ(read.profile->values[4].text, "1") << "switches in the window's own form";
   EXPECT_EQ(read.profile->firmwareVersion, 20);
-  const cli::ProfileRead again = cli::ParseProfile(cli::ProfileText(*read.profile), "again");
+  const config::ProfileRead again =
+      config::ParseProfile(config::ProfileText(*read.profile), "again");
   ASSERT_TRUE(again.profile) << again.problem;
   for (size_t i = 0; i < read.profile->values.size(); ++i) {
     EXPECT_EQ(again.profile->values[i].field, read.profile->values[i].field);
@@ -150,14 +152,14 @@ TEST(CliProfile, MalformedProfilesAreRefused) {
        "p.json:2: \"model\" is given twice"},
   };
   for (const auto& c : cases) {
-    const cli::ProfileRead read = cli::ParseProfile(c.text, "p.json");
+    const config::ProfileRead read = config::ParseProfile(c.text, "p.json");
     EXPECT_FALSE(read.profile) << c.text;
     EXPECT_EQ(read.problem, c.problem);
   }
   // A partial profile sets only what it holds; a value the window will
   // refuse is still a well-formed profile.
-  const cli::ProfileRead partial =
-      cli::ParseProfile("{\"kw9-profile\": 1, \"settings\": {\"storeInterval\": 300}}", "p");
+  const config::ProfileRead partial =
+      config::ParseProfile("{\"kw9-profile\": 1, \"settings\": {\"storeInterval\": 300}}", "p");
   ASSERT_TRUE(partial.profile) << partial.problem;
   ASSERT_EQ(partial.profile->values.size(), 1u);
   EXPECT_EQ(partial.profile->values[0].text, "300");

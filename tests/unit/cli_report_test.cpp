@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "cli/json.h"
 #include "cli/report.h"
+#include "config/json.h"
 
 namespace {
 
@@ -42,9 +42,9 @@ TEST(CliReport, PortsAsLinesOfFiveFieldsAndAsOneJsonArray) {
   o.ports.clear();
   EXPECT_EQ(cli::JsonReport(o), "[]\n");
   o.exitCode = cli::kExitUsage;
-  const cli::JsonParse usage = cli::ParseJson(cli::JsonReport(o));
+  const config::JsonParse usage = config::ParseJson(cli::JsonReport(o));
   ASSERT_TRUE(usage.value);
-  EXPECT_EQ(usage.value->kind, cli::JsonValue::Kind::kObject);
+  EXPECT_EQ(usage.value->kind, config::JsonValue::Kind::kObject);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -38,6 +39,8 @@ TEST(TrackMenu, ItemsBeforeAbout) {
         {0, ""},
         {IDM_EXPORT_TRACK, "Export Track..."},
         {IDM_SHOW_TRACK, "Show Track"},
+        {IDM_SAVE_PROFILE, "Save Settings Profile..."},
+        {IDM_LOAD_PROFILE, "Load Settings Profile..."},
         {0, ""},
         {IDM_ABOUTBOX, "&About kw9..."}};
     const auto& menu = w.SystemMenu();
@@ -48,7 +51,9 @@ TEST(TrackMenu, ItemsBeforeAbout) {
 
 // Catches a picture or export not written, the last download not offered
 // first, a cancelled dialog that still does something, and a file that is no
-// track shown without a word.
+// track shown without a word; for the date question, a modification time not
+// shown, a first fix's date typed but not used, and one that is no date
+// taken without a word.
 TEST(TrackMenu, ShowAndExport) {
   const ScratchDir dir;
   const std::string kml = dir / "walk.kml";
@@ -58,6 +63,9 @@ TEST(TrackMenu, ShowAndExport) {
                                   {64, 8180});
   ASSERT_TRUE(testing_support::WriteDownloadKml(kml));
   testing_support::Spill(notTrack, "<kml/>\n");
+  // 2026-03-02T08:00:00Z, as the end of a download would leave it.
+  std::filesystem::last_write_time(kml, std::chrono::file_clock::from_sys(std::chrono::sys_seconds{
+                                            std::chrono::seconds{1772438400}}));
   const struct {
     const char* name;
     unsigned command;
@@ -67,11 +75,12 @@ TEST(TrackMenu, ShowAndExport) {
     bool shown;                                      // a picture went to the viewer
     const char* written;                             // an export's file, or ""
     const char* message;                             // in the one message, or nullptr
+    const char* date;  // typed into the date question, then Export; nullptr: closed
   } rows[] = {
-      {"show the last download", IDM_SHOW_TRACK, "walk.kml", {}, 0, true, "", nullptr},
-      {"show an opened track", IDM_SHOW_TRACK, "", {"walk.kml"}, 1, true, "", nullptr},
-      {"show cancelled", IDM_SHOW_TRACK, "", {std::nullopt}, 1, false, "", nullptr},
-      {"show no track", IDM_SHOW_TRACK, "notes.kml", {}, 0, false, "", "notes.kml"},
+      {"show the last download", IDM_SHOW_TRACK, "walk.kml", {}, 0, true, "", nullptr, nullptr},
+      {"show an opened track", IDM_SHOW_TRACK, "", {"walk.kml"}, 1, true, "", nullptr, nullptr},
+      {"show cancelled", IDM_SHOW_TRACK, "", {std::nullopt}, 1, false, "", nullptr, nullptr},
+      {"show no track", IDM_SHOW_TRACK, "notes.kml", {}, 0, false, "", "notes.kml", nullptr},
       {"export as CSV",
        IDM_EXPORT_TRACK,
        "walk.kml",
@@ -79,7 +88,35 @@ TEST(TrackMenu, ShowAndExport) {
        2,
        false,
        "out.csv",
-       "Wrote 2 fixes"},
+       "Wrote 2 fixes",
+       ""},
+      {"export with the first fix's date",
+       IDM_EXPORT_TRACK,
+       "walk.kml",
+       {"walk.kml", "dated.csv"},
+       2,
+       false,
+       "dated.csv",
+       "Wrote 2 fixes",
+       "2025-07-14"},
+      {"date question closed",
+       IDM_EXPORT_TRACK,
+       "walk.kml",
+       {"walk.kml", "out.csv"},
+       2,
+       false,
+       "",
+       nullptr,
+       nullptr},
+      {"no date",
+       IDM_EXPORT_TRACK,
+       "walk.kml",
+       {"walk.kml", "out.csv"},
+       2,
+       false,
+       "",
+       "Not a date: 1.3.2026 (YYYY-MM-DD)",
+       "1.3.2026"},
       {"export cancelled",
        IDM_EXPORT_TRACK,
        "walk.kml",
@@ -87,6 +124,7 @@ TEST(TrackMenu, ShowAndExport) {
        2,
        false,
        "",
+       nullptr,
        nullptr},
   };
   platform::SetViewerHandler(RecordViewed);
@@ -100,7 +138,18 @@ TEST(TrackMenu, ShowAndExport) {
       const std::optional<std::string> a = next < row.chosen.size() ? row.chosen[next++] : "";
       return a ? std::optional<std::string>(dir / *a) : std::nullopt;
     });
+    std::string notice;
+    if (row.date) {
+      harness.backend().SetScript(IDD_EXPORT_DATE, [&](ui::ScriptedWindow& w) {
+        notice = w.Text(IDC_EXPORT_DATE_NOTICE);
+        w.Type(IDC_EXPORT_DATE, row.date);
+        w.Click(IDOK);
+      });
+    }
     harness.Run([&](ui::ScriptedWindow& w) { w.SystemCommand(row.command); });
+    if (row.date) {
+      EXPECT_EQ(notice, "2026-03-02T08:00:00Z, taken as the end of its download.");
+    }
     EXPECT_EQ(harness.backend().FileDialogs().size(), row.dialogs);
     ASSERT_EQ(viewed.size(), row.shown ? 1u : 0u);
     if (row.shown) {
@@ -111,7 +160,13 @@ TEST(TrackMenu, ShowAndExport) {
       std::filesystem::remove(viewed[0], ec);
     }
     if (*row.written != '\0') {
-      EXPECT_EQ(Slurp(dir / row.written).rfind("time,latitude,longitude", 0), 0u);
+      const std::string csv = Slurp(dir / row.written);
+      EXPECT_EQ(csv.rfind("time,latitude,longitude", 0), 0u);
+      // From the file's time, the last fix (00:00:08) falls on 2026-03-02.
+      const bool inferred = *row.date == '\0';
+      const std::string first = std::string(inferred ? "2026-03-01" : row.date) + "T23:59:58Z,";
+      EXPECT_NE(csv.find("\n" + first), std::string::npos) << csv;
+      EXPECT_EQ(harness.Messages().at(0).find("Dates inferred") != std::string::npos, inferred);
     }
     const std::vector<std::string> messages = harness.Messages();
     ASSERT_EQ(messages.size(), row.message ? 1u : 0u);

@@ -448,7 +448,7 @@ bool QtBackend::FileDialog(const FileDialogRequest& request, std::string& path) 
   std::string extension = request.defaultExt;
   if (!extension.empty() && extension[0] == '.') extension.erase(0, 1);
   if (!extension.empty()) dialog.setDefaultSuffix(Q(extension));
-  dialog.setDirectory(QDir::current());
+  dialog.setDirectory(request.folder.empty() ? QDir::current() : QDir(Q(request.folder)));
   if (!request.fileName.empty()) dialog.selectFile(Q(request.fileName));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
   path = dialog.selectedFiles().first().toStdString();

@@ -387,6 +387,7 @@ class Win32Backend final : public Backend {
     ofn.lpstrFile = file.data();
     ofn.nMaxFile = static_cast<DWORD>(file.size());
     ofn.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
+    ofn.lpstrInitialDir = request.folder.empty() ? nullptr : request.folder.c_str();
     ofn.Flags = request.flags | OFN_EXPLORER;
     const BOOL chosen = request.open ? GetOpenFileNameA(&ofn) : GetSaveFileNameA(&ofn);
     if (!chosen) return false;

@@ -1,10 +1,11 @@
-#include "cli/profile.h"
+#include "config/profile.h"
 
 #include <array>
+#include <cstdio>
 
-#include "cli/json.h"
+#include "config/json.h"
 
-namespace cli {
+namespace config {
 
 namespace {
 
@@ -166,6 +167,32 @@ ProfileRead ParseProfile(const std::string& text, const std::string& fileName) {
   return Reader(fileName).Read(text);
 }
 
+ProfileRead ReadProfileFile(const std::string& path) {
+  // A profile is a few hundred bytes; a megabyte is no profile.
+  constexpr size_t kLargest = size_t{1} << 20;
+  ProfileRead failed;
+  std::string text;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    failed.problem = path + ": cannot be read";
+    return failed;
+  }
+  char buffer[4096];
+  for (size_t n; text.size() <= kLargest && (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+    text.append(buffer, n);
+  }
+  const bool readFailed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (readFailed) {
+    failed.problem = path + ": cannot be read";
+  } else if (text.size() > kLargest) {
+    failed.problem = path + " is larger than 1 MB, more than any profile: not read";
+  } else {
+    return ParseProfile(text, path);
+  }
+  return failed;
+}
+
 void WriteProfileValue(JsonWriter& w, const ProfileField& field, const std::string& text) {
   switch (field.kind) {
     case K::kNumber:
@@ -207,4 +234,4 @@ std::string ProfileText(const Profile& profile) {
   return w.Text() + "\n";
 }
 
-}  // namespace cli
+}  // namespace config

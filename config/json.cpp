@@ -1,4 +1,4 @@
-#include "cli/json.h"
+#include "config/json.h"
 
 #include <algorithm>
 #include <charconv>
@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
-namespace cli {
+namespace config {
 
 namespace {
 
@@ -432,4 +432,4 @@ JsonWriter& JsonWriter::RawNumber(const std::string& text) {
   return *this;
 }
 
-}  // namespace cli
+}  // namespace config

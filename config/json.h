@@ -1,4 +1,5 @@
-// kw9cli's JSON: its output, custody log and settings profiles. Reading is
+// JSON: kw9cli's output and custody log, and the settings profiles that
+// kw9cli and the window read and write. Reading is
 // nlohmann-json's parser, which gives this tree with the line of each value
 // and name for the messages a user needs. Writing stays our own: the output's
 // bytes are fixed, with numbers exactly as the window shows them ("4.10"),
@@ -11,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace cli {
+namespace config {
 
 // Builds JSON text in order. Members of an object are written in the order
 // given; the writer keeps the commas and, when indenting, the line breaks.
@@ -86,4 +87,4 @@ struct JsonParse {
 // hostile file cannot exhaust the stack.
 JsonParse ParseJson(const std::string& text);
 
-}  // namespace cli
+}  // namespace config

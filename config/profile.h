@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace cli {
+namespace config {
 
 class JsonWriter;
 
@@ -45,6 +45,10 @@ struct ProfileRead {
 };
 
 ProfileRead ParseProfile(const std::string& text, const std::string& fileName);
+// Reads the file path and parses it; problem also says when it cannot be
+// read or is larger than any profile. path must have passed the input check
+// (app/file_checks.h).
+ProfileRead ReadProfileFile(const std::string& path);
 
 // A value as JSON: a number as written, a switch as true or false, a text as
 // a string.
@@ -53,4 +57,4 @@ void WriteProfileValue(JsonWriter& w, const ProfileField& field, const std::stri
 // The profile as the file profile save writes, indented, with a final line end.
 std::string ProfileText(const Profile& profile);
 
-}  // namespace cli
+}  // namespace config
