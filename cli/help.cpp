@@ -78,8 +78,9 @@ const std::array<HelpSection, 9> kSections = {{
      "open. A field that is not known is empty and keeps its tab, so the fifth\n"
      "field of a free port is empty.\n"
      "Standard error: every message box in order, one line each, \"kw9: \" and its\n"
-     "text with backslash, CR, LF and TAB written as \\\\, \\r, \\n and \\t; kw9cli's\n"
-     "own notes start with \"kw9cli: \".\n"
+     "text with backslash, CR, LF and TAB written as \\\\, \\r, \\n and \\t (on\n"
+     "Windows a backslash only in a text that holds CR, LF or TAB: a path prints\n"
+     "as it is); kw9cli's own notes start with \"kw9cli: \".\n"
      "\n"
      "While download or erase runs and standard error is a terminal, a progress\n"
      "bar there follows the window's.\n"},

@@ -2,6 +2,7 @@
 
 #include "config/json.h"
 #include "kw9_version.h"
+#include "platform/os/os.h"
 
 namespace cli {
 
@@ -103,6 +104,15 @@ void Head(JsonWriter& w, const Outcome& o) {
 }  // namespace
 
 std::string Escaped(const std::string& text) {
+  // Where a backslash separates folders, a path prints as it is, ready to be
+  // pasted back; elsewhere a backslash is the name's own and doubled, so it
+  // never reads as an escape. A text that would break its line is escaped
+  // whole, so that it reads back.
+  const bool breaksLine = text.find_first_of("\r\n\t") != std::string::npos;
+  if (!breaksLine &&
+      (platform::BackslashSeparatesFolders() || text.find('\\') == std::string::npos)) {
+    return text;
+  }
   std::string out;
   for (char c : text) {
     switch (c) {

@@ -12,7 +12,9 @@
 
 namespace cli {
 
-// Backslash, CR, LF and TAB as \\, \r, \n and \t, so a text stays on its line.
+// CR, LF and TAB as \r, \n and \t, so a text stays on its line, and then a
+// backslash as \\. Where backslashes separate folders (Windows), a text
+// without CR, LF or TAB, such as any path, is left as it is.
 std::string Escaped(const std::string& text);
 
 // Standard error while the window runs: "kw9: TEXT" for each message box,

@@ -45,6 +45,10 @@ std::string ExecutableBaseName();
 // True when standard error goes to a terminal (a progress bar can redraw).
 bool StandardErrorIsTerminal();
 
+// True where a backslash separates folders (Windows), so no name holds one;
+// elsewhere it is a character of the name like any other.
+bool BackslashSeparatesFolders();
+
 // --- Interrupts: Ctrl-C, SIGTERM, Ctrl-Break, the console closing.
 
 // From now on the first interrupt only raises the flag InterruptRequested

@@ -91,6 +91,10 @@ bool StandardErrorIsTerminal() {
   return isatty(STDERR_FILENO) == 1;
 }
 
+bool BackslashSeparatesFolders() {
+  return false;
+}
+
 namespace {
 volatile sig_atomic_t interruptRaised = 0;
 

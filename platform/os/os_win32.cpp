@@ -127,6 +127,10 @@ bool StandardErrorIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
 }
 
+bool BackslashSeparatesFolders() {
+  return true;
+}
+
 namespace {
 volatile LONG interruptRaised = 0;
 
@@ -188,11 +192,13 @@ bool AppendToFile(const std::string& path, const std::string& text) {
 ReplacementPlan PlanReplacement(const std::string& path) {
   ReplacementPlan plan;
   plan.target = path;
-  const DWORD attributes = GetFileAttributesA(path.c_str());
   // Devices (NUL, COM1) and directories are no file to rename over; a
-  // directory then fails to open, as it would have anyway.
+  // directory then fails to open, as it would have anyway. A reserved name
+  // is its device whatever attributes the system reports for it.
+  const PathKind kind = KindOfPath(path);
+  plan.direct = kind != PathKind::kMissing && kind != PathKind::kFile;
+  const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return plan;
-  plan.direct = (attributes & (FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_DIRECTORY)) != 0;
   plan.writable = (attributes & FILE_ATTRIBUTE_READONLY) == 0;
   return plan;
 }

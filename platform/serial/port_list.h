@@ -1,6 +1,7 @@
-// What the POSIX serial I/O (serial_posix.cpp) asks of the system about its
-// ports: which there are, what a name stands for, and who else has one open.
-// One file per system answers (port_list_linux.cpp); CMake picks it.
+// What the serial I/O asks of the system about its ports: which there are,
+// and on POSIX systems (serial_posix.cpp) also what a name stands for and who
+// else has one open. One file per system answers (port_list_linux.cpp,
+// port_list_win32.cpp); CMake picks it.
 #pragma once
 
 #include <string>
@@ -11,7 +12,8 @@
 namespace platform {
 
 // The serial devices in COM order (COM1 first), with what the system tells
-// of each and whether another process has it open.
+// of each and whether another process has it open. On Windows, the ports the
+// device installer knows; empty where it knows none (Wine).
 std::vector<PortInfo> ListSystemPorts();
 
 // The device a port name stands for: a name that starts with "/" is a path

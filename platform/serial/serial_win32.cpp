@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "platform/serial/port_list.h"
 #include "platform/serial/serial.h"
 
 namespace platform {
@@ -141,15 +142,38 @@ OpenError FromLastError(DWORD code) {
   return error;
 }
 
+// The console's names: opened as a port they fail with no reason that fits
+// ("invalid handle"), and reading it would take the user's keys.
+bool IsConsole(const std::string& name) {
+  for (const char* console : {"CON", "CONIN$", "CONOUT$"}) {
+    if (lstrcmpiA(name.c_str(), console) == 0) return true;
+  }
+  return false;
+}
+
 class Win32Serial final : public SerialSystem {
  public:
   std::unique_ptr<SerialPort> Open(const std::string& name, OpenError& error) override {
     error = {};
-    const std::string device = "\\\\.\\" + name;
+    if (IsConsole(name)) {
+      error.reason = OpenFailure::kNotSerial;
+      return nullptr;
+    }
+    // A port as the list shows its device (\\.\COM12) is taken as it is;
+    // COM10 and up open only there, the others there too.
+    const std::string device = name.rfind("\\\\.\\", 0) == 0 ? name : "\\\\.\\" + name;
     HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       error = FromLastError(GetLastError());
+      return nullptr;
+    }
+    // NUL, a printer or a file opens too; only a communications driver
+    // answers for its properties.
+    COMMPROP properties{};
+    if (!GetCommProperties(handle, &properties)) {
+      CloseHandle(handle);
+      error.reason = OpenFailure::kNotSerial;
       return nullptr;
     }
     // Whatever an earlier program left in the buffers (an erase's progress
@@ -164,6 +188,13 @@ class Win32Serial final : public SerialSystem {
     COMMCONFIG config{};
     DWORD size = kCommConfigSize;  // the call may shrink or grow it: set it every time
     return GetDefaultCommConfigA(name.c_str(), &config, &size) != FALSE;
+  }
+
+  std::vector<PortInfo> ListPorts() override {
+    // Where the device installer knows no port (Wine, an empty machine),
+    // the COM names that answer.
+    std::vector<PortInfo> ports = ListSystemPorts();
+    return ports.empty() ? SerialSystem::ListPorts() : ports;
   }
 };
 

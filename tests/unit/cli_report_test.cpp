@@ -7,6 +7,7 @@
 
 #include "cli/report.h"
 #include "config/json.h"
+#include "platform/os/os.h"
 
 namespace {
 
@@ -45,6 +46,30 @@ TEST(CliReport, PortsAsLinesOfFiveFieldsAndAsOneJsonArray) {
   const config::JsonParse usage = config::ParseJson(cli::JsonReport(o));
   ASSERT_TRUE(usage.value);
   EXPECT_EQ(usage.value->kind, config::JsonValue::Kind::kObject);
+}
+
+// Catches a Windows path printed with doubled backslashes (it could not be
+// pasted back), a backslash of a Linux name left alone (it would read as an
+// escape), and a text that breaks its line escaped only in part.
+TEST(CliReport, PlainValuesAreEscapedOnlyWhereTheyMustBe) {
+  const bool windows = platform::BackslashSeparatesFolders();
+  const struct {
+    const char* text;
+    const char* onLinux;
+    const char* onWindows;
+  } rows[] = {
+      {"/tmp/track.kml", "/tmp/track.kml", "/tmp/track.kml"},
+      {"C:\\tracks\\new.kml", "C:\\\\tracks\\\\new.kml", "C:\\tracks\\new.kml"},
+      {"\\\\.\\COM12", "\\\\\\\\.\\\\COM12", "\\\\.\\COM12"},
+      {"Error opening com port\nC:\\x", "Error opening com port\\nC:\\\\x",
+       "Error opening com port\\nC:\\\\x"},
+      {"a\tb\rc", "a\\tb\\rc", "a\\tb\\rc"},
+      {"", "", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(cli::Escaped(row.text), windows ? row.onWindows : row.onLinux);
+  }
 }
 
 }  // namespace

@@ -140,6 +140,19 @@ cli_run 0 fix-kml "Z:$work/fix.kml" "Z:$work/fix.kml"
 [ "$(cat "$work/fix.kml")" = "$(printf '1.5,2.5,100\r\n<coordinates>7.1,50.2\r')" ] ||
   fail "kw9cli.exe fix-kml did not repair in place: $(od -c "$work/fix.kml")"
 
+# Devices that are no port and no file, answered as Linux answers for
+# /dev/null: the exit status and the line on standard error.
+while IFS='|' read -r want line args; do
+  # shellcheck disable=SC2086  # the arguments are words
+  cli_run "$want" $args
+  tr -d '\r' <"$work/cli.err" | grep -qxF "$line" ||
+    fail "kw9cli $args printed no line $line: $(cat "$work/cli.err")"
+done <<'ROWS'
+3|kw9: Error opening com port\nNot a serial device: choose a serial port from the list.|read --port NUL
+3|kw9: Error opening com port\nNot a serial device: choose a serial port from the list.|read --port CON
+7|kw9cli: not erased: NUL is no file that can be read back|download --port COM1 --output NUL --erase-after
+ROWS
+
 if [ -n "$window_tests" ] && [ -n "${DISPLAY:-}" ]; then
   rm -f "$screenshot"
   KW9_EXE=$kw9_exe KW9_PORT=COM1 KW9_SCREENSHOT="Z:$screenshot" KW9_WORK="Z:$work" \

@@ -151,6 +151,11 @@ TEST(Win32Os, KindOfPathKnowsTheDevices) {
     SCOPED_TRACE(row.path);
     EXPECT_EQ(platform::KindOfPath(row.path), row.kind);
   }
+  // A device is written as it is, never replaced by a renamed file, whatever
+  // attributes the system reports for it (Wine: NUL is an archive).
+  for (const char* device : {"NUL", "c:\\x\\nul.txt", "CON", "\\\\.\\COM3"}) {
+    EXPECT_TRUE(platform::PlanReplacement(device).direct) << device;
+  }
   EXPECT_TRUE(platform::SamePath("\\\\.\\COM3", "com3"));
   EXPECT_FALSE(platform::SamePath("COM3", "COM4"));
 }

@@ -3,9 +3,12 @@
 // KW9_COM1_IMAGE, which com1_test.sh sets up before it runs that suite.
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h:
+#include <setupapi.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "platform/os/os.h"
+#include "platform/serial/port_list.h"
 #include "platform/serial/serial.h"
 
 namespace {
@@ -55,6 +59,10 @@ TEST(Win32Serial, OpenSaysWhyItFails) {
       {"COM60", platform::OpenFailure::kNoDevice},
       {"NOSUCHPORT", platform::OpenFailure::kNoDevice},
       {held, platform::OpenFailure::kBusy},
+      // Devices that open, or fail to, as no port: as Linux says of /dev/null.
+      {"NUL", platform::OpenFailure::kNotSerial},
+      {"con", platform::OpenFailure::kNotSerial},
+      {"CONOUT$", platform::OpenFailure::kNotSerial},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -63,6 +71,73 @@ TEST(Win32Serial, OpenSaysWhyItFails) {
     EXPECT_EQ(why.reason, c.reason);
   }
   CloseHandle(holder);
+}
+
+// A port the device installer knows, made in the Wine prefix for the test
+// and removed again.
+class InstalledPort {
+ public:
+  InstalledPort(const wchar_t* portName, const wchar_t* friendlyName, const wchar_t* hardwareIds,
+                size_t idsBytes) {
+    set_ = SetupDiCreateDeviceInfoList(&kPortsClass, nullptr);
+    device_.cbSize = sizeof device_;
+    made_ = SetupDiCreateDeviceInfoW(set_, L"KW9TESTPORT", &kPortsClass, nullptr, nullptr,
+                                     DICD_GENERATE_ID, &device_) &&
+            SetupDiRegisterDeviceInfo(set_, &device_, 0, nullptr, nullptr, nullptr);
+    if (!made_) return;
+    SetupDiSetDeviceRegistryPropertyW(
+        set_, &device_, SPDRP_FRIENDLYNAME, reinterpret_cast<const BYTE*>(friendlyName),
+        static_cast<DWORD>((wcslen(friendlyName) + 1) * sizeof(wchar_t)));
+    SetupDiSetDeviceRegistryPropertyW(set_, &device_, SPDRP_HARDWAREID,
+                                      reinterpret_cast<const BYTE*>(hardwareIds),
+                                      static_cast<DWORD>(idsBytes));
+    const HKEY key =
+        SetupDiCreateDevRegKeyW(set_, &device_, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr);
+    made_ = key != INVALID_HANDLE_VALUE;
+    if (!made_) return;
+    RegSetValueExW(key, L"PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(portName),
+                   static_cast<DWORD>((wcslen(portName) + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+  }
+  ~InstalledPort() {
+    if (made_) SetupDiRemoveDevice(set_, &device_);
+    SetupDiDestroyDeviceInfoList(set_);
+  }
+  InstalledPort(const InstalledPort&) = delete;
+  InstalledPort& operator=(const InstalledPort&) = delete;
+  bool Made() const { return made_; }
+
+ private:
+  static constexpr GUID kPortsClass = {
+      0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+  HDEVINFO set_;
+  SP_DEVINFO_DATA device_{};
+  bool made_ = false;
+};
+
+// Catches the walk over the device installer missing a port, its friendly
+// name, its ids or its number above COM9; and, once it knows none again, the
+// list no longer falling back to the COM names that answer.
+TEST(Win32Serial, PortsByTheirDeviceManagerNames) {
+  const std::vector<platform::PortInfo> before = NativeSerial().ListPorts();
+  {
+    const wchar_t ids[] = L"USB\\VID_0403&PID_6001&REV_0600\0USB\\VID_0403&PID_6001\0";
+    const InstalledPort port(L"COM17", L"USB Serial Port (COM17)", ids, sizeof ids);
+    ASSERT_TRUE(port.Made()) << GetLastError();
+    std::vector<std::string> rows;
+    for (const platform::PortInfo& p : NativeSerial().ListPorts()) {
+      rows.push_back(p.name + "|" + p.devicePath + "|" + p.description + "|" + p.vidPid +
+                     (p.busy ? "|busy" : ""));
+    }
+    EXPECT_EQ(rows,
+              std::vector<std::string>{"COM17|\\\\.\\COM17|USB Serial Port (COM17)|0403:6001"});
+  }
+  EXPECT_EQ(NativeSerial().ListPorts().size(), before.size());
+  if (UnderWine()) {
+    // Wine's installer knows no port; Wine answers for COM1 to COM9.
+    ASSERT_EQ(before.size(), 9u);
+    EXPECT_EQ(before.front().name, "COM1");
+  }
 }
 
 class Com1 : public ::testing::Test {

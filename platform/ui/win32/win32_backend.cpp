@@ -8,8 +8,10 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <map>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/ui/framework.h"
@@ -74,7 +76,10 @@ ItemClass ClassOf(const ControlTemplate& c) {
       return {0x0082, nullptr,
               SS_LEFT | WS_GROUP | ((c.flags & kNoPrefix) != 0 ? SS_NOPREFIX : 0u)};
     case ControlKind::kCombo:
-      return {0x0085, nullptr, CBS_DROPDOWN | CBS_SORT | WS_VSCROLL | WS_TABSTOP};
+      // Drawn by the window, so that a note can stand beside each item.
+      return {
+          0x0085, nullptr,
+          CBS_DROPDOWN | CBS_SORT | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS | WS_VSCROLL | WS_TABSTOP};
     case ControlKind::kProgress:
       return {0, PROGRESS_CLASSA, WS_BORDER};
     case ControlKind::kIcon:
@@ -172,6 +177,46 @@ class Win32Window final : public Window {
   }
   void ComboDelete(int id, int index) override {
     SendMessageA(Item(id), CB_DELETESTRING, static_cast<WPARAM>(index), 0);
+    if (ComboCount(id) > 0) return;
+    notes_.erase(notes_.lower_bound({id, ""}), notes_.lower_bound({id + 1, ""}));
+    SendMessageA(Item(id), CB_SETDROPPEDWIDTH, 0, 0);
+  }
+  int ComboAddDescribed(int id, const std::string& text, const std::string& description) override {
+    const int index = ComboAdd(id, text);
+    if (index < 0 || description.empty()) return index;
+    notes_[{id, text}] = description;
+    // The list, not the field, widens to show each item whole.
+    const HWND combo = Item(id);
+    const int width = ItemWidth(combo, ListedText(text, description)) +
+                      GetSystemMetrics(SM_CXVSCROLL) + 4 * GetSystemMetrics(SM_CXEDGE);
+    if (width > SendMessageA(combo, CB_GETDROPPEDWIDTH, 0, 0)) {
+      SendMessageA(combo, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(width), 0);
+    }
+    return index;
+  }
+  // An item of the open list: its text, then its note.
+  void DrawComboItem(const DRAWITEMSTRUCT& item) {
+    if (item.itemID == static_cast<UINT>(-1)) return;  // the list is empty
+    std::string text(
+        static_cast<size_t>(SendMessageA(item.hwndItem, CB_GETLBTEXTLEN, item.itemID, 0)) + 1,
+        '\0');
+    const LRESULT got = SendMessageA(item.hwndItem, CB_GETLBTEXT, item.itemID,
+                                     reinterpret_cast<LPARAM>(text.data()));
+    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    const auto note = notes_.find({static_cast<int>(item.CtlID), text});
+    const bool selected = (item.itemState & ODS_SELECTED) != 0;
+    FillRect(item.hDC, &item.rcItem, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    SetBkMode(item.hDC, TRANSPARENT);
+    SetTextColor(item.hDC, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+    const HGDIOBJ oldFont = SelectObject(
+        item.hDC, reinterpret_cast<HGDIOBJ>(SendMessageA(item.hwndItem, WM_GETFONT, 0, 0)));
+    RECT r = item.rcItem;
+    r.left += GetSystemMetrics(SM_CXEDGE);
+    const std::wstring shown =
+        ListedText(text, note == notes_.end() ? std::string() : note->second);
+    DrawTextW(item.hDC, shown.c_str(), -1, &r, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    SelectObject(item.hDC, oldFont);
+    if ((item.itemState & ODS_FOCUS) != 0) DrawFocusRect(item.hDC, &item.rcItem);
   }
   int ComboAdd(int id, const std::string& text) override {
     return static_cast<int>(
@@ -223,9 +268,32 @@ class Win32Window final : public Window {
     return lstrcmpiA(name, "Edit") == 0;
   }
 
+  // As the Qt list shows it: the name, two blanks, the note (UTF-8, as
+  // the port list gives it).
+  static std::wstring ListedText(const std::string& name, const std::string& note) {
+    std::wstring text = Wide(name.c_str());
+    if (note.empty()) return text;
+    const int n = MultiByteToWideChar(CP_UTF8, 0, note.c_str(), -1, nullptr, 0);
+    std::wstring wide(n > 1 ? static_cast<size_t>(n) : 1, L'\0');
+    if (n > 1) MultiByteToWideChar(CP_UTF8, 0, note.c_str(), -1, wide.data(), n);
+    wide.pop_back();
+    return text + L"  " + wide;
+  }
+  static int ItemWidth(HWND combo, const std::wstring& text) {
+    const HDC dc = GetDC(combo);
+    const HGDIOBJ oldFont =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(combo, WM_GETFONT, 0, 0)));
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, oldFont);
+    ReleaseDC(combo, dc);
+    return size.cx;
+  }
+
   CDialog& dialog_;
   HWND hwnd_ = nullptr;
   bool defaultPaint_ = false;
+  std::map<std::pair<int, std::string>, std::string> notes_;  // (control, item) -> note
 };
 
 HWND HandleOf(CDialog* dialog) {
@@ -253,7 +321,26 @@ void Centre(HWND hwnd) {
   SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// A line of the dialog's font, for the drawn combo box's list. Asked as the
+// control is made, before the dialog's own data is there.
+bool MeasureComboItem(HWND hwnd, MEASUREITEMSTRUCT& item) {
+  // The field keeps the height the combo box gives it.
+  if (item.CtlType != ODT_COMBOBOX || item.itemID == static_cast<UINT>(-1)) return false;
+  const HDC dc = GetDC(hwnd);
+  const HGDIOBJ oldFont =
+      SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(hwnd, WM_GETFONT, 0, 0)));
+  TEXTMETRICA metrics{};
+  GetTextMetricsA(dc, &metrics);
+  SelectObject(dc, oldFont);
+  ReleaseDC(hwnd, dc);
+  item.itemHeight = static_cast<UINT>(metrics.tmHeight);
+  return true;
+}
+
 INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_MEASUREITEM) {
+    return MeasureComboItem(hwnd, *reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)) ? TRUE : FALSE;
+  }
   if (message == WM_INITDIALOG) {
     auto* window = reinterpret_cast<Win32Window*>(lParam);
     SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
@@ -276,6 +363,12 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case WM_SYSCOMMAND:
       dialog.OnSysCommandMessage(static_cast<unsigned>(wParam), lParam);
       return TRUE;
+    case WM_DRAWITEM: {
+      const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (item.CtlType != ODT_COMBOBOX) return FALSE;
+      window->DrawComboItem(item);
+      return TRUE;
+    }
     case WM_PAINT:
       dialog.OnPaintMessage();
       // FALSE leaves the painting to the dialog's own window procedure.
