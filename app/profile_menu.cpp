@@ -29,20 +29,6 @@ const Binding* BindingOf(const char* member) {
   return nullptr;
 }
 
-std::string After(const std::string& text, const std::string& prefix) {
-  return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : std::string();
-}
-
-std::optional<int64_t> WholeNumber(const std::string& text) {
-  if (text.empty() || text.size() > 9) return std::nullopt;
-  int64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  return value;
-}
-
 // "3.3" and "3.30" are the same shutdown voltage: the field keeps its text.
 bool SameText(const config::ProfileField& field, const std::string& a, const std::string& b) {
   if (std::string(field.member) == "shutdownVoltage" && isStorableVoltsText(a) &&
@@ -74,8 +60,8 @@ void CTrackerDlg::OnSaveProfile() {
   // window refuses stops it as it stops Write.
   if (!UpdateData(true)) return;
   config::Profile profile = WindowProfile(*this);
-  profile.model = After(modelLabel, "Model: ");
-  profile.firmwareVersion = WholeNumber(After(versionLabel, "Version "));
+  profile.model = LabelValue(modelLabel, "Model: ");
+  profile.firmwareVersion = LabelNumber(LabelValue(versionLabel, "Version "));
   TrackText readAt;
   readAt.IsoTime(UnixNow());
   profile.readAt = readAt.Text();
@@ -136,4 +122,18 @@ void CTrackerDlg::OnLoadProfile() {
   statusText = "Profile loaded: " + std::to_string(changed) +
                (changed == 1 ? " field changed" : " fields changed");
   SetDlgItemText(IDC_STATUS, statusText);
+}
+
+std::string LabelValue(const std::string& text, const std::string& prefix) {
+  return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : std::string();
+}
+
+std::optional<int64_t> LabelNumber(const std::string& text) {
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
 }

@@ -44,20 +44,6 @@ const FieldSpec* FieldOf(const std::string& member) {
   return nullptr;
 }
 
-std::string After(const std::string& text, const std::string& prefix) {
-  return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : std::string();
-}
-
-std::optional<int64_t> Decimal(const std::string& text) {
-  if (text.empty() || text.size() > 9) return std::nullopt;
-  int64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  return value;
-}
-
 // The tracker stores a count for the shutdown voltage: "3.3" and "3.30" are
 // the same setting.
 bool SameSetting(const ProfileField& field, const std::string& a, const std::string& b) {
@@ -275,10 +261,10 @@ class Session {
     if (!Reported(msg::Id::kReadComplete, before)) return false;
     if (!out_.identity) {
       Identity id;
-      id.model = After(dialog_->modelLabel, "Model: ");
-      id.firmwareVersion = Decimal(After(dialog_->versionLabel, "Version "));
+      id.model = LabelValue(dialog_->modelLabel, "Model: ");
+      id.firmwareVersion = LabelNumber(LabelValue(dialog_->versionLabel, "Version "));
       id.serialNumber = dialog_->serialNumber;
-      id.battery = After(dialog_->batteryLabel, "battery: ");
+      id.battery = LabelValue(dialog_->batteryLabel, "battery: ");
       id.battery.erase(0, id.battery.find_first_not_of(' '));
       out_.identity = id;
     }
