@@ -254,7 +254,7 @@ class Session {
     std::string problem = InputRefusal(path);
     std::string text;
     if (problem.empty()) {
-      std::FILE* file = std::fopen(path.c_str(), "rb");
+      std::FILE* file = platform::OpenFile(path, "rb");
       if (file != nullptr) {
         char buffer[4096];
         for (size_t n;
