@@ -9,11 +9,13 @@
 
 namespace {
 
-std::string ManifestOf(const char* variable) {
-  const char* exe = std::getenv(variable);
-  if (exe == nullptr) return "";
-  const HMODULE module =
-      LoadLibraryExA(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+// program: its path in the build tree, which KW9_BUILD names.
+std::string ManifestOf(const char* program) {
+  const char* build = std::getenv("KW9_BUILD");
+  if (build == nullptr) return "";
+  const std::string exe = std::string(build) + "/" + program;
+  const HMODULE module = LoadLibraryExA(exe.c_str(), nullptr,
+                                        LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   if (module == nullptr) return "";
   std::string text;
   if (const HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24))) {
@@ -53,6 +55,6 @@ TEST_P(Manifest, HasEveryEntry) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, Manifest, testing::Values("KW9_EXE", "KW9CLI_EXE"));
+INSTANTIATE_TEST_SUITE_P(Programs, Manifest, testing::Values("app/kw9.exe", "cli/kw9cli.exe"));
 
 }  // namespace
