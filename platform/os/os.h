@@ -32,7 +32,8 @@ int64_t ProcessCpuMicros();
 bool RaiseThreadPriority();
 
 // True where the window program can answer --help on its caller's terminal:
-// a Linux program has one; a Windows GUI program has no console at all.
+// a Linux program has one; a Windows GUI program has none of its own and
+// borrows its caller's console, or writes to where stdout was sent.
 bool WindowProgramHasConsole();
 
 // Every name the tool passes to these functions is UTF-8, on every platform;

@@ -151,7 +151,11 @@ bool RaiseThreadPriority() {
 }
 
 bool WindowProgramHasConsole() {
-  return false;
+  // Output sent somewhere (a file, a pipe, a device) reaches stdout as it
+  // is; else the console the program was started from, if any, is borrowed.
+  if (GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) != FILE_TYPE_UNKNOWN) return true;
+  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return false;
+  return std::freopen("CONOUT$", "w", stdout) != nullptr;
 }
 
 std::string NativeCommandLine() {
