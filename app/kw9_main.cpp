@@ -45,9 +45,8 @@ bool IsHelpSwitch(std::string_view word) {
 int main(int argc, char** argv) {
   // The window program alone keeps the port and folders between runs.
   TheWindowState.keepsUserSettings = true;
-  // Answered before any window exists, so it works without a display. A
-  // Windows GUI program has no console to answer on: kw9.exe opens its window
-  // whatever follows its name, as it always has.
+  // Answered before any window exists, so it works without a display; a
+  // Windows program started with no console nor redirection opens its window.
   if (argc > 1 && IsHelpSwitch(argv[1]) && platform::WindowProgramHasConsole()) {
     std::fputs(kUsage, stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;

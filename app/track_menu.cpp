@@ -17,6 +17,7 @@
 #include "app/resources.h"
 #include "app/tracker_dlg.h"
 #include "app/window_memory.h"
+#include "platform/os/os.h"
 #include "platform/os/viewer.h"
 #include "platform/ui/message_box.h"
 #include "tracklog/kml_writer.h"
@@ -60,7 +61,7 @@ std::optional<std::string> ModificationNotice(const std::string& input) {
 
 // The format a chosen name asks for by its extension; GPX for any other.
 TrackFormat ExportFormatOf(const std::string& path) {
-  const std::string extension = std::filesystem::path(path).extension().string();
+  const std::string extension = platform::Utf8(platform::NamePath(path).extension());
   if (extension == ".csv") return TrackFormat::kCsv;
   if (extension == ".geojson" || extension == ".json") return TrackFormat::kGeoJson;
   if (extension == ".kml") return TrackFormat::kKml22;
@@ -80,7 +81,7 @@ bool CTrackerDlg::ChooseTrackFile(std::string& path) {
   // The last download is offered first; a file that is gone is not.
   const std::string& last = lastTrackFile;
   std::error_code ec;
-  if (!last.empty() && std::filesystem::is_regular_file(last, ec)) {
+  if (!last.empty() && std::filesystem::is_regular_file(platform::FsPath(last), ec)) {
     path = last;
     return true;
   }
@@ -98,7 +99,7 @@ void CTrackerDlg::OnExportTrack() {
   const std::string input = openDialog.GetPathName();
   lastTrackFile = input;
   const std::string suggested =
-      std::filesystem::path(DefaultExportPath(input, TrackFormat::kGpx)).filename().string();
+      platform::Utf8(platform::NamePath(DefaultExportPath(input, TrackFormat::kGpx)).filename());
   CFileDialog saveDialog(false, ".gpx", suggested.c_str(), OFN_OVERWRITEPROMPT, kExportFilter);
   if (DoModalInRememberedFolder(saveDialog, "folder.exportOutput") != IDOK) return;
   const std::string output = saveDialog.GetPathName();
@@ -123,9 +124,9 @@ void CTrackerDlg::OnShowTrack() {
   if (RefuseWhileBusy()) return;
   std::string input;
   if (!ChooseTrackFile(input)) return;
-  const std::string picture = (std::filesystem::path(platform::ViewerFolder()) /
-                               ("kw9-" + std::filesystem::path(input).stem().string() + ".svg"))
-                                  .string();
+  const std::string picture = platform::Utf8(
+      platform::NamePath(platform::ViewerFolder()) /
+      platform::NamePath("kw9-" + platform::Utf8(platform::NamePath(input).stem()) + ".svg"));
   const ExportResult r = ExportStoredKml({input, TrackFormat::kSvg, "", picture});
   if (!r.ok) {
     platform::ShowMessageBox(r.message);

@@ -30,7 +30,7 @@ bool WriteOut(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = platform::ProgramArguments(argc, argv);
   const cli::ParsedCommandLine parsed = cli::ParseCommandLine(args);
   using Action = cli::ParsedCommandLine::Action;
   if (parsed.action == Action::kHelp) return WriteOut(cli::HelpText()) ? 0 : cli::kExitFile;

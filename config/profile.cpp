@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "config/json.h"
+#include "platform/os/os.h"
 
 namespace config {
 
@@ -172,7 +173,7 @@ ProfileRead ReadProfileFile(const std::string& path) {
   constexpr size_t kLargest = size_t{1} << 20;
   ProfileRead failed;
   std::string text;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = platform::OpenFile(path, "rb");
   if (file == nullptr) {
     failed.problem = path + ": cannot be read";
     return failed;

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/os/os.h"
 #include "platform/os/text_file.h"
 #include "tracklog/kml_writer.h"
 #include "tracklog/track_text.h"
@@ -107,7 +108,7 @@ StoredKml ReadStoredKml(const std::string& path, bool stopOnInterrupt) {
     return Failure(StoredKmlProblem::kUnreadable, "Cannot open " + path);
   if (stopOnInterrupt) in.StopOnInterrupt();
   std::error_code ec;
-  if (std::filesystem::file_size(path, ec) > kLargest && !ec) {
+  if (std::filesystem::file_size(platform::FsPath(path), ec) > kLargest && !ec) {
     return Failure(StoredKmlProblem::kNotKml, tooLarge);
   }
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/os/os.h"
 #include "platform/os/text_file.h"
 #include "tracklog/export_writer.h"
 #include "tracklog/stored_kml.h"
@@ -43,15 +44,15 @@ ExportResult Failed(std::string message, std::string output = {}) {
 
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code ec;
-  return std::filesystem::equivalent(a, b, ec) && !ec;
+  return std::filesystem::equivalent(platform::FsPath(a), platform::FsPath(b), ec) && !ec;
 }
 
 std::string DefaultExportPath(const std::string& input, TrackFormat format) {
-  std::filesystem::path path(input);
+  std::filesystem::path path = platform::NamePath(input);
   const size_t index = static_cast<size_t>(format);
   const char* extension = index < TrackFormats().size() ? TrackFormats()[index].extension : "";
   path.replace_extension(extension);
-  return path.string();
+  return platform::Utf8(path);
 }
 
 void AppendTrackExport(TrackText& text, TrackFormat format, const TrackModel& model,
@@ -116,7 +117,7 @@ ExportResult ExportStoredKml(const StoredExportRequest& request) {
   }
   if (request.date.empty()) {
     std::error_code ec;
-    const auto modified = std::filesystem::last_write_time(request.input, ec);
+    const auto modified = std::filesystem::last_write_time(platform::FsPath(request.input), ec);
     if (ec) return Failed("Cannot read the modification time of " + request.input, output);
     const int64_t moment = std::chrono::duration_cast<std::chrono::seconds>(
                                std::chrono::file_clock::to_sys(modified).time_since_epoch())

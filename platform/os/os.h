@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -30,10 +32,38 @@ int64_t ProcessCpuMicros();
 bool RaiseThreadPriority();
 
 // True where the window program can answer --help on its caller's terminal:
-// a Linux program has one; a Windows GUI program has no console at all.
+// a Linux program has one; a Windows GUI program has none of its own and
+// borrows its caller's console, or writes to where stdout was sent.
 bool WindowProgramHasConsole();
 
-// The process's command line as one string: GetCommandLineA on Windows, the
+// Every name the tool passes to these functions is UTF-8, on every platform;
+// Windows gets it through its wide calls, so no name is bent to a code page
+// and no path is held to 260 characters.
+
+// The program's arguments after its name, in UTF-8 (Windows hands main() its
+// code page's rendering of them). Also makes the console show UTF-8.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// A UTF-8 name as a std::filesystem::path to take apart, and back:
+// path(std::string) and path::string() mean the code page on Windows.
+inline std::filesystem::path NamePath(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string Utf8(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+// The path std::filesystem's calls on the disk (file_size, equivalent) get
+// for a UTF-8 name: on Windows a long one in the form that passes 260
+// characters. Not for taking apart or showing.
+std::filesystem::path FsPath(const std::string& utf8);
+
+// fopen and remove for a UTF-8 name.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+bool RemoveFile(const std::string& path);
+
+// The process's command line as one string (UTF-8 on Windows too), the
 // arguments joined by blanks elsewhere. A front end that runs the window on
 // behalf of the user (kw9cli) replaces it with SetCommandLine.
 std::string CommandLine();

@@ -271,4 +271,21 @@ bool RenameOver(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+// Names are bytes here, and the terminal takes the UTF-8 the tool writes.
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
+std::filesystem::path FsPath(const std::string& utf8) {
+  return std::filesystem::path(utf8);
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
+bool RemoveFile(const std::string& path) {
+  return std::remove(path.c_str()) == 0;
+}
+
 }  // namespace platform

@@ -1,6 +1,7 @@
 // clang-format off
 #include <windows.h>
-#include <timeapi.h>  // needs windows.h first
+#include <shellapi.h>  // CommandLineToArgvW; needs windows.h first
+#include <timeapi.h>   // needs windows.h first
 // clang-format on
 #include <fcntl.h>
 #include <io.h>
@@ -9,11 +10,35 @@
 #include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/os/os.h"
+#include "platform/os/wide_win32.h"
 
 namespace platform {
+
+// Every file call below is a wide one: the ...A calls would bend a UTF-8 name
+// to the code page (Ł to L, 東京 to ??) and stop at 260 characters. A manifest
+// asking for UTF-8 and long paths helps only Windows 10 1903 and later, the
+// long paths only where the system allows them too, and Wine not at all.
+std::wstring Widen(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int size = static_cast<int>(utf8.size());
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), n);
+  return wide;
+}
+
+std::string Narrow(const wchar_t* wide, size_t length) {
+  if (length == 0) return {};
+  const int size = static_cast<int>(length);
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide, size, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(n), '\0');
+  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, wide, size, utf8.data(), n, nullptr, nullptr);
+  return utf8;
+}
 
 namespace {
 
@@ -58,6 +83,28 @@ class ThreadTimer {
  private:
   HANDLE handle_;
 };
+
+// The name a file call gets. Past MAX_PATH (less room for an 8.3 name, which
+// folders need) only the \\?\ form gets through on every Windows; that form
+// takes no relative part and no forward slash, hence the full path first.
+std::wstring FileName(const std::string& utf8) {
+  const std::wstring name = Widen(utf8);
+  const bool native = name.rfind(L"\\\\?\\", 0) == 0 || name.rfind(L"\\\\.\\", 0) == 0;
+  if (name.size() < MAX_PATH - 12 || native) return name;
+  const DWORD need = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+  if (need == 0) return name;
+  std::wstring full(need, L'\0');
+  const DWORD n = GetFullPathNameW(name.c_str(), need, full.data(), nullptr);
+  if (n == 0 || n >= need) return name;
+  full.resize(n);
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+UINT consoleOutputCodePage = 0;
+void RestoreConsoleOutput() {
+  SetConsoleOutputCP(consoleOutputCodePage);
+}
 
 int64_t FiletimeMicros(const FILETIME& t) {
   ULARGE_INTEGER v{};
@@ -104,18 +151,54 @@ bool RaiseThreadPriority() {
 }
 
 bool WindowProgramHasConsole() {
-  return false;
+  // Output sent somewhere (a file, a pipe, a device) reaches stdout as it
+  // is; else the console the program was started from, if any, is borrowed.
+  if (GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) != FILE_TYPE_UNKNOWN) return true;
+  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return false;
+  return std::freopen("CONOUT$", "w", stdout) != nullptr;
 }
 
 std::string NativeCommandLine() {
-  return GetCommandLineA();
+  const wchar_t* line = GetCommandLineW();
+  return Narrow(line, wcslen(line));
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  // The console shows what the tool writes, UTF-8, as a Linux terminal does;
+  // the console's own page comes back when the program ends.
+  const UINT page = GetConsoleOutputCP();
+  if (page != 0 && page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+    consoleOutputCodePage = page;
+    std::atexit(RestoreConsoleOutput);
+  }
+  int count = 0;
+  wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (words == nullptr) {
+    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+  }
+  std::vector<std::string> args;
+  for (int i = 1; i < count; ++i) args.push_back(Narrow(words[i], wcslen(words[i])));
+  LocalFree(words);
+  return args;
+}
+
+std::filesystem::path FsPath(const std::string& utf8) {
+  return std::filesystem::path(FileName(utf8));
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  return _wfopen(FileName(path).c_str(), Widen(mode).c_str());
+}
+
+bool RemoveFile(const std::string& path) {
+  return DeleteFileW(FileName(path).c_str()) != 0;
 }
 
 std::string ExecutableBaseName() {
-  char path[MAX_PATH + 1] = {};
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return "kw9";
-  std::string base(path, n);
+  wchar_t path[4096] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, path, 4096);
+  if (n == 0 || n >= 4096) return "kw9";
+  std::string base = Narrow(path, n);
   const size_t slash = base.find_last_of("\\/:");
   if (slash != std::string::npos) base.erase(0, slash + 1);
   const size_t dot = base.rfind('.');
@@ -137,26 +220,28 @@ volatile LONG interruptRaised = 0;
 // The temporary files the second event removes before the process ends (see
 // the POSIX side): fixed slots, claimed (1), filled, then armed (2).
 constexpr int kKilledFileSlots = 16;
+constexpr size_t kKilledPathChars = 2048;
 std::atomic<int> killedFileState[kKilledFileSlots];
-char killedFilePath[kKilledFileSlots][MAX_PATH + 1];
+wchar_t killedFilePath[kKilledFileSlots][kKilledPathChars];
 
 BOOL WINAPI OnConsoleControl(DWORD) {
   // The first event is ours; from the second on the default handler ends
   // the process, less its temporary files.
   if (InterlockedExchange(&interruptRaised, 1) == 0) return TRUE;
   for (int i = 0; i < kKilledFileSlots; ++i) {
-    if (killedFileState[i].load() == 2) DeleteFileA(killedFilePath[i]);
+    if (killedFileState[i].load() == 2) DeleteFileW(killedFilePath[i]);
   }
   return FALSE;
 }
 }  // namespace
 
 int RemoveWhenKilled(const std::string& path) {
-  if (path.size() > MAX_PATH) return -1;
+  const std::wstring name = FileName(path);
+  if (name.size() >= kKilledPathChars) return -1;
   for (int i = 0; i < kKilledFileSlots; ++i) {
     int free = 0;
     if (!killedFileState[i].compare_exchange_strong(free, 1)) continue;
-    std::memcpy(killedFilePath[i], path.c_str(), path.size() + 1);
+    std::memcpy(killedFilePath[i], name.c_str(), (name.size() + 1) * sizeof(wchar_t));
     killedFileState[i].store(2);
     return i;
   }
@@ -179,8 +264,8 @@ bool AppendToFile(const std::string& path, const std::string& text) {
   // Append access alone makes every write go to the end of the file in one
   // step, whatever other processes append meanwhile.
   const HANDLE file =
-      CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+      CreateFileW(FileName(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   const bool ok =
@@ -197,7 +282,7 @@ ReplacementPlan PlanReplacement(const std::string& path) {
   // is its device whatever attributes the system reports for it.
   const PathKind kind = KindOfPath(path);
   plan.direct = kind != PathKind::kMissing && kind != PathKind::kFile;
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = GetFileAttributesW(FileName(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return plan;
   plan.writable = (attributes & FILE_ATTRIBUTE_READONLY) == 0;
   return plan;
@@ -246,7 +331,7 @@ PathKind KindOfPath(const std::string& path) {
   if (device == "PIPE") return PathKind::kPipe;
   if (device.rfind("LPT", 0) == 0 || device == "PRN") return PathKind::kDevice;
   if (!device.empty()) return PathKind::kTerminal;  // a console or a COM port
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = GetFileAttributesW(FileName(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::kFolder;
   if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return PathKind::kDevice;
@@ -257,9 +342,9 @@ bool SamePath(const std::string& a, const std::string& b) {
   const std::string da = DeviceName(a);
   if (!da.empty()) return da == DeviceName(b);
   const auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-    const HANDLE h =
-        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE h = CreateFileW(FileName(path).c_str(), 0,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     const bool ok = GetFileInformationByHandle(h, &info) != 0;
     CloseHandle(h);
@@ -276,18 +361,19 @@ unsigned long ProcessId() {
 }
 
 bool PathExists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(FileName(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::FILE* CreateNewFile(const std::string& path, const std::string&) {
   // A file that may be replaced is writable, and so is its copy.
+  const std::wstring name = FileName(path);
   const int fd =
-      _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+      _wopen(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
   if (fd < 0) return nullptr;
   std::FILE* file = _fdopen(fd, "wb");
   if (file == nullptr) {
     _close(fd);
-    DeleteFileA(path.c_str());
+    DeleteFileW(name.c_str());
   }
   return file;
 }
@@ -297,7 +383,7 @@ bool SyncFile(std::FILE* file) {
 }
 
 bool RenameOver(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(),
+  return MoveFileExW(FileName(from).c_str(), FileName(to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 

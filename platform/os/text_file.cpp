@@ -53,7 +53,7 @@ bool TextOutFile::OpenReplacing(const std::string& path) {
 bool TextOutFile::Open(const std::string& path) {
   if (file_ != nullptr) return false;
   // Binary, so the C library on no platform adds or drops a CR behind our back.
-  file_ = std::fopen(path.c_str(), "wb");
+  file_ = OpenFile(path, "wb");
   failed_ = file_ == nullptr;
   return file_ != nullptr;
 }
@@ -159,7 +159,7 @@ bool TextOutFile::CloseInto(const std::string& to, const std::string& orElse, st
     if (landed != nullptr) *landed = orElse;
   } else {
     failed_ = true;
-    std::remove(pendingPath_.c_str());
+    RemoveFile(pendingPath_);
   }
   KeepWhenKilled(killedSlot_);
   killedSlot_ = -1;
@@ -170,7 +170,7 @@ bool TextOutFile::CloseInto(const std::string& to, const std::string& orElse, st
 void TextOutFile::Discard() {
   if (file_ != nullptr) std::fclose(file_);
   file_ = nullptr;
-  if (!pendingPath_.empty()) std::remove(pendingPath_.c_str());
+  if (!pendingPath_.empty()) RemoveFile(pendingPath_);
   KeepWhenKilled(killedSlot_);
   killedSlot_ = -1;
   pendingPath_.clear();
@@ -182,7 +182,7 @@ TextInFile::~TextInFile() {
 
 bool TextInFile::Open(const std::string& path, uint64_t limit) {
   if (file_ != nullptr) return false;
-  file_ = std::fopen(path.c_str(), "rb");
+  file_ = OpenFile(path, "rb");
   eof_ = false;
   error_ = false;
   tooLong_ = false;

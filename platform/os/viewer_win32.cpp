@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "platform/os/os.h"
 #include "platform/os/viewer.h"
 
 namespace platform {
@@ -41,7 +42,7 @@ void SetViewerHandler(ViewerHandler handler) {
 std::string ViewerFolder() {
   std::error_code ec;
   const std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-  return ec ? std::string(".") : dir.string();
+  return ec ? std::string(".") : Utf8(dir);
 }
 
 }  // namespace platform

@@ -137,8 +137,10 @@ check_zip() {
   local out
   out=$(wine "$dir/kw9cli.exe" --help </dev/null) || fail "wine kw9cli.exe --help exits $?"
   grep -q "^usage: kw9cli" <<<"$out" || fail "kw9cli.exe --help prints no usage"
-  # --help as well: kw9.exe has no console, and opens its window whatever follows.
-  wine "$dir/kw9.exe" --help </dev/null >"$dir/kw9.log" 2>&1 &
+  # kw9.exe --help answers where its output goes and opens no window.
+  out=$(timeout 60 wine "$dir/kw9.exe" --help </dev/null) || fail "wine kw9.exe --help exits $?"
+  grep -q "^usage: kw9 " <<<"$out" || fail "kw9.exe --help prints no usage"
+  wine "$dir/kw9.exe" </dev/null >"$dir/kw9.log" 2>&1 &
   local window_pid=$! shown="" why="no window within 60 s"
   for _ in $(seq 300); do
     shown=$(xdotool search --onlyvisible --pid "$window_pid" --name '^kw9$' 2>/dev/null) && break
@@ -148,7 +150,7 @@ check_zip() {
   kill "$window_pid" 2>/dev/null
   wait "$window_pid" 2>/dev/null
   [ -n "$shown" ] || { cat "$dir/kw9.log"; fail "kw9.exe from $zip showed no window under Wine: $why"; }
-  passed "kw9cli.exe --help and kw9.exe's window under Wine"
+  passed "kw9cli.exe --help, kw9.exe --help and kw9.exe's window under Wine"
 }
 
 case "${1:-}:${2:-}" in

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/os/wide_win32.h"
 #include "platform/ui/framework.h"
 #include "platform/ui/native_backend.h"
 
@@ -470,21 +471,25 @@ class Win32Backend final : public Backend {
     // The tool names its extension with the dot; the dialog wants it without.
     std::string extension = request.defaultExt;
     if (!extension.empty() && extension[0] == '.') extension.erase(0, 1);
-    std::vector<char> file(32768, '\0');
-    request.fileName.copy(file.data(), file.size() - 1);
-    OPENFILENAMEA ofn{};
+    // Wide, so that the name chosen reaches the tool as typed, in UTF-8.
+    const std::wstring wideFilter = platform::Widen(filter);
+    const std::wstring wideExtension = platform::Widen(extension);
+    std::vector<wchar_t> file(32768, L'\0');
+    platform::Widen(request.fileName).copy(file.data(), file.size() - 1);
+    OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = HandleOf(request.owner != nullptr ? request.owner : MainWindow());
-    ofn.lpstrFilter = request.filter.empty() ? nullptr : filter.c_str();
+    ofn.lpstrFilter = request.filter.empty() ? nullptr : wideFilter.c_str();
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = file.data();
     ofn.nMaxFile = static_cast<DWORD>(file.size());
-    ofn.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
-    ofn.lpstrInitialDir = request.folder.empty() ? nullptr : request.folder.c_str();
+    ofn.lpstrDefExt = extension.empty() ? nullptr : wideExtension.c_str();
+    const std::wstring wideFolder = platform::Widen(request.folder);
+    ofn.lpstrInitialDir = request.folder.empty() ? nullptr : wideFolder.c_str();
     ofn.Flags = request.flags | OFN_EXPLORER;
-    const BOOL chosen = request.open ? GetOpenFileNameA(&ofn) : GetSaveFileNameA(&ofn);
+    const BOOL chosen = request.open ? GetOpenFileNameW(&ofn) : GetSaveFileNameW(&ofn);
     if (!chosen) return false;
-    path = file.data();
+    path = platform::Narrow(file.data(), wcslen(file.data()));
     return true;
   }
 
