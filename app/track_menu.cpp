@@ -14,6 +14,7 @@
 #include <system_error>
 #include <utility>
 
+#include "app/file_checks.h"
 #include "app/resources.h"
 #include "app/tracker_dlg.h"
 #include "app/window_memory.h"
@@ -103,6 +104,14 @@ void CTrackerDlg::OnExportTrack() {
   CFileDialog saveDialog(false, ".gpx", suggested.c_str(), OFN_OVERWRITEPROMPT, kExportFilter);
   if (DoModalInRememberedFolder(saveDialog, "folder.exportOutput") != IDOK) return;
   const std::string output = saveDialog.GetPathName();
+  // The same refusals as kw9cli export's: a device or a pipe never ends as
+  // an input, and a track written to the port reaches the tracker as commands.
+  for (const std::string& refusal : {InputRefusal(input), OutputRefusal(output, portName)}) {
+    if (!refusal.empty()) {
+      platform::ShowMessageBox(refusal);
+      return;
+    }
+  }
   // A stored file's dates come from its modification time unless the user
   // knows the first fix's date: a copied file's time says nothing.
   std::string date;
@@ -124,6 +133,10 @@ void CTrackerDlg::OnShowTrack() {
   if (RefuseWhileBusy()) return;
   std::string input;
   if (!ChooseTrackFile(input)) return;
+  if (const std::string refusal = InputRefusal(input); !refusal.empty()) {
+    platform::ShowMessageBox(refusal);
+    return;
+  }
   const std::string picture = platform::Utf8(
       platform::NamePath(platform::ViewerFolder()) /
       platform::NamePath("kw9-" + platform::Utf8(platform::NamePath(input).stem()) + ".svg"));
