@@ -220,9 +220,11 @@ TEST(FilesOnly, InterruptsLeaveNoTemporaryFile) {
     int exitStatus;  // -1: ended by the signal
   } rows[] = {
       {"fix-kml, once", {}, {"fix-kml", "big.kml", "out.kml"}, 1, 130},
-      // A tracker that falls silent holds the download in its retries.
+      // Silent from the first block on, the tracker holds the download in its
+      // two-second wait for a reply, far past the 100 ms between the signals:
+      // the second one, not the stop, must end it.
       {"download, twice",
-       {"--size", "64", "--silent-after", "J:200"},
+       {"--size", "64", "--silent-after", "J:1"},
        {"download", "--output", "out.kml", "--port"},
        2,
        -1},
