@@ -5,8 +5,10 @@
 #include <cctype>
 #include <cstdarg>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
+#include <system_error>
 
 #include "platform/os/os.h"
 
@@ -192,6 +194,10 @@ bool TextInFile::Open(const std::string& path, uint64_t limit) {
   consumed_ = 0;
   pos_ = 0;
   length_ = 0;
+  // A file known to be past the bound need not be read to find that out.
+  std::error_code ec;
+  const uintmax_t size = std::filesystem::file_size(FsPath(path), ec);
+  if (file_ != nullptr && !ec && size > limit_) tooLong_ = error_ = true;
   return file_ != nullptr;
 }
 
@@ -206,7 +212,7 @@ bool TextInFile::Fill() {
   length_ = 0;
   // Both end the reading as a failed read would: what was read so far is no
   // whole file.
-  if (consumed_ > limit_) {
+  if (tooLong_ || consumed_ > limit_) {
     tooLong_ = error_ = true;
     return false;
   }

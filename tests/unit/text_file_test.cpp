@@ -265,6 +265,30 @@ TEST(TextInFile, ReadThenWriteRoundTrips) {
   EXPECT_EQ(copy.Bytes(), bytes);
 }
 
+// Catches a file past its bound read (or kept) anyway, and one at the bound
+// refused: the size is known at the open, a file that grows is counted as
+// it is read.
+TEST(TextInFile, StopsPastItsBound) {
+  const struct {
+    size_t bytes;
+    uint64_t limit;
+    bool tooLong;
+  } rows[] = {{100, 100, false}, {101, 100, true}, {20000, 100, true}, {0, 0, false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.bytes);
+    TempFile file;
+    file.SetBytes(std::string(row.bytes, 'x'));
+    TextInFile in;
+    ASSERT_TRUE(in.Open(file.path(), row.limit));
+    std::string line;
+    size_t read = 0;
+    while (in.ReadLine(line)) read += line.size();
+    EXPECT_EQ(in.TooLong(), row.tooLong);
+    EXPECT_EQ(in.Error(), row.tooLong);
+    EXPECT_EQ(read, row.tooLong ? 0u : row.bytes);
+  }
+}
+
 TEST(TextInFile, OpenFailsForAMissingFile) {
   TextInFile in;
   EXPECT_FALSE(in.Open((std::filesystem::temp_directory_path() / "kw9_no_such_file.kml").string()));
