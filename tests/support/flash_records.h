@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/kml_lines.h"
 #include "tracklog/flash_image.h"
 
 namespace testing_support {
@@ -20,9 +21,5 @@ void LoadFlashImage(const Records& records, LogMemoryGeometryState geometry);
 // loaded image (header, track, footer and dump), then clears the image and
 // its geometry. False when the file could not be written.
 bool WriteDownloadKml(const std::string& path, int availableBytes = kFlashImageSize);
-
-// The fix lines of a KML file's track as kw9 writes them (each with its
-// "<!-- offset" note), in order.
-std::vector<std::string> FixLines(const std::string& kml);
 
 }  // namespace testing_support

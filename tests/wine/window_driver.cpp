@@ -17,8 +17,11 @@
 #include <vector>
 
 #include "app/control_ids.h"
+#include "tests/support/kml_lines.h"
 
 namespace {
+
+using testing_support::FixLines;
 
 const char* Env(const char* name) {
   const char* value = std::getenv(name);
@@ -580,20 +583,6 @@ TEST_F(Kw9Tracker, ReadFlashSavesTheGoldenTrackThroughTheSaveDialog) {
   EXPECT_TRUE(written == FileContents(golden)) << "the file differs from " << golden;
   PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
   EXPECT_EQ(kw9.Exit(), 0);
-}
-
-// The coordinate lines of a KML file's track, in order.
-std::vector<std::string> FixLines(const std::string& kml) {
-  std::vector<std::string> lines;
-  const size_t from = kml.find("<coordinates>\r\n"), to = kml.find("</coordinates>");
-  if (from == std::string::npos || to == std::string::npos) return lines;
-  for (size_t at = from + 15; at < to;) {
-    const size_t end = std::min(kml.find("\r\n", at), to);
-    const std::string line = kml.substr(at, end - at);
-    if (line.find("<!-- ") != std::string::npos) lines.push_back(line);
-    at = end + 2;
-  }
-  return lines;
 }
 
 enum class CloseBy { kEsc, kSysClose, kWmClose, kLogOff, kLogOffNow };
