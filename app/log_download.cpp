@@ -270,6 +270,7 @@ int LogDownloadWorker(void* param) {
     // writes no file.
     kmlStream.Discard();
     dialog.FlushHandedOverTexts();
+    dialog.WorkerHasOnlyItsLastWord();
     if (stopped) {
       dialog.ShowStatusFromWorker(msg::Id::kDownloadStopped);
     } else {
@@ -287,6 +288,7 @@ int LogDownloadWorker(void* param) {
   const bool saved = complete ? kmlStream.Close() : kmlStream.ClosePartial(beside);
   lastDownloadKeptBeside = beside;
   dialog.FlushHandedOverTexts();
+  dialog.WorkerHasOnlyItsLastWord();
 
   if (!saved) {
     msg::Tell(msg::Id::kErrorWritingKmlFile);

@@ -87,6 +87,7 @@ int LogEraseWorker(void* param) {
     }
   }
   if (dialog.WorkerMustStop()) return 0;
+  dialog.WorkerHasOnlyItsLastWord();
   if (!finished) {
     msg::Tell(msg::Id::kErrorClearingFlash);
     return 0;

@@ -220,6 +220,7 @@ void CTrackerDlg::StartWorker(int (*proc)(void*)) {
   // A stop asked for as the last worker was already writing its file must
   // not cut this one short.
   stopRequested_ = false;
+  lastWordOnly_ = false;
   worker_ =
       ui::BeginThread(RunWorker, new WorkerParameter{this, proc}, ui::ThreadPriority::kHighest);
 }
@@ -296,6 +297,10 @@ const char kEraseGoesOnQuestion[] =
 
 bool CTrackerDlg::MayClose(bool mayAsk) {
   if (workerBusy == 0) return true;
+  if (lastWordOnly_) {
+    ui::CurrentBackend().PumpUntil([this] { return worker_.Finished(); });
+    return true;
+  }
   if (!downloading_) return !mayAsk || AfxAskYesNo(kEraseGoesOnQuestion);
   if (mayAsk && !AfxAskYesNo(kStopDownloadQuestion)) return false;
   // The download may have ended while the question was open; then there is

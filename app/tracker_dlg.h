@@ -120,6 +120,9 @@ class CTrackerDlg : public CDialog {
   void RequestWorkerStop() { stopRequested_ = true; }
   bool TakeWorkerStopRequest() { return stopRequested_.exchange(false); }
   bool WorkerStopRequested() const { return stopRequested_.load(); }
+  // From a worker: its work is done and saved, only its last message is to
+  // come, so closing needs no question (see MayClose).
+  void WorkerHasOnlyItsLastWord() { lastWordOnly_ = true; }
 
   // An outcome the status line shows: reported, then put into statusText
   // (the caller loads it into the window), or handed over from a worker.
@@ -143,7 +146,8 @@ class CTrackerDlg : public CDialog {
   // its next block and what arrived is written (as kw9cli's Ctrl-C does)
   // before this returns, once the user agreed or when mayAsk is false; an
   // erase goes on in the tracker whatever the window does, so only the
-  // question is asked.
+  // question is asked. A worker with only its last message to show loses
+  // nothing: the window closes, unasked, once that message is read.
   bool MayClose(bool mayAsk);
   // Marks the link as the worker's and starts proc on a thread of its own
   // with the window's address; the link is marked free once proc returns.
@@ -162,6 +166,7 @@ class CTrackerDlg : public CDialog {
   bool downloading_ = false;  // the worker running (or last run) is the download
   std::atomic<bool> closing_{false};
   std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> lastWordOnly_{false};
   ui::WorkerThread worker_;  // last: joined before the members it uses go
 };
 

@@ -807,7 +807,8 @@ void CloseBy(ui::ScriptedWindow& w, Close how) {
 
 // Every way of closing the window while a download runs, at its first, a
 // middle and its last block, and while an erase runs. Catches a window that
-// closes without asking (the download lost), a No that stops it anyway, a
+// closes without asking (the download lost), a question when only the last
+// message is left to read, a No that stops it anyway, a
 // worker that outlives the window or is cut off mid-file (a broken file, a
 // temporary file left), a stopped download that keeps more or less than the
 // blocks that came, a log-out that cannot wait but is asked, and an erase
@@ -817,11 +818,12 @@ TEST_F(LogDownloadTest, ClosingDuringAWorkerAsksAndKeepsWhatArrived) {
   const std::string erase =
       "The tracker is erasing its memory and goes on by itself. Close anyway?";
   const char* stopped = "Download stopped; the fixes that arrived are kept";
+  const int kAtItsLastMessage = -2;
   struct Case {
     const char* what;
     int kbit;
     int button;
-    int atBlock;  // the close comes while this block is on its way
+    int atBlock;  // the close comes while this block is on its way (or at:)
     Close how;
     std::vector<bool> answers;  // to the questions, in order
     Ops questions;
@@ -860,6 +862,17 @@ TEST_F(LogDownloadTest, ClosingDuringAWorkerAsksAndKeepsWhatArrived) {
        Close::kSysMenuClose,
        {true},
        {stop},
+       -1,
+       IDCANCEL,
+       {kDone},
+       "Ready"},
+      {"system menu, its last message open",
+       64,
+       IDC_READ_FLASH,
+       kAtItsLastMessage,
+       Close::kSysMenuClose,
+       {},
+       {},
        -1,
        IDCANCEL,
        {kDone},
@@ -960,7 +973,9 @@ TEST_F(LogDownloadTest, ClosingDuringAWorkerAsksAndKeepsWhatArrived) {
     WriteOld();
     std::deque<bool> answers(c.answers.begin(), c.answers.end());
     std::atomic<bool> refused{false};
+    std::atomic<bool> asked{false};
     harness->backend().AnswerQuestions([&](const ui::MessageRecord&) {
+      asked = true;
       const bool yes = answers.empty() || answers.front();
       if (!answers.empty()) answers.pop_front();
       if (!yes) refused = true;
@@ -979,6 +994,17 @@ TEST_F(LogDownloadTest, ClosingDuringAWorkerAsksAndKeepsWhatArrived) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
     };
+    // The last message stays open until the close has been dealt with: a
+    // question asked, or the window waiting for the message to be read.
+    std::atomic<bool> telling{false};
+    harness->backend().OnMessage([&](const ui::MessageRecord&) {
+      if (c.atBlock != kAtItsLastMessage) return;
+      telling = true;
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+      while (!asked && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    });
     int steps = 0;
     harness->backend().OnProgress([&](int, const ui::ProgressState&) { ++steps; });
     Run([&](ui::ScriptedWindow& w) {
@@ -986,8 +1012,9 @@ TEST_F(LogDownloadTest, ClosingDuringAWorkerAsksAndKeepsWhatArrived) {
       UsePort(w, "COM1");
       Press(w, c.button);
       steps = 0;  // from here on the worker's
-      ASSERT_TRUE(harness->backend().WaitUntil(
-          [&] { return c.atBlock < 0 ? steps >= 5 : atBlock.load(); }));
+      ASSERT_TRUE(harness->backend().WaitUntil([&] {
+        return c.atBlock == -1 ? steps >= 5 : c.atBlock < 0 ? telling.load() : atBlock.load();
+      }));
       CloseBy(w, c.how);
       if (refused) {
         EXPECT_FALSE(w.Ended()) << "No closed the window";

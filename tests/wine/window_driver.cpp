@@ -139,25 +139,15 @@ class Kw9 {
   std::string Answer(int ms = 15000) {
     HWND box = WaitFor([this] { return FindDialog(pi_.dwProcessId, IsMessageBox); }, ms);
     if (box == nullptr) return {};
-    std::vector<std::string> texts = StaticTexts(box);
     lastOwner_ = GetWindow(box, GW_OWNER);
-    Press(box, IDOK);
-    WaitFor([box] { return IsWindow(box) ? nullptr : box; });
-    return texts.empty() ? "" : texts.back();
+    return Close(box, IDOK);
   }
-  // The next Yes/No question's text, answered Yes or No; empty when none came.
+  // The next box's text, a Yes/No question answered Yes or No and any other
+  // box with OK; empty when none came.
   std::string AnswerQuestion(bool yes, int ms = 15000) {
-    HWND box = WaitFor(
-        [this] {
-          HWND found = FindDialog(pi_.dwProcessId, IsMessageBox);
-          return found != nullptr && GetDlgItem(found, IDYES) != nullptr ? found : nullptr;
-        },
-        ms);
+    HWND box = WaitFor([this] { return FindDialog(pi_.dwProcessId, IsMessageBox); }, ms);
     if (box == nullptr) return {};
-    std::vector<std::string> texts = StaticTexts(box);
-    Press(box, yes ? IDYES : IDNO);
-    WaitFor([box] { return IsWindow(box) ? nullptr : box; });
-    return texts.empty() ? "" : texts.back();
+    return Close(box, GetDlgItem(box, IDYES) == nullptr ? IDOK : yes ? IDYES : IDNO);
   }
   // The exit code, or -1 when the program still runs after ms.
   long Exit(int ms = 10000) {
@@ -185,6 +175,14 @@ class Kw9 {
   }
 
  private:
+  // A box's last text, once the button pressed has closed it.
+  static std::string Close(HWND box, int button) {
+    std::vector<std::string> texts = StaticTexts(box);
+    Press(box, button);
+    WaitFor([box] { return IsWindow(box) ? nullptr : box; });
+    return texts.empty() ? "" : texts.back();
+  }
+
   PROCESS_INFORMATION pi_{};
   HWND lastOwner_ = nullptr;
 };
@@ -663,7 +661,17 @@ TEST_F(Kw9Tracker, ClosingDuringAWorkerAsksAndKeepsWhatArrived) {
         break;
       }
     }
-    if (c.how != CloseBy::kLogOffNow) {
+    if (c.barAt >= 49) {
+      // The download may be done before the close is taken (then only its
+      // last message is open, and the window closes once it is read), or
+      // finish while the question is open: each box is answered as it comes.
+      std::vector<std::string> told;
+      for (std::string t; told.size() < 3 && !(t = kw9.AnswerQuestion(c.yes, 5000)).empty();) {
+        told.push_back(t);
+      }
+      EXPECT_FALSE(told.empty());
+      for (const std::string& t : told) EXPECT_TRUE(t == stop || t == "Done Reading Flash") << t;
+    } else if (c.how != CloseBy::kLogOffNow) {
       EXPECT_EQ(kw9.AnswerQuestion(c.yes), c.download ? stop : erase);
     }
     if (logOff.joinable()) {
@@ -676,12 +684,6 @@ TEST_F(Kw9Tracker, ClosingDuringAWorkerAsksAndKeepsWhatArrived) {
         EXPECT_EQ(kw9.Exit(300), -1) << "the window stays until it is closed";
         PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
       }
-    }
-    if (c.yes && c.barAt >= 49) {
-      // The last blocks may have come while the question was open: the
-      // download then completed, and says so before the window closes.
-      const std::string done = kw9.Answer(3000);
-      EXPECT_TRUE(done.empty() || done == "Done Reading Flash") << done;
     }
     if (!c.yes) {
       EXPECT_EQ(kw9.Exit(300), -1) << "No closed the window";
