@@ -7,7 +7,8 @@
 #   file_names_test.sh WINE KW9CLI_EXE
 # KW9_TRACKERSIM names the Linux build's trackersim (exit 77 without it); the
 # Linux kw9cli is the one beside it (../cli/kw9cli). WINEPREFIX as for the
-# other Wine tests; the prefix's com1 link is put back as it was afterwards.
+# other Wine tests; it uses COM2, so that it runs beside the COM1 test, and
+# the prefix's com2 link is put back as it was afterwards.
 set -u
 export LC_ALL=C.UTF-8  # Wine turns the arguments into UTF-16 by the locale's charset
 wine=$1
@@ -24,7 +25,7 @@ fail() {
 }
 [ -x "$linux_cli" ] || fail "no Linux kw9cli at $linux_cli"
 golden=$(cd "$(dirname "$0")/../golden" && pwd)/track64.kml
-link=${WINEPREFIX:-$HOME/.wine}/dosdevices/com1
+link=${WINEPREFIX:-$HOME/.wine}/dosdevices/com2
 work=$(mktemp -d) || fail "no temporary directory"
 sim_pid=
 old_target=$(readlink "$link" 2>/dev/null)
@@ -44,7 +45,7 @@ cleanup() {
 trap cleanup EXIT
 wineserver -p10 </dev/null >/dev/null 2>&1
 
-start_sim() {  # size: trackersim on a new pseudo-terminal, COM1 pointing at it
+start_sim() {  # size: trackersim on a new pseudo-terminal, COM2 pointing at it
   stop_sim
   "$KW9_TRACKERSIM" --size "$1" >"$work/sim.out" 2>"$work/sim.err" &
   sim_pid=$!
@@ -101,7 +102,7 @@ no_tmp() {
 # download takes long under Wine: the names' other downloads are cut short
 # below); the other names get that file.
 start_sim 64
-run windows 0 download --port COM1 --output "${names[4]}.kml"
+run windows 0 download --port COM2 --output "${names[4]}.kml"
 cmp -s "$work/windows/${names[4]}.kml" "$golden" || fail "the download did not write $golden"
 no_tmp "the download"
 stop_sim
@@ -135,7 +136,7 @@ done
 for n in "${names[@]}"; do
   echo "an older track" >"$work/windows/$n.kml"
   start_sim 1024
-  (cd "$work/windows" && "$wine" "$cli_exe" download --port COM1 --output "$n.kml" \
+  (cd "$work/windows" && "$wine" "$cli_exe" download --port COM2 --output "$n.kml" \
     </dev/null >"$work/out.raw" 2>"$work/err") &
   download=$!
   for _ in $(seq 200); do
