@@ -114,6 +114,9 @@ class Kw9 {
     const char* exe = Env("KW9_EXE");
     if (exe == nullptr) return;
     std::string line = std::string(exe) + (arguments.empty() ? "" : " " + arguments);
+    // Every start is a first start: a port or folder an earlier test's
+    // window remembered must not show here.
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\kw9");
     STARTUPINFOA si{};
     si.cb = sizeof si;
     if (!CreateProcessA(exe, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
