@@ -31,19 +31,12 @@
 namespace fs = std::filesystem;
 using testing_support::CliRun;
 using testing_support::Lines;
+using testing_support::Replaced;
 using testing_support::ScratchDir;
 using testing_support::Slurp;
 using testing_support::TrackersimProcess;
 
 namespace {
-
-std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); !from.empty() && at != std::string::npos;
-       at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
 
 // The file's first line without its line end.
 std::string FirstLine(const fs::path& file) {

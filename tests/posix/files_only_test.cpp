@@ -32,19 +32,13 @@ namespace {
 using testing::HasSubstr;
 using testing_support::CliRun;
 using testing_support::Kw9cli;
+using testing_support::Replaced;
 using testing_support::ScratchDir;
 using testing_support::Slurp;
 using testing_support::Spill;
 using testing_support::TrackersimProcess;
 
 const std::string kGolden = std::string(KW9_GOLDEN_DIR) + "/track64.kml";
-
-std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
 
 double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();

@@ -37,6 +37,7 @@ using testing_support::Kw9cli;
 using testing_support::Lines;
 using testing_support::RunTool;
 using testing_support::ScratchDir;
+using testing_support::SettingsWrites;
 using testing_support::Slurp;
 using testing_support::Spill;
 using testing_support::TrackersimProcess;
@@ -47,15 +48,6 @@ extern char** environ;
 namespace {
 
 const std::string kGolden = std::string(KW9_GOLDEN_DIR) + "/track64.kml";
-
-// The number of settings-memory writes ('Y' and its two bytes) in a transcript.
-int SettingsWrites(const std::string& transcript) {
-  int writes = 0;
-  for (size_t i = 0; i + 2 < transcript.size(); ++i) {
-    if (transcript[i] == 'Y') ++writes, i += 2;
-  }
-  return writes;
-}
 
 // The settings and radio of a saved profile, without the "about" part.
 json Settings(const std::string& path) {

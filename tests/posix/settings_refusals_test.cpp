@@ -18,18 +18,10 @@ using testing::HasSubstr;
 using testing_support::CliRun;
 using testing_support::Kw9cli;
 using testing_support::ScratchDir;
+using testing_support::SettingsWrites;
 using testing_support::Slurp;
 using testing_support::Spill;
 using testing_support::TrackersimProcess;
-
-// Each settings write is "Y", an address and a value.
-int SettingsWrites(const std::string& transcript) {
-  int writes = 0;
-  for (size_t i = 0; i + 2 < transcript.size(); ++i) {
-    if (transcript[i] == 'Y') ++writes, i += 2;
-  }
-  return writes;
-}
 
 std::string Profile(const std::string& about, const std::string& voltage) {
   return "{\"kw9-profile\": 1, " + about + "\"settings\": {\"storeInterval\": 42, " +

@@ -160,7 +160,7 @@ std::string TempFile(const char* name) {
   return testing::TempDir() + "trackersim_" + std::to_string(getpid()) + "_" + name;
 }
 
-Bytes Slurp(const std::string& path) {
+Bytes SlurpBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -264,7 +264,7 @@ TEST(Trackersim, SignalsEndItWithTheTranscriptWritten) {
     EXPECT_EQ(client.Read(4 + 7 + 4, 3000).size(), 15u);
     sim.Signal(sig);
     EXPECT_EQ(sim.Wait(3000), 0) << sig;
-    EXPECT_EQ(Slurp(transcript), sent) << sig;
+    EXPECT_EQ(SlurpBytes(transcript), sent) << sig;
     std::remove(transcript.c_str());
   }
 }

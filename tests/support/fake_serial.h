@@ -18,6 +18,9 @@
 
 namespace testing_support {
 
+// What a reply read that returned nothing shows, after which the link closes.
+inline constexpr char kReadError[] = "Serial Port Error: Read returned 0 chars. Closing com port";
+
 struct FakeDevice {
   explicit FakeDevice(sim::Config config) : tracker(std::move(config)) {}
   sim::Tracker tracker;

@@ -14,6 +14,10 @@ namespace testing_support {
 // Bytes at their offsets: {{0, {2, 0, 0, 0, 51, ...}}, {15, {...}}}.
 using Records = std::vector<std::pair<int, std::vector<int>>>;
 
+// A fix west of Greenwich and north of the equator, as a record holds it.
+inline const std::vector<int> kWestFix = {97, 7, 41, 0x80 + 23, 30, 27, 44, 56,
+                                          0,  2, 15, 8,         14, 5,  9};
+
 // FlashImage holds the records and 0 elsewhere, in a memory of this geometry.
 void LoadFlashImage(const Records& records, LogMemoryGeometryState geometry);
 

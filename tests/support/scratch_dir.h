@@ -12,6 +12,8 @@ std::string Slurp(const std::string& path);
 void Spill(const std::string& path, const std::string& bytes);
 // The text's lines without their LF (a CR before it stays).
 std::vector<std::string> Lines(const std::string& text);
+// The text with every from replaced by to.
+std::string Replaced(std::string text, const std::string& from, const std::string& to);
 
 // A folder of this test's own, removed with all it holds at the end: ctest
 // runs tests side by side, also from other build folders.

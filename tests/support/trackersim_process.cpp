@@ -47,4 +47,12 @@ int TrackersimProcess::Stop() {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+int SettingsWrites(const std::string& transcript) {
+  int writes = 0;
+  for (size_t i = 0; i + 2 < transcript.size(); ++i) {
+    if (transcript[i] == 'Y') ++writes, i += 2;
+  }
+  return writes;
+}
+
 }  // namespace testing_support

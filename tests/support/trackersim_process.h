@@ -27,4 +27,8 @@ class TrackersimProcess {
   std::string device_;
 };
 
+// The number of settings-memory writes ('Y', an address and a value) in a
+// transcript.
+int SettingsWrites(const std::string& transcript);
+
 }  // namespace testing_support

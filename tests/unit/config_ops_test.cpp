@@ -23,6 +23,7 @@ using testing::ElementsAre;
 using testing_support::DialogHarness;
 using testing_support::FakeDevice;
 using testing_support::FakeSerial;
+using testing_support::kReadError;
 using Ops = std::vector<std::string>;
 
 namespace {
@@ -33,7 +34,6 @@ constexpr int kFlagChecks[8] = {IDC_WRAP_MEMORY, IDC_LOW_VOLTAGE_SHUTDOWN, IDC_E
                                 IDC_STORE_HMS,   IDC_G_SWITCH_ENABLE,      IDC_METERS_TO_FEET,
                                 IDC_ENABLE_NMEA, IDC_ENABLE_TX_SENTENCE};
 
-const char kReadError[] = "Serial Port Error: Read returned 0 chars. Closing com port";
 const char kRepairNotice[] =
     "Non-volatile memory corruption detected.  Attempting recovery of ID string";
 const char kMismatchNotice[] =

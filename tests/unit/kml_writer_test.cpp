@@ -17,8 +17,13 @@
 #include <vector>
 
 #include "sim/tracker.h"
+#include "tests/support/flash_records.h"
+#include "tests/support/scratch_dir.h"
 #include "tracklog/flash_image.h"
 
+using testing_support::Slurp;
+
+using testing_support::kWestFix;
 namespace {
 
 using platform::TextOutFile;
@@ -33,11 +38,6 @@ std::string TempPath() {
   }
   std::error_code ec;
   return (std::filesystem::temp_directory_path(ec) / name).string();
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // "\n" as the file has it.
@@ -57,7 +57,7 @@ std::string Written(std::initializer_list<void (*)(TextOutFile&)> writers) {
   EXPECT_TRUE(out.Open(path));
   for (auto* writer : writers) writer(out);
   EXPECT_TRUE(out.Close());
-  std::string bytes = ReadBytes(path);
+  std::string bytes = Slurp(path);
   std::error_code ec;
   std::filesystem::remove(path, ec);
   return bytes;
@@ -128,7 +128,6 @@ void PrintTo(const CoordinateCase& c, std::ostream* os) {
 
 class CoordinateLines : public KmlWriter, public testing::WithParamInterface<CoordinateCase> {};
 
-const std::vector<int> kWestFix = {97, 7, 41, 0x80 + 23, 30, 27, 44, 56, 0, 2, 15, 8, 14, 5, 9};
 const std::vector<int> kFixAtZero = {2, 0, 0, 0, 51, 30, 0, 0, 1, 2, 3, 4, 23, 59, 58};
 const std::vector<int> kLonZeroA = {0, 1, 0, 0, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9};
 const std::vector<int> kLonZeroB = {0, 0, 0, 1, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9};
@@ -453,10 +452,10 @@ TEST_P(GoldenKml, MatchesByteForByte) {
   ASSERT_TRUE(out.Close());
   if (updating) GTEST_SKIP() << "wrote " << goldenPath;
 
-  const std::string actual = ReadBytes(path);
+  const std::string actual = Slurp(path);
   std::error_code ec;
   std::filesystem::remove(path, ec);
-  const std::string golden = ReadBytes(goldenPath);
+  const std::string golden = Slurp(goldenPath);
   ASSERT_FALSE(golden.empty()) << "missing " << goldenPath;
   if (actual == golden) return;
   // Point at the first line that differs rather than dumping 400 KB.

@@ -17,12 +17,11 @@
 using testing::ElementsAre;
 using testing_support::FakeDevice;
 using testing_support::FakeSerial;
+using testing_support::kReadError;
 using testing_support::MessageRecorder;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
-
-const char kReadError[] = "Serial Port Error: Read returned 0 chars. Closing com port";
 
 Bytes B(const std::string& s) {
   return Bytes(s.begin(), s.end());

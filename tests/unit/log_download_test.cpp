@@ -29,6 +29,7 @@
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
 #include "tests/support/flash_records.h"
+#include "tests/support/scratch_dir.h"
 #include "tracklog/flash_image.h"
 
 namespace fs = std::filesystem;
@@ -37,11 +38,12 @@ using testing_support::DialogHarness;
 using testing_support::FakeDevice;
 using testing_support::FakeSerial;
 using testing_support::FixLines;
+using testing_support::kReadError;
+using testing_support::Slurp;
 using Ops = std::vector<std::string>;
 
 namespace {
 
-const char kReadError[] = "Serial Port Error: Read returned 0 chars. Closing com port";
 const char kBusy[] = "Please wait until the previous operation completes";
 const char kDone[] = "Done Reading Flash";
 const char kOld[] = "an older track\n";
@@ -131,13 +133,8 @@ void ExpectProgress(const ui::ScriptedWindow& w, int low, int high, int position
             std::make_tuple(low, high, 1, position));
 }
 
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 std::string Golden(const char* name) {
-  return ReadBytes(std::string(KW9_GOLDEN_DIR) + "/" + name);
+  return Slurp(std::string(KW9_GOLDEN_DIR) + "/" + name);
 }
 
 // What a download that got only the first `arrived` bytes of the golden
@@ -284,7 +281,7 @@ TEST_F(LogDownloadTest, ReadFlashWritesTheGoldenFileForEveryMemorySize) {
       EXPECT_EQ(DeviceLink.portOpen, 1);
       ExpectProgress(w, 0, 50, 50);
     });
-    ExpectSameBytes(ReadBytes(path), Golden(c.golden));
+    ExpectSameBytes(Slurp(path), Golden(c.golden));
     EXPECT_EQ(Files(), Ops{"track.kml"});
     EXPECT_EQ(harness->dialog().percentLabel, "100.00");
     EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << "the bar started over";
@@ -337,7 +334,7 @@ TEST_F(LogDownloadTest, WithoutASizeReplyTheGeometryStays) {
     ExpectWire(Wire(device), c.head, 2048, false);
     EXPECT_EQ(std::tie(LogMemoryGeometry.sizeCode, LogMemoryGeometry.decodeLimit),
               std::tie(c.geometry.sizeCode, c.geometry.decodeLimit));
-    ExpectSameBytes(ReadBytes(path), c.file);
+    ExpectSameBytes(Slurp(path), c.file);
     EXPECT_THAT(Messages(), ElementsAre(kDone));
   }
 }
@@ -458,7 +455,7 @@ TEST_F(LogDownloadTest, ABrokenOffDownloadKeepsWhatArrived) {
     EXPECT_THAT(Messages(), ElementsAre("Error reading flash"));
     EXPECT_EQ(DeviceLink.portOpen, 0);
     ExpectWire(Wire(device), {"?", "V", "K"}, c.requested, c.kbit == 1024, c.requested - 1, 3);
-    const std::string written = ReadBytes(path);
+    const std::string written = Slurp(path);
     EXPECT_THAT(written, testing::HasSubstr("sats:"));  // some fixes came
     ExpectSameBytes(written, Cut(golden, c.arrived));
     EXPECT_EQ(Files(), Ops{"track.kml"});
@@ -492,7 +489,7 @@ TEST_F(LogDownloadTest, ABlockThatFailsIsAskedForAgain) {
     FakeDevice& device = Fresh(c.kbit, c.faults);
     Run([&](ui::ScriptedWindow& w) { PressAndWait(w); });
     EXPECT_THAT(Messages(), ElementsAre(kDone));
-    ExpectSameBytes(ReadBytes(path), Golden(c.kbit == 1024 ? "track1024.kml" : "track64.kml"));
+    ExpectSameBytes(Slurp(path), Golden(c.kbit == 1024 ? "track1024.kml" : "track64.kml"));
     ExpectWire(Wire(device), {"?", "V", "K"}, c.kbit == 1024 ? 8192 : 2048, c.kbit == 1024, 4,
                c.times);
   }
@@ -534,7 +531,7 @@ TEST_F(LogDownloadTest, AReplyWithBytesLeftOverIsAskedForAgain) {
     const char* golden = c.kbit == 1024  ? "track1024.kml"
                          : c.kbit == 128 ? "track128.kml"
                                          : "track64.kml";
-    ExpectSameBytes(ReadBytes(path), Golden(golden));
+    ExpectSameBytes(Slurp(path), Golden(golden));
     ExpectOps(Wire(device), Joined({head, c.blocks}));
   }
 }
@@ -583,7 +580,7 @@ TEST_F(LogDownloadTest, ReadingTwiceKeepsOnlyBlocksThatAgree) {
     Run([&](ui::ScriptedWindow& w) { PressAndWait(w); });
     TheWindowState.downloadReads = Reads::kOnce;
     EXPECT_THAT(Messages(), ElementsAre(c.message));
-    ExpectSameBytes(ReadBytes(path), c.file);
+    ExpectSameBytes(Slurp(path), c.file);
     ExpectOps(Wire(device), Joined({head, c.blocks}));
   }
 }
@@ -657,10 +654,10 @@ TEST_F(LogDownloadTest, ADownloadThatEndsEarlyNeverReplacesAFile) {
     EXPECT_EQ(Files(), c.files);
     const std::string arrived = Cut(golden, 600 * 8);
     if (c.old) {
-      EXPECT_EQ(ReadBytes(path), kOld);
-      ExpectSameBytes(ReadBytes(partial), arrived);
+      EXPECT_EQ(Slurp(path), kOld);
+      ExpectSameBytes(Slurp(partial), arrived);
     } else {
-      ExpectSameBytes(ReadBytes(path), arrived);
+      ExpectSameBytes(Slurp(path), arrived);
     }
   }
 }
@@ -703,7 +700,7 @@ TEST_F(LogDownloadTest, ADeviceThatNeverSaysOkEndsEveryOperation) {
     const Ops wire = Wire(device);
     EXPECT_EQ(std::count(wire.begin(), wire.end(), "?"), static_cast<long>(wire.size()));
     EXPECT_EQ(DeviceLink.portOpen, 0);
-    EXPECT_EQ(ReadBytes(path), kOld);
+    EXPECT_EQ(Slurp(path), kOld);
   }
 }
 
@@ -753,7 +750,7 @@ TEST_F(LogDownloadTest, AFailedStartLeavesTheChosenFileAlone) {
     EXPECT_THAT(Messages(), ElementsAre(c.message));
     EXPECT_EQ(Wire(device), c.wire);
     EXPECT_EQ(LogMemoryGeometry.sizeCode, c.wire.size() > 3 ? 64 : 0);
-    EXPECT_EQ(ReadBytes(path), kOld);
+    EXPECT_EQ(Slurp(path), kOld);
     EXPECT_EQ(Files(), Ops{"track.kml"});
   }
 }
@@ -1037,9 +1034,9 @@ TEST_F(LogDownloadTest, ClosingDuringAWorkerAsksAndKeepsWhatArrived) {
     const Ops expectedFiles = beside ? Ops{"track.kml", "track.partial.kml"} : Ops{"track.kml"};
     EXPECT_EQ(Files(), expectedFiles) << "a temporary file was left";
     if (beside) {
-      EXPECT_EQ(ReadBytes(path), kOld);
+      EXPECT_EQ(Slurp(path), kOld);
     }
-    const std::string written = ReadBytes(beside ? partial : path);
+    const std::string written = Slurp(beside ? partial : path);
     const std::string golden = Golden(c.kbit == 1024 ? "track1024.kml" : "track64.kml");
     if (c.arrived < 0) {
       ExpectSameBytes(written, golden);

@@ -19,6 +19,7 @@
 #include "link/device_link.h"
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
+#include "tests/support/scratch_dir.h"
 #include "tracklog/flash_image.h"
 #include "tracklog/kml_repair.h"
 
@@ -26,6 +27,8 @@ using testing::ElementsAre;
 using testing_support::DialogHarness;
 using testing_support::FakeDevice;
 using testing_support::FakeSerial;
+using testing_support::kReadError;
+using testing_support::Slurp;
 using Ops = std::vector<std::string>;
 namespace fs = std::filesystem;
 
@@ -33,12 +36,7 @@ namespace {
 
 const char kFirst[] = "First select an input file", kNow[] = "Now select an output file",
            kFixed[] = "KML file fixed", kFilter[] = "KML Files (*.kml)|*.kml|All Files (*.*)|*.*||";
-const char kReadError[] = "Serial Port Error: Read returned 0 chars. Closing com port";
 
-std::string Bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 void SetBytes(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
@@ -101,7 +99,7 @@ class FixKmlTest : public testing::Test {
 // ", " missed where it straddles two reads of a long line, and a wrong dialog
 // request.
 TEST_F(FixKmlTest, CopiesLineByLineRepairingEachLine) {
-  const std::string golden = Bytes(fs::path(KW9_GOLDEN_DIR) / "track64.kml");
+  const std::string golden = Slurp((fs::path(KW9_GOLDEN_DIR) / "track64.kml").string());
   ASSERT_FALSE(golden.empty());
   // The ", " at 126..127 falls between the first 127 characters and the rest.
   const std::string a122(122, 'a');
@@ -126,8 +124,8 @@ TEST_F(FixKmlTest, CopiesLineByLineRepairingEachLine) {
     SCOPED_TRACE(c.what);
     SetBytes(dir / "in.kml", c.input);
     EXPECT_THAT(Fix({dir / "in.kml", dir / "out.kml"}), ElementsAre(kFirst, kNow, kFixed));
-    EXPECT_EQ(Bytes(dir / "out.kml"), c.output);
-    EXPECT_EQ(Bytes(dir / "in.kml"), c.input);
+    EXPECT_EQ(Slurp((dir / "out.kml").string()), c.output);
+    EXPECT_EQ(Slurp((dir / "in.kml").string()), c.input);
     EXPECT_THAT(Names(), ElementsAre("in.kml", "out.kml"));
   }
   ASSERT_EQ(dialogs.size(), 2u);
@@ -157,7 +155,7 @@ TEST_F(FixKmlTest, InputAsOutputIsRepairedInPlace) {
   for (const auto& c : cases) {
     SetBytes(dir / "t.kml", c.input);
     EXPECT_THAT(Fix({dir / "t.kml", dir / "t.kml"}), ElementsAre(kFirst, kNow, c.message));
-    EXPECT_EQ(Bytes(dir / "t.kml"), c.output);
+    EXPECT_EQ(Slurp((dir / "t.kml").string()), c.output);
     EXPECT_THAT(Names(), ElementsAre("t.kml"));
   }
 }
@@ -199,7 +197,7 @@ TEST_F(FixKmlTest, FailuresWriteNothingAndSaySo) {
     SetBytes(dir / "in.kml", c.content);
     SetBytes(dir / "out.kml", old);
     EXPECT_EQ(Fix({c.input, c.output}), c.messages);
-    EXPECT_EQ(Bytes(dir / "out.kml"), old);
+    EXPECT_EQ(Slurp((dir / "out.kml").string()), old);
     EXPECT_THAT(Names(), ElementsAre("in.kml", "out.kml"));
   }
 }
@@ -232,23 +230,23 @@ class ServiceButtonTest : public testing::Test {
   std::optional<DialogHarness> harness;
 };
 
-using Wire = std::vector<std::vector<uint8_t>>;
+using WireBytes = std::vector<std::vector<uint8_t>>;
 
 // Bytes 0 to 15 read: one wide block, or two short ones.
-Wire ReadsOfTheTestBytes(bool wide) {
-  return wide ? Wire{{'J'}, {0, 0, 0}} : Wire{{'J'}, {0, 0}, {'J'}, {0, 8}};
+WireBytes ReadsOfTheTestBytes(bool wide) {
+  return wide ? WireBytes{{'J'}, {0, 0, 0}} : WireBytes{{'J'}, {0, 0}, {'J'}, {0, 8}};
 }
 
 // The first `count` of 16 bytes written to addresses 0 to 15, one byte a write.
-Wire WritesOf(const std::vector<uint8_t>& bytes, size_t count = 16) {
-  Wire w;
+WireBytes WritesOf(const std::vector<uint8_t>& bytes, size_t count = 16) {
+  WireBytes w;
   for (uint8_t i = 0; i < count; ++i) {
     for (uint8_t b : {uint8_t{'I'}, uint8_t{0}, i, bytes[i]}) w.push_back({b});
   }
   return w;
 }
 
-Wire operator+(Wire a, const Wire& b) {
+WireBytes operator+(WireBytes a, const WireBytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
@@ -296,8 +294,8 @@ TEST_F(ServiceButtonTest, FlashTestWritesThePatternAndReadsItBack) {
       };
     });
     EXPECT_EQ(messages, c.messages);
-    const Wire reads = ReadsOfTheTestBytes(wide);
-    const Wire head = {{'?'}, {'K'}};
+    const WireBytes reads = ReadsOfTheTestBytes(wide);
+    const WireBytes head = {{'?'}, {'K'}};
     if (c.atRead == 2) {
       // The two reads disagreed: nothing was written.
       EXPECT_EQ(device->writes, head + reads + reads);
@@ -324,12 +322,12 @@ TEST_F(ServiceButtonTest, FlashTestWritesThePatternAndReadsItBack) {
 TEST_F(ServiceButtonTest, FlashTestStopsWithoutAReply) {
   const std::vector<uint8_t> track = sim::RealisticTrack(1024);
   const std::vector<uint8_t> record(track.begin(), track.begin() + 16);
-  const Wire head = {{'?'}, {'K'}}, reads = ReadsOfTheTestBytes(true);
+  const WireBytes head = {{'?'}, {'K'}}, reads = ReadsOfTheTestBytes(true);
   const struct {
     const char* what;
     sim::Trigger silent;
     Ops messages;
-    Wire wire;
+    WireBytes wire;
     int sizeCode;
   } cases[] = {
       {"from the start", {0, 1}, {kReadError}, {{'?'}}, 0},

@@ -14,6 +14,7 @@
 
 #include "platform/os/os.h"
 #include "platform/os/text_file.h"
+#include "tests/support/scratch_dir.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -23,12 +24,9 @@
 using testing::IsEmpty;
 namespace fs = std::filesystem;
 
-namespace {
+using testing_support::Slurp;
 
-std::string Bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+namespace {
 
 class ReplacingFileTest : public testing::Test {
  protected:
@@ -65,10 +63,10 @@ TEST_F(ReplacingFileTest, CloseReplacesTheTargetOnlyWhenComplete) {
   platform::TextOutFile out;
   ASSERT_TRUE(out.OpenReplacing(target.string()));
   EXPECT_TRUE(out.Write("new\n"));
-  EXPECT_EQ(Bytes(target), "old");
+  EXPECT_EQ(Slurp(target.string()), "old");
   EXPECT_EQ(Temporaries().size(), 1u);
   EXPECT_TRUE(out.Close());
-  EXPECT_EQ(Bytes(target), "new\r\n");
+  EXPECT_EQ(Slurp(target.string()), "new\r\n");
   EXPECT_THAT(Temporaries(), IsEmpty());
   EXPECT_FALSE(out.Close());  // nothing open any more
 
@@ -76,7 +74,7 @@ TEST_F(ReplacingFileTest, CloseReplacesTheTargetOnlyWhenComplete) {
   ASSERT_TRUE(out.OpenReplacing(fresh.string()));
   EXPECT_TRUE(out.Write("x"));
   EXPECT_TRUE(out.Close());
-  EXPECT_EQ(Bytes(fresh), "x");
+  EXPECT_EQ(Slurp(fresh.string()), "x");
   EXPECT_THAT(Temporaries(), IsEmpty());
   // A folder that refuses the new file is no name clash to retry forever.
   EXPECT_FALSE(out.OpenReplacing((dir / "no" / "x.kml").string()));
@@ -103,11 +101,11 @@ TEST_F(ReplacingFileTest, ClosePartialKeepsAnExistingFile) {
     EXPECT_TRUE(out.ClosePartial(keptBeside));
     if (*c.beside == '\0') {
       EXPECT_EQ(keptBeside, "");
-      EXPECT_EQ(Bytes(path), "part\r\n");
+      EXPECT_EQ(Slurp(path.string()), "part\r\n");
     } else {
       EXPECT_EQ(keptBeside, (dir / c.beside).string());
-      EXPECT_EQ(Bytes(path), "old");
-      EXPECT_EQ(Bytes(dir / c.beside), "part\r\n");
+      EXPECT_EQ(Slurp(path.string()), "old");
+      EXPECT_EQ(Slurp((dir / c.beside).string()), "part\r\n");
     }
     EXPECT_THAT(Temporaries(), IsEmpty());
   }
@@ -139,7 +137,7 @@ TEST_F(ReplacingFileTest, DiscardAndDestructionKeepTheOldContent) {
       out.Write("new\n");
       end(out);
     }
-    EXPECT_EQ(Bytes(target), "old");
+    EXPECT_EQ(Slurp(target.string()), "old");
     EXPECT_THAT(Temporaries(), IsEmpty());
   }
 }
@@ -154,7 +152,7 @@ TEST_F(ReplacingFileTest, HelpersCreateOnlyNewFilesAndRenameOver) {
   EXPECT_TRUE(std::fputs("other", f) >= 0 && platform::SyncFile(f));
   std::fclose(f);
   EXPECT_TRUE(platform::RenameOver(other.string(), target.string()));
-  EXPECT_EQ(Bytes(target), "other");
+  EXPECT_EQ(Slurp(target.string()), "other");
   EXPECT_FALSE(platform::PathExists(other.string()));
   EXPECT_TRUE(platform::PathExists(dir.string()));
   const platform::ReplacementPlan plan = platform::PlanReplacement(target.string());
@@ -193,7 +191,7 @@ TEST_F(ReplacingFileTest, ALinkIsFollowedAndKept) {
   EXPECT_TRUE(out.Close());
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(fs::read_symlink(link), target);
-  EXPECT_EQ(Bytes(target), "new");
+  EXPECT_EQ(Slurp(target.string()), "new");
   EXPECT_THAT(Temporaries(), IsEmpty());
 }
 
@@ -205,7 +203,7 @@ TEST_F(ReplacingFileTest, AReadOnlyFileIsRefused) {
   platform::TextOutFile out;
   EXPECT_FALSE(out.OpenReplacing(target.string()));
   EXPECT_TRUE(out.Failed());
-  EXPECT_EQ(Bytes(target), "old");
+  EXPECT_EQ(Slurp(target.string()), "old");
   EXPECT_THAT(Temporaries(), IsEmpty());
 }
 

@@ -8,6 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/flash_records.h"
+
+using testing_support::kWestFix;
 namespace {
 
 // A fix as its KML line shows it: offset, "%f" of longitude and latitude,
@@ -19,7 +22,6 @@ std::string Shown(const TrackFix& fix) {
   return text;
 }
 
-const std::vector<int> kWestFix = {97, 7, 41, 0x80 + 23, 30, 27, 44, 56, 0, 2, 15, 8, 14, 5, 9};
 const std::vector<int> kSouthFix = {10, 20, 30, 40, 50, 1, 2, 0x83, 1, 100, 5, 6, 23, 59, 59};
 const std::vector<int> kEnd = {0xA5, 0xA5, 0xA5, 0xA5};
 

@@ -10,6 +10,7 @@
 #include "tests/support/scratch_dir.h"
 #include "tracklog/stored_kml.h"
 
+using testing_support::kWestFix;
 namespace {
 
 using Edit = std::function<void(std::string&)>;
@@ -37,8 +38,7 @@ StoredKml ReadBack(const testing_support::Records& records, const Edit& edit,
   return ReadStoredKml(dir / "t.kml");
 }
 
-const std::vector<int> kWestFix = {97, 7, 41, 0x80 + 23, 30, 27, 44, 56, 0, 2, 15, 8, 14, 5, 9};
-const std::vector<int> kSouthFix = {10, 20, 30, 40, 50, 1, 2, 0x83, 0, 9, 5, 6, 7, 8, 9};
+const std::vector<int> kStoredSouthFix = {10, 20, 30, 40, 50, 1, 2, 0x83, 0, 9, 5, 6, 7, 8, 9};
 const std::string kSouthLine = "10.338400,-50.017005,00905 <!-- 45 sats:6 UTC 07:08:09 -->";
 
 // Catches damaged or edited files taken as good, good files refused (line ends
@@ -83,7 +83,7 @@ TEST(StoredFile, DumpMustGiveTheLines) {
     const StoredKml stored = ReadBack({{0, {0, 1, 0, 0}},
                                        {15, kWestFix},
                                        {30, {0, 0, 0, 9}},
-                                       {45, kSouthFix},
+                                       {45, kStoredSouthFix},
                                        {60, {0x5A, 0x5A, 0x5A, 0x5A}}},
                                       c.edit);
     EXPECT_EQ(stored.ok, *c.message == '\0');
@@ -104,7 +104,7 @@ TEST(StoredFile, DumpMustGiveTheLines) {
 // at a line, an item that is no byte ("FFFFFFFF" of a block never filled)
 // taken for one, and bytes handed out from a file that did not read.
 TEST(StoredFileDump, BytesInAddressOrder) {
-  std::vector<uint8_t> written(kSouthFix.begin(), kSouthFix.end());
+  std::vector<uint8_t> written(kStoredSouthFix.begin(), kStoredSouthFix.end());
   written[7] &= 0x7F;  // the writer clears the sign flags of what it writes
   written.resize(20);
   const struct {
@@ -118,8 +118,9 @@ TEST(StoredFileDump, BytesInAddressOrder) {
       {"a damaged dump", "00 00 0x 00 ", std::nullopt},
   };
   for (const auto& row : rows) {
-    const StoredKml stored = ReadBack(
-        {{0, kSouthFix}}, Replacing("\r\n00 00 00 00 \r\n-->", "\r\n" + row.edit + "\r\n-->"), 20);
+    const StoredKml stored =
+        ReadBack({{0, kStoredSouthFix}},
+                 Replacing("\r\n00 00 00 00 \r\n-->", "\r\n" + row.edit + "\r\n-->"), 20);
     EXPECT_EQ(DumpBytes(stored), row.bytes) << row.what << ": " << stored.message;
   }
 }
@@ -134,13 +135,16 @@ TEST(StoredFileDump, LinesOfAnEarlierVersionForErasedMemory) {
     SCOPED_TRACE(line);
     // What the earlier version made of record 15: its line, and its flags
     // cleared.
-    const StoredKml stored = ReadBack(
-        {{0, kSouthFix}, {15, std::vector<int>(15, 0xFF)}, {30, kWestFix}, {45, {0, 0, 0, 0}}},
-        [&](std::string& s) {
-          Replace(s, "UTC 07:08:09 -->\r\n", "UTC 07:08:09 -->\r\n" + line + "\r\n");
-          Replace(s, "\r\nFF FF FF FF FF FF FF FF FF FF FF FF FF FF 61 07 \r\n",
-                  "\r\nFF FF 7F FF FF FF 7F FF FF FF FF FF FF FF 61 07 \r\n");
-        });
+    const StoredKml stored =
+        ReadBack({{0, kStoredSouthFix},
+                  {15, std::vector<int>(15, 0xFF)},
+                  {30, kWestFix},
+                  {45, {0, 0, 0, 0}}},
+                 [&](std::string& s) {
+                   Replace(s, "UTC 07:08:09 -->\r\n", "UTC 07:08:09 -->\r\n" + line + "\r\n");
+                   Replace(s, "\r\nFF FF FF FF FF FF FF FF FF FF FF FF FF FF 61 07 \r\n",
+                           "\r\nFF FF 7F FF FF FF 7F FF FF FF FF FF FF FF 61 07 \r\n");
+                 });
     EXPECT_EQ(stored.ok, line == old) << stored.message;
     if (line == old) {
       EXPECT_EQ(stored.track.fixes.size(), 2u);
