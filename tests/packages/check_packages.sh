@@ -101,7 +101,9 @@ check_deb() {
   /usr/bin/kw9cli ports >/dev/null || fail "/usr/bin/kw9cli ports exits $?"
   out=$(/usr/bin/kw9 --help) || fail "/usr/bin/kw9 --help exits $?"
   grep -q "^usage: kw9 " <<<"$out" || fail "/usr/bin/kw9 --help prints no usage"
-  passed "kw9cli --version, kw9cli ports and kw9 --help from /usr/bin"
+  out=$(/usr/bin/kw9 --version) || fail "/usr/bin/kw9 --version exits $?"
+  [ "$out" = "kw9 $version" ] || fail "/usr/bin/kw9 --version says \"$out\", not kw9 $version"
+  passed "kw9cli --version, kw9cli ports, kw9 --help and --version from /usr/bin"
 
   desktop-file-validate /usr/share/applications/kw9.desktop || fail "desktop-file-validate"
   check_manual_page /usr/bin/kw9 /usr/share/man/man1/kw9.1.gz

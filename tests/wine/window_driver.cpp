@@ -12,11 +12,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/control_ids.h"
+#include "kw9_version.h"
 #include "tests/support/kml_lines.h"
 
 namespace {
@@ -376,7 +378,7 @@ TEST(Kw9Window, AboutBoxFromTheSystemMenuAndEnterThatValidates) {
   ASSERT_NE(about, nullptr) << "no About box";
   const std::vector<std::string> lines = StaticTexts(about);
   ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.front(), "kw9 Version 1.0");
+  EXPECT_EQ(lines.front(), "kw9 Version " KW9_VERSION);
   HWND icon = GetWindow(about, GW_CHILD);
   EXPECT_NE(SendMessageA(icon, STM_GETICON, 0, 0), 0) << "the About box shows the icon";
   Press(about, IDOK);
