@@ -183,12 +183,15 @@ remove_install() {
     timeout 60 wine "$install_dir/Uninstall.exe" /S '_?=C:\Program Files\kw9' </dev/null >/dev/null 2>&1
   rm -rf "$install_dir" "$start_menu"
   wine reg delete "$apps_key" /f </dev/null >/dev/null 2>&1
+  wine reg delete 'HKLM\Software\the kw9 developers' /f </dev/null >/dev/null 2>&1
 }
 
 # The keys an installer writes to: the vendors' and the Apps list.
 registry_keys() {
-  wine_out reg query 'HKLM\Software' | grep '^HKEY'
-  wine_out reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' | grep '^HKEY'
+  {
+    wine_out reg query 'HKLM\Software'
+    wine_out reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+  } | grep '^HKEY' | sort
 }
 
 check_installer() {
