@@ -4,6 +4,7 @@
 
 #include "app/tracker_dlg.h"
 #include "app/window_state.h"
+#include "kw9_version.h"
 #include "platform/os/os.h"
 #include "platform/ui/native_backend.h"
 
@@ -14,7 +15,7 @@ CTrackerApp theApp;
 // kw9 --help; the manual page kw9(1) is made from this text at build time.
 constexpr const char* kUsage =
     "usage: kw9 [-tamsk]\n"
-    "       kw9 --help\n"
+    "       kw9 --help | --version\n"
     "Opens kw9's window, which sets up a battery-powered GPS tracking transmitter\n"
     "over a serial port: it reads the tracker's settings and radio parameters,\n"
     "writes them back, downloads the log memory as a KML track, erases it,\n"
@@ -25,6 +26,7 @@ constexpr const char* kUsage =
     "            radio parameters and Update. It counts only as the second word of\n"
     "            the command line, right after the program's name.\n"
     "  --help    print this text and exit\n"
+    "  --version print kw9's version and exit\n"
     "\n"
     "The port:\n"
     "Type or pick it in \"Com Port\". A short name such as ttyUSB0 is /dev/ttyUSB0;\n"
@@ -37,8 +39,11 @@ constexpr const char* kUsage =
     "machines. It is installed beside kw9 (in a build tree: cli/kw9cli);\n"
     "kw9cli --help lists its commands.\n";
 
-bool IsHelpSwitch(std::string_view word) {
-  return word == "--help" || word == "-h";
+// The text a switch prints instead of opening the window, or null.
+const char* SwitchAnswer(std::string_view word) {
+  if (word == "--help" || word == "-h") return kUsage;
+  if (word == "--version") return "kw9 " KW9_VERSION "\n";
+  return nullptr;
 }
 }  // namespace
 
@@ -47,8 +52,9 @@ int main(int argc, char** argv) {
   TheWindowState.keepsUserSettings = true;
   // Answered before any window exists, so it works without a display; a
   // Windows program started with no console nor redirection opens its window.
-  if (argc > 1 && IsHelpSwitch(argv[1]) && platform::WindowProgramHasConsole()) {
-    std::fputs(kUsage, stdout);
+  const char* answer = argc > 1 ? SwitchAnswer(argv[1]) : nullptr;
+  if (answer != nullptr && platform::WindowProgramHasConsole()) {
+    std::fputs(answer, stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   // Told to end (SIGTERM or SIGHUP when the session ends, Ctrl-C in the

@@ -4,6 +4,7 @@
 
 #include "app/control_ids.h"
 #include "app/track_menu.h"
+#include "kw9_version.h"
 
 namespace {
 
@@ -87,7 +88,8 @@ constexpr ControlTemplate kMainControls[] = {
 
 constexpr ControlTemplate kAboutControls[] = {
     {IDC_STATIC, kIcon, "128", 11, 17, 20, 20, kNoFlags},
-    {IDC_STATIC, kLabel, "kw9 Version 1.0", 40, 10, 119, 8, kNoPrefix},
+    // The version the programs' --version and the version block show.
+    {IDC_STATIC, kLabel, "kw9 Version " KW9_VERSION, 40, 10, 119, 8, kNoPrefix},
     {IDC_STATIC, kLabel, "Tracker set-up and log download", 40, 25, 119, 8, kNoFlags},
     {1, kDefaultPush, "OK", 178, 7, 50, 14, kNoFlags},
 };

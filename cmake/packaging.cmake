@@ -1,9 +1,10 @@
 # The packages a user installs, made by CPack from the install rules:
 #   Linux:   cd build/default && cpack -G DEB   ->  kw9_VERSION_amd64.deb
-#   Windows: cd build/windows && cpack -G ZIP   ->  kw9-VERSION-windows.zip
+#   Windows: cd build/windows && cpack          ->  kw9-VERSION-windows.zip and
+#                                                   kw9-VERSION-setup.exe
 # The programs' own install rules sit beside their targets; this file adds what
-# comes with them. Included after them: the zip's checksums are taken over the
-# files they install.
+# comes with them. Included after them: the checksums are taken over the files
+# they install.
 
 set(CPACK_PACKAGE_NAME kw9)
 set(CPACK_PACKAGE_VENDOR "the kw9 developers")
@@ -15,14 +16,53 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 
 if(WIN32)
-  set(CPACK_GENERATOR ZIP)
+  # The same files twice: a zip to unpack anywhere, and an installer (made by
+  # makensis, Debian's nsis) for Program Files, the Start menu and Apps.
+  set(CPACK_GENERATOR ZIP NSIS)
   set(CPACK_PACKAGE_FILE_NAME "kw9-${PROJECT_VERSION}-windows")
+  # cpack reads this once per generator: the installer's own name.
+  file(WRITE ${CMAKE_BINARY_DIR}/package/per_generator.cmake
+       "if(CPACK_GENERATOR STREQUAL \"NSIS\")\n"
+       "  set(CPACK_PACKAGE_FILE_NAME \"kw9-${PROJECT_VERSION}-setup\")\n"
+       "endif()\n")
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/package/per_generator.cmake)
   # The files sit at the zip's top: Windows' "Extract All" makes the folder.
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 
-  # The README as a text file Notepad shows with its line breaks.
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
-  file(READ ${PROJECT_SOURCE_DIR}/README.md readme)
+  # The installer. The programs are 64-bit, and so is it: it then finds the
+  # 64-bit Program Files and registry, as the programs' own users see them.
+  set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+  set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+  set(CPACK_PACKAGE_INSTALL_DIRECTORY kw9)
+  # One entry in Apps whatever the version: a newer one installs over it.
+  # (No uninstall before the install: CPack's asks, even with /S, when the
+  # old uninstaller is gone.)
+  set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY kw9)
+  # The uninstaller removes the install folder's key under the vendor's;
+  # the vendor's own key goes too, when nothing else is left in it. (Verbatim:
+  # the NSIS lines' quotes and backslashes reach cpack as written.)
+  set(CPACK_VERBATIM_VARIABLES ON)
+  set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
+      "DeleteRegKey SHCTX \"Software\\${CPACK_PACKAGE_VENDOR}\\kw9\"
+  DeleteRegKey /ifempty SHCTX \"Software\\${CPACK_PACKAGE_VENDOR}\"")
+  set(CPACK_NSIS_PACKAGE_NAME kw9)
+  set(CPACK_NSIS_DISPLAY_NAME kw9)
+  set(CPACK_NSIS_INSTALLED_ICON_NAME kw9.exe)
+  set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/app/res/kw9.ico)
+  set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/app/res/kw9.ico)
+  set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
+  # The Start menu's entry for the window; the programs sit in the install
+  # folder itself, as in the zip.
+  set(CPACK_PACKAGE_EXECUTABLES kw9 kw9)
+  set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
+  # No licence has been chosen yet: no licence page.
+  set(CPACK_NSIS_IGNORE_LICENSE_PAGE ON)
+
+  # The README for Windows users, as a text file Notepad shows with its line
+  # breaks.
+  set(kw9_readme ${PROJECT_SOURCE_DIR}/packaging/README-windows.txt)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${kw9_readme})
+  file(READ ${kw9_readme} readme)
   string(REPLACE "\r\n" "\n" readme "${readme}")
   string(REPLACE "\n" "\r\n" readme "${readme}")
   file(WRITE ${CMAKE_BINARY_DIR}/package/README.txt "${readme}")

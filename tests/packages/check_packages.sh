@@ -7,10 +7,15 @@
 #   check_packages.sh zip BUILD_DIR   the Windows zip from the windows build:
 #                                     needs Wine (WINEPREFIX, a running
 #                                     wineserver) and an X display (DISPLAY)
+#   check_packages.sh installer BUILD_DIR
+#                                     the Windows installer from the windows
+#                                     build: installs it silently in that Wine
+#                                     prefix, runs what it installed,
+#                                     uninstalls it again
 #   check_packages.sh manpage PROGRAM PAGE
 #                                     only the manual page check below
 #
-# deb and zip make their package with cpack first. Exits non-zero at the first check
+# deb, zip and installer make their package with cpack first. Exits non-zero at the first check
 # that fails, saying which.
 set -u
 
@@ -32,6 +37,13 @@ make_package() {
 
 project_version() {
   sed -n 's/^#define KW9_VERSION "\(.*\)"$/\1/p' "$1/generated/kw9_version.h"
+}
+
+# The README Windows users get: the source's, with CR LF line ends.
+check_windows_readme() {
+  local source
+  source="$(dirname "$0")/../../packaging/README-windows.txt"
+  cmp -s <(sed 's/$/\r/' "$source") "$1" || fail "$1 is not packaging/README-windows.txt with CR LF"
 }
 
 # The words of a program's --help and those its rendered manual page shows
@@ -101,7 +113,9 @@ check_deb() {
   /usr/bin/kw9cli ports >/dev/null || fail "/usr/bin/kw9cli ports exits $?"
   out=$(/usr/bin/kw9 --help) || fail "/usr/bin/kw9 --help exits $?"
   grep -q "^usage: kw9 " <<<"$out" || fail "/usr/bin/kw9 --help prints no usage"
-  passed "kw9cli --version, kw9cli ports and kw9 --help from /usr/bin"
+  out=$(/usr/bin/kw9 --version) || fail "/usr/bin/kw9 --version exits $?"
+  [ "$out" = "kw9 $version" ] || fail "/usr/bin/kw9 --version says \"$out\", not kw9 $version"
+  passed "kw9cli --version, kw9cli ports, kw9 --help and --version from /usr/bin"
 
   desktop-file-validate /usr/share/applications/kw9.desktop || fail "desktop-file-validate"
   check_manual_page /usr/bin/kw9 /usr/share/man/man1/kw9.1.gz
@@ -132,7 +146,8 @@ check_zip() {
   (cd "$dir" && sha256sum --strict -c SHA256SUMS) || fail "the checksums in $zip"
   [ "$(cut -d' ' -f3 "$dir/SHA256SUMS" | sort | tr '\n' ' ')" = "README.txt kw9.exe kw9cli.exe " ] ||
     fail "SHA256SUMS does not cover the other files"
-  passed "$(basename "$zip"): its files and their checksums"
+  check_windows_readme "$dir/README.txt"
+  passed "$(basename "$zip"): its files, their checksums and the Windows README"
 
   local out
   out=$(wine "$dir/kw9cli.exe" --help </dev/null) || fail "wine kw9cli.exe --help exits $?"
@@ -153,12 +168,104 @@ check_zip() {
   passed "kw9cli.exe --help, kw9.exe --help and kw9.exe's window under Wine"
 }
 
+# A Windows command's output as Linux text: no CR at the line ends.
+wine_out() { wine "$@" </dev/null | tr -d '\r'; }
+
+# Where the installer puts kw9 in the Wine prefix, and its Apps entry.
+drive_c="${WINEPREFIX:-}/drive_c"
+install_dir="$drive_c/Program Files/kw9"
+start_menu="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/kw9"
+apps_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\kw9'
+
+# Whatever a failed run left in the prefix, so that the next one starts clean.
+remove_install() {
+  [ -f "$install_dir/Uninstall.exe" ] &&
+    timeout 60 wine "$install_dir/Uninstall.exe" /S '_?=C:\Program Files\kw9' </dev/null >/dev/null 2>&1
+  rm -rf "$install_dir" "$start_menu"
+  wine reg delete "$apps_key" /f </dev/null >/dev/null 2>&1
+  wine reg delete 'HKLM\Software\the kw9 developers' /f </dev/null >/dev/null 2>&1
+}
+
+# The keys an installer writes to: the vendors' and the Apps list.
+registry_keys() {
+  {
+    wine_out reg query 'HKLM\Software'
+    wine_out reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+  } | grep '^HKEY' | sort
+}
+
+check_installer() {
+  local build=$1 version setup
+  [ -n "${WINEPREFIX:-}" ] || fail "WINEPREFIX is not set"
+  make_package "$build" NSIS
+  version=$(project_version "$build")
+  setup="$build/kw9-${version}-setup.exe"
+  [ -f "$setup" ] || fail "cpack made no $setup"
+  local dir=$install_dir menu=$start_menu key=$apps_key
+  remove_install
+  trap remove_install EXIT
+
+  # The registry's keys the uninstaller must leave as they were.
+  local keys_before
+  keys_before=$(registry_keys)
+
+  # A question the silent install should not ask waits for ever: time-limited.
+  timeout 60 wine "$setup" /S </dev/null || fail "wine $(basename "$setup") /S exits $?"
+  local files
+  files=$(cd "$dir" 2>/dev/null && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ')
+  [ "$files" = "README.txt SHA256SUMS Uninstall.exe kw9.exe kw9cli.exe " ] ||
+    fail "the silent install put into $dir: ${files:-nothing}"
+  (cd "$dir" && sha256sum --quiet --strict -c SHA256SUMS) || fail "the installed files' checksums"
+  check_windows_readme "$dir/README.txt"
+  [ -f "$menu/kw9.lnk" ] || fail "no Start menu entry $menu/kw9.lnk"
+  local entry
+  entry=$(wine_out reg query "$key") || fail "no Apps entry $key"
+  grep -qE "DisplayName +REG_SZ +kw9$" <<<"$entry" || fail "Apps entry without the name kw9: $entry"
+  grep -qE "DisplayVersion +REG_SZ +$version$" <<<"$entry" || fail "Apps entry without version $version"
+  grep -qF 'Uninstall.exe' <<<"$entry" || fail "Apps entry without the uninstaller: $entry"
+  passed "$(basename "$setup") /S: its files, the Start menu entry and the Apps entry"
+
+  # The programs from where the Start menu starts them.
+  local out
+  out=$(wine_out "$dir/kw9cli.exe" --version)
+  [ "$out" = "kw9cli $version" ] || fail "kw9cli.exe --version says \"$out\", not kw9cli $version"
+  out=$(timeout 60 wine "$dir/kw9.exe" --version </dev/null | tr -d '\r')
+  [ "$out" = "kw9 $version" ] || fail "kw9.exe --version says \"$out\", not kw9 $version"
+  out=$(timeout 60 wine "$dir/kw9.exe" --help </dev/null) || fail "kw9.exe --help exits $?"
+  grep -q "^usage: kw9 " <<<"$out" || fail "kw9.exe --help prints no usage"
+  # icotool reads a PNG image only from a file, not from a pipe.
+  local icon
+  icon=$(mktemp --suffix=.ico)
+  wrestool -x -t 14 "$dir/kw9.exe" >"$icon"
+  out=$(icotool -l "$icon" | sed -n 's/.*--width=\([0-9]*\) .*--bit-depth=\([0-9]*\).*/\1x\2/p' | tr '\n' ' ')
+  rm -f "$icon"
+  [ "$out" = "16x32 24x32 32x32 48x32 256x32 " ] || fail "kw9.exe's icon has the images $out"
+  passed "kw9cli.exe --version, kw9.exe --version and --help, kw9.exe's icon sizes"
+
+  # The uninstaller copies itself away and returns at once; the copy removes
+  # the rest.
+  wine "$dir/Uninstall.exe" /S </dev/null || fail "Uninstall.exe /S exits $?"
+  for _ in $(seq 150); do
+    [ -e "$dir" ] || [ -e "$menu" ] || break
+    sleep 0.2
+  done
+  [ -e "$dir" ] && fail "the uninstaller left $dir: $(cd "$dir" && find . -type f | tr '\n' ' ')"
+  [ -e "$menu" ] && fail "the uninstaller left $menu"
+  local keys_after
+  keys_after=$(registry_keys)
+  [ "$keys_after" = "$keys_before" ] ||
+    fail "the uninstaller left registry keys: $(comm -13 <(echo "$keys_before") <(echo "$keys_after"))"
+  trap - EXIT
+  passed "Uninstall.exe /S removed the files, the Start menu entry and the Apps entry"
+}
+
 case "${1:-}:${2:-}" in
   deb:?*) check_deb "$2" ;;
   zip:?*) check_zip "$2" ;;
+  installer:?*) check_installer "$2" ;;
   manpage:?*) [ $# -eq 3 ] && check_manual_page "$2" "$3" ;;
   *)
-    echo "usage: check_packages.sh deb|zip BUILD_DIR | manpage PROGRAM PAGE" >&2
+    echo "usage: check_packages.sh deb|zip|installer BUILD_DIR | manpage PROGRAM PAGE" >&2
     exit 2
     ;;
 esac

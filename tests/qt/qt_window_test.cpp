@@ -46,6 +46,7 @@
 #include "app/resources.h"
 #include "app/track_menu.h"
 #include "app/tracker_dlg.h"
+#include "kw9_version.h"
 #include "platform/os/os.h"
 #include "platform/os/viewer.h"
 #include "platform/ui/native_backend.h"
@@ -871,8 +872,8 @@ TEST_F(QtWindowTest, AboutBoxFromTheContextMenu) {
   EXPECT_EQ(answerer.menuSeen, (std::vector<std::string>{
                                    "-", "Export Track...", "Show Track", "Save Settings Profile...",
                                    "Load Settings Profile...", "-", "&About kw9..."}));
-  EXPECT_EQ(lines,
-            (std::vector<std::string>{"kw9 Version 1.0", "Tracker set-up and log download"}));
+  EXPECT_EQ(lines, (std::vector<std::string>{"kw9 Version " KW9_VERSION,
+                                             "Tracker set-up and log download"}));
   EXPECT_TRUE(icon) << "the About box shows the icon";
 }
 

@@ -12,6 +12,7 @@
 #include "app/control_ids.h"
 #include "app/log_download.h"
 #include "config/settings.h"
+#include "kw9_version.h"
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
 
@@ -124,7 +125,7 @@ TEST(TrackerDlg, SystemMenuRunsTheAboutBox) {
     DialogHarness harness;
     bool aboutEnded = false;
     harness.backend().SetScript(IDD_ABOUTBOX, [&](ScriptedWindow& about) {
-      EXPECT_THAT(about.Texts(), testing::Contains("kw9 Version 1.0"));
+      EXPECT_THAT(about.Texts(), testing::Contains("kw9 Version " KW9_VERSION));
       c.close(about);
       aboutEnded = about.Ended();
       EXPECT_EQ(about.Result(), c.result);

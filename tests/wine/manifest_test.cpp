@@ -1,19 +1,28 @@
 // The manifest both programs carry, read out of the built .exe files as
 // Windows reads it at start-up (resource type 24, id 1): a missing or
 // misspelt entry is silently ignored there, so only reading it back shows it.
+// Their version blocks too, as the file's Properties read them.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <vector>
+
+#include "kw9_version.h"
 
 namespace {
 
 // program: its path in the build tree, which KW9_BUILD names.
-std::string ManifestOf(const char* program) {
+std::string PathOf(const char* program) {
   const char* build = std::getenv("KW9_BUILD");
-  if (build == nullptr) return "";
-  const std::string exe = std::string(build) + "/" + program;
+  return build == nullptr ? "" : std::string(build) + "/" + program;
+}
+
+std::string ManifestOf(const char* program) {
+  const std::string exe = PathOf(program);
+  if (exe.empty()) return "";
   const HMODULE module = LoadLibraryExA(exe.c_str(), nullptr,
                                         LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   if (module == nullptr) return "";
@@ -52,6 +61,40 @@ TEST_P(Manifest, HasEveryEntry) {
   ASSERT_FALSE(manifest.empty()) << GetParam() << ": no manifest resource";
   for (const char* entry : kEntries) {
     EXPECT_NE(manifest.find(entry), std::string::npos) << GetParam() << " lacks " << entry;
+  }
+}
+
+std::string Dotted(DWORD high, DWORD low) {
+  return std::to_string(HIWORD(high)) + "." + std::to_string(LOWORD(high)) + "." +
+         std::to_string(HIWORD(low)) + "." + std::to_string(LOWORD(low));
+}
+
+// "1, 0, 0, 1" as "1.0.0.1".
+std::string WithDots(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
+  std::replace(text.begin(), text.end(), ',', '.');
+  return text;
+}
+
+// Both numbers and both strings say the version --version and the About box
+// show; a program without a block, or with numbers of its own, fails.
+TEST_P(Manifest, VersionBlockSaysTheProjectVersion) {
+  const std::string exe = PathOf(GetParam());
+  DWORD handle = 0;
+  std::vector<char> block(GetFileVersionInfoSizeA(exe.c_str(), &handle));
+  ASSERT_FALSE(block.empty()) << GetParam() << ": no version block";
+  ASSERT_TRUE(GetFileVersionInfoA(exe.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT size = 0;
+  ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &size));
+  EXPECT_EQ(Dotted(fixed->dwFileVersionMS, fixed->dwFileVersionLS), KW9_VERSION);
+  EXPECT_EQ(Dotted(fixed->dwProductVersionMS, fixed->dwProductVersionLS), KW9_VERSION);
+  for (const char* name : {"FileVersion", "ProductVersion"}) {
+    char* value = nullptr;
+    const std::string path = std::string("\\StringFileInfo\\040904B0\\") + name;
+    ASSERT_TRUE(VerQueryValueA(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &size))
+        << GetParam() << " has no " << name;
+    EXPECT_EQ(WithDots(value), KW9_VERSION) << GetParam() << " " << name;
   }
 }
 

@@ -12,11 +12,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/control_ids.h"
+#include "kw9_version.h"
 #include "tests/support/kml_lines.h"
 
 namespace {
@@ -379,7 +381,7 @@ TEST(Kw9Window, AboutBoxFromTheSystemMenuAndEnterThatValidates) {
   ASSERT_NE(about, nullptr) << "no About box";
   const std::vector<std::string> lines = StaticTexts(about);
   ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.front(), "kw9 Version 1.0");
+  EXPECT_EQ(lines.front(), "kw9 Version " KW9_VERSION);
   HWND icon = GetWindow(about, GW_CHILD);
   EXPECT_NE(SendMessageA(icon, STM_GETICON, 0, 0), 0) << "the About box shows the icon";
   Press(about, IDOK);
@@ -411,12 +413,14 @@ TEST(Kw9Program, CarriesItsIconStringAndVersionBlock) {
       FindResourceA(module, MAKEINTRESOURCEA(128), MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
   ASSERT_NE(group, nullptr) << "no icon 128";
   const auto* dir = static_cast<const BYTE*>(LockResource(LoadResource(module, group)));
-  ASSERT_EQ(dir[4], 2) << "two images";
-  for (int i = 0; i < 2; ++i) {
-    const BYTE* entry = dir + 6 + 14 * i;  // width, height, colours, ...
-    EXPECT_EQ(entry[0], i == 0 ? 32 : 16);
-    EXPECT_EQ(entry[1], i == 0 ? 32 : 16);
-    EXPECT_EQ(entry[2], 16) << "16 colours";
+  // Every size Windows asks for at 100-200 % scaling; 0 stands for 256.
+  const BYTE sides[] = {16, 24, 32, 48, 0};
+  ASSERT_EQ(static_cast<size_t>(dir[4]), std::size(sides)) << "images";
+  for (size_t i = 0; i < std::size(sides); ++i) {
+    const BYTE* entry = dir + 6 + 14 * i;  // width, height, colours, 0, planes, bits, ...
+    EXPECT_EQ(entry[0], sides[i]) << i;
+    EXPECT_EQ(entry[1], sides[i]) << i;
+    EXPECT_EQ(entry[6] | entry[7] << 8, 32) << i << ": colour with transparency";
   }
   FreeLibrary(module);
 
