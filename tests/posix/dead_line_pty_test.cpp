@@ -26,9 +26,11 @@ TEST(DeadLineOverPty, ADownloadWhoseTrackerFallsSilentEndsWithinSeconds) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(run.status, 6) << run.err;
   EXPECT_EQ(run.err, "kw9: Error reading flash\n");
-  // 900 blocks of 22 bytes at 9600 baud and a 1 ms pause each: 21.5 s.
+  // 900 blocks of 22 bytes at 9600 baud and a 1 ms pause each: 21.5 s at
+  // the earliest. The bound leaves room for a loaded machine (the pacing
+  // itself runs late there) and still catches the old wait of minutes.
   const double silentAt = 900 * (22 * 10.0 / 9600 + 0.001);
-  EXPECT_LT(seconds - silentAt, 10.0) << "gave up " << seconds - silentAt << " s after the silence";
+  EXPECT_LT(seconds - silentAt, 30.0) << "gave up " << seconds - silentAt << " s after the silence";
 }
 
 }  // namespace
