@@ -47,7 +47,9 @@ TEST(Win32Os, SleepLastsWhatWasAskedFor) {
     SCOPED_TRACE(c.ms);
     const double mean = MeanSleepMs(c.ms, c.calls);
     EXPECT_GE(mean, c.ms * 0.95);
-    EXPECT_LE(mean, c.ms * 2.0 + kSlowestMeanMs);
+    // A slip of the 100 ns unit is thousands of times too long; a loaded
+    // machine (ctest runs eight at a time) makes a sleep a few ticks late.
+    EXPECT_LE(mean, c.ms * 3.0 + 50.0);
   }
 }
 
