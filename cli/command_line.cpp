@@ -59,7 +59,7 @@ const std::array<CommandSpec, 12> kCommands = {{
      kOptPort | kOptOutput, DownloadHelp(),
      "kw9cli download -p ttyUSB0 -o track.kml\n"
      "kw9cli download -p COM3 -o track.kml --gpx track.gpx --erase-after\n"
-     "kw9cli download --port=ttyUSB0 --output=track.kml --verify --log=custody.log"},
+     "kw9cli download --port=COM3 --output=track.kml --verify --log=runs.log"},
     {Command::kErase, "erase", "", 0, kLogCommandOptions | kOptYes, kOptPort,
      "press Clear Flash; only --yes answers CLEAR, else Cancel is pressed",
      "kw9cli erase -p ttyUSB0 -y"},

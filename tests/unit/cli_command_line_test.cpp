@@ -244,8 +244,6 @@ TEST(CliCommandLine, ConventionsTable) {
       {"export --to=kml t.kml", "2 kw9cli: --to takes gpx, csv, geojson, kml22 or svg"},
       {"-y read -p X", "2 kw9cli: read takes no --yes"},
       {"raed -p X", "2 kw9cli: unknown command raed|kw9cli: did you mean read?"},
-      {"downlaod", "2 kw9cli: unknown command downlaod|kw9cli: did you mean download?"},
-      {"pots", "2 kw9cli: unknown command pots|kw9cli: did you mean ports?"},
       {"profile sve", "2 kw9cli: unknown command profile sve|kw9cli: did you mean profile save?"},
       {"frobnicate", "2 kw9cli: unknown command frobnicate"},
       {"xy", "2 kw9cli: unknown command xy"},
