@@ -259,6 +259,7 @@ std::vector<std::string> Closest(const std::string& typed, const std::vector<std
   const std::string word = core(typed);
   for (const std::string& name : names) {
     const std::string candidate = core(name);
+    if (candidate == word) continue;
     size_t distance = EditDistance(word, candidate);
     if (distance * 2 > candidate.size()) distance = kNone;
     if (word.size() >= 3 && candidate.rfind(word, 0) == 0) distance = std::min<size_t>(distance, 1);
@@ -321,6 +322,7 @@ ParsedCommandLine Help(ParsedCommandLine& parsed, const std::vector<std::string>
   parsed.action = ParsedCommandLine::Action::kHelp;
   if (at >= args.size() || IsOptionWord(args[at])) return parsed;
   const std::string topic = CommandNameAt(args, at);
+  if (topic == "help") return parsed;  // help help: the whole of it
   if (IsHelpTopic(topic)) {
     parsed.helpTopic = topic;
   } else if (helpWord) {

@@ -256,6 +256,7 @@ TEST(CliCommandLine, ConventionsTable) {
       {"read --bogus", "2 kw9cli: unknown option --bogus"},
       {"help", "help "},
       {"help download", "help download"},
+      {"help help", "help "},
       {"help profile apply", "help profile apply"},
       {"-p X profile --help", "help profile"},
       {"read -h", "help read"},
