@@ -60,11 +60,12 @@ const std::array<HelpSection, 10> kSections = {{
      "Every file kw9cli writes (--output, the download's exports, fix-kml's\n"
      "OUTPUT, --log) must be a file: a terminal or serial device, the --port\n"
      "device, a FIFO or a socket is refused before anything is sent or written\n"
-     "(exit 5); /dev/null (NUL on Windows) takes output as a discard. An input\n"
-     "(export's and fix-kml's INPUT, a profile) that is no regular file is\n"
-     "refused (exit 2), and so is one larger than is read: 64 MB for export\n"
-     "(a track Read Flash writes is at most about 1.1 MB), 256 MB for fix-kml,\n"
-     "1 MB for a profile.\n"},
+     "(exit 5); /dev/null (NUL on Windows) takes output as a discard. So is,\n"
+     "by a command that uses the port, a file in a folder that does not exist.\n"
+     "An input (export's and fix-kml's INPUT, a profile) that is no regular\n"
+     "file is refused (exit 2), and so is one larger than is read: 64 MB for\n"
+     "export (a track Read Flash writes is at most about 1.1 MB), 256 MB for\n"
+     "fix-kml, 1 MB for a profile.\n"},
     {"Command line", ""},  // written from the option table
     {"Output",
      "Standard output: after the operation, one member=value line for each value\n"

@@ -65,9 +65,13 @@ int main(int argc, char** argv) {
     };
   }
   const cli::Invocation& invocation = parsed.invocation;
-  // The custody log is an output too: on the port, its line would be commands.
-  const std::string logRefusal =
+  // The custody log is an output too: on the port, its line would be commands;
+  // without its folder, the run's line would be lost after the run.
+  std::string logRefusal =
       invocation.log.empty() ? "" : OutputRefusal(invocation.log, invocation.port);
+  if (logRefusal.empty() && !invocation.log.empty() && !invocation.port.empty()) {
+    logRefusal = FolderRefusal(invocation.log);
+  }
   cli::Outcome outcome;
   if (logRefusal.empty()) {
     outcome = cli::Run(invocation, hooks);
