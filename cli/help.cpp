@@ -1,6 +1,6 @@
-// kw9cli --help, written from the command table, the option, field and format
-// tables, the exit causes and the prose below, so that none of it can drift
-// from what the parser accepts.
+// kw9cli --help and the help of one command, written from the command table,
+// the option, field and format tables, the exit causes and the prose below,
+// so that none of it can drift from what the parser accepts.
 #include <algorithm>
 #include <array>
 #include <sstream>
