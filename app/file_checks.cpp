@@ -34,6 +34,12 @@ std::string OutputRefusal(const std::string& path, const std::string& port) {
   return "";
 }
 
+std::string FolderRefusal(const std::string& path) {
+  const std::string folder = platform::Utf8(platform::NamePath(path).parent_path());
+  if (folder.empty() || platform::KindOfPath(folder) == platform::PathKind::kFolder) return "";
+  return "the folder of " + path + " does not exist: not written";
+}
+
 std::string InputRefusal(const std::string& path) {
   switch (platform::KindOfPath(path)) {
     case platform::PathKind::kMissing:

@@ -13,6 +13,10 @@
 // The null device stays allowed as a discard.
 std::string OutputRefusal(const std::string& path, const std::string& port);
 
+// Why no new file can be made at path, or "" when it can: its folder does not
+// exist. Asked before a long operation whose result would have nowhere to go.
+std::string FolderRefusal(const std::string& path);
+
 // Why path may not be read as an input file, or "" when it may: anything but
 // a regular file. A path that does not exist is left to the open to report.
 std::string InputRefusal(const std::string& path);

@@ -57,6 +57,13 @@ int main(int argc, char** argv) {
     std::fputs(answer, stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
+  // A terminal without a desktop (an SSH session, a server): say where the
+  // same operations are, rather than let the desktop library abort.
+  if (!ui::NativeDisplayFound()) {
+    std::fputs("kw9: no desktop display found; kw9cli runs the same operations from a terminal.\n",
+               stderr);
+    return 1;
+  }
   // Told to end (SIGTERM or SIGHUP when the session ends, Ctrl-C in the
   // terminal that started it): the window keeps what a download has brought,
   // as at a log-out that cannot wait, and then ends. A second signal ends it

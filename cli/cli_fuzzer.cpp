@@ -45,5 +45,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if ((spec.needs & cli::kOptPort) != 0 && parsed.invocation.port.empty()) __builtin_trap();
     if ((spec.needs & cli::kOptOutput) != 0 && parsed.invocation.output.empty()) __builtin_trap();
   }
+  // Help for a command names at least one; a suggestion is never what was typed.
+  if (parsed.action == cli::ParsedCommandLine::Action::kHelp && !parsed.helpTopic.empty() &&
+      cli::CommandHelpText(parsed.helpTopic).rfind("usage: kw9cli ", 0) != 0) {
+    __builtin_trap();
+  }
+  for (const std::string& name : parsed.suggestions) {
+    const std::string typed = " " + name;  // the problem ends with the word typed
+    if (parsed.problem.size() >= typed.size() &&
+        parsed.problem.compare(parsed.problem.size() - typed.size(), typed.size(), typed) == 0) {
+      __builtin_trap();
+    }
+  }
   return 0;
 }

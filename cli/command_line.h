@@ -55,6 +55,7 @@ struct OptionSpec {
   const char* name;
   const char* value;  // the value's placeholder; nullptr for a switch
   const char* help;
+  const char* shortName;  // "-p", or nullptr
 };
 
 // A field of the window that an option types into.
@@ -75,6 +76,7 @@ struct CommandSpec {
   uint32_t takes;  // options besides kGlobalOptions
   uint32_t needs;  // options that must be given
   const char* help;
+  const char* examples;  // whole command lines, one a line
 };
 
 std::span<const CommandSpec> Commands();
@@ -127,9 +129,14 @@ struct ParsedCommandLine {
   enum class Action { kRun, kHelp, kVersion, kUsageError };
   Action action = Action::kUsageError;
   // kRun: the whole of it. kUsageError: what was understood before the
-  // problem (json is set whenever --json was given anywhere).
+  // problem (json is set whenever --json or -j was given before any "--").
   Invocation invocation;
   std::string problem;  // kUsageError
+  // kUsageError: the names a mistyped command or option is closest to.
+  std::vector<std::string> suggestions;
+  // kHelp: the command whose help was asked for ("download", "profile" for
+  // both profile commands); empty for the full text.
+  std::string helpTopic;
 };
 
 // args without the program's name.
@@ -144,5 +151,14 @@ std::span<const HelpSection> HelpSections();
 
 // The full --help text.
 std::string HelpText();
+
+// The help of the commands a helpTopic names: usage, what it does, its
+// options and examples, all from the tables the full text is written from.
+std::string CommandHelpText(const std::string& topic);
+
+// What standard error gets for a usage error: the problem, the names it may
+// have meant, and where to read more (the command's help when it is known).
+std::string UsageErrorText(const std::string& problem, const std::vector<std::string>& suggestions,
+                           const Invocation& invocation);
 
 }  // namespace cli

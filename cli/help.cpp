@@ -1,6 +1,6 @@
-// kw9cli --help, written from the command table, the option, field and format
-// tables, the exit causes and the prose below, so that none of it can drift
-// from what the parser accepts.
+// kw9cli --help and the help of one command, written from the command table,
+// the option, field and format tables, the exit causes and the prose below,
+// so that none of it can drift from what the parser accepts.
 #include <algorithm>
 #include <array>
 #include <sstream>
@@ -45,7 +45,7 @@ const char* ExportsSection() {
   return text.c_str();
 }
 
-const std::array<HelpSection, 9> kSections = {{
+const std::array<HelpSection, 10> kSections = {{
     {"",
      "NAME is a COM name (COM1) or, on Linux, a short name as ports lists it\n"
      "(ttyUSB0 opens /dev/ttyUSB0) or a device path (/dev/pts/3). On Linux COMn\n"
@@ -60,11 +60,13 @@ const std::array<HelpSection, 9> kSections = {{
      "Every file kw9cli writes (--output, the download's exports, fix-kml's\n"
      "OUTPUT, --log) must be a file: a terminal or serial device, the --port\n"
      "device, a FIFO or a socket is refused before anything is sent or written\n"
-     "(exit 5); /dev/null (NUL on Windows) takes output as a discard. An input\n"
-     "(export's and fix-kml's INPUT, a profile) that is no regular file is\n"
-     "refused (exit 2), and so is one larger than is read: 64 MB for export\n"
-     "(a track Read Flash writes is at most about 1.1 MB), 256 MB for fix-kml,\n"
-     "1 MB for a profile.\n"},
+     "(exit 5); /dev/null (NUL on Windows) takes output as a discard. So is,\n"
+     "by a command that uses the port, a file in a folder that does not exist.\n"
+     "An input (export's and fix-kml's INPUT, a profile) that is no regular\n"
+     "file is refused (exit 2), and so is one larger than is read: 64 MB for\n"
+     "export (a track Read Flash writes is at most about 1.1 MB), 256 MB for\n"
+     "fix-kml, 1 MB for a profile.\n"},
+    {"Command line", ""},  // written from the option table
     {"Output",
      "Standard output: after the operation, one member=value line for each value\n"
      "of the window, in the window's exchange order, with values escaped as on\n"
@@ -276,6 +278,45 @@ std::string Fitted(const char* text) {
   return out + line + "\n";
 }
 
+// The option's left column: "-p, --port NAME", "--log FILE".
+std::string OptionColumn(const OptionSpec& o) {
+  std::string left = o.shortName != nullptr ? std::string(o.shortName) + ", " : "";
+  return left + o.name + (o.value != nullptr ? std::string(" ") + o.value : "");
+}
+
+std::string CommandLineSection() {
+  std::string shortForms;
+  for (const OptionSpec& o : Options()) {
+    if (o.shortName != nullptr) shortForms += std::string(o.shortName) + " for " + o.name + ", ";
+  }
+  return "An option's value is the word after it or follows an \"=\": --port ttyUSB0 and "
+         "--port=ttyUSB0 are the same. Short forms: " +
+         shortForms +
+         "-h for --help and -V for --version; a short option's value is the word after it. "
+         "Options may stand before or after the command word and its operands. \"--\" ends the "
+         "options: every word after it is the command word or an operand, even one that starts "
+         "with \"-\". kw9cli help COMMAND, or kw9cli COMMAND --help, prints that command's "
+         "usage, options and examples. A command or option that is not known is a usage error "
+         "(exit 2), told with the names closest to it.\n";
+}
+
+// The field options' rows, under the line that says what they take.
+void FieldRows(std::string& out) {
+  for (const bool calibration : {false, true}) {
+    if (calibration) out += "  shown in calibration mode only (update, or write --calibration):\n";
+    for (const FieldSpec& f : Fields()) {
+      if (f.calibrationOnly != calibration) continue;
+      Columns(out, std::string(f.option) + " " + f.value, f.member, 30);
+    }
+  }
+}
+
+// A command's examples, indented, one a line.
+void ExampleRows(std::string& out, const CommandSpec& c) {
+  std::istringstream in(c.examples);
+  for (std::string line; std::getline(in, line);) out += "  " + line + "\n";
+}
+
 std::string Visible(const char* text) {
   std::string s = text;
   while (!s.empty() && s.back() == '\n') s.pop_back();
@@ -291,6 +332,8 @@ std::span<const HelpSection> HelpSections() {
 std::string HelpText() {
   std::string out =
       "usage: kw9cli COMMAND [options]\n"
+      "       kw9cli COMMAND --help\n"
+      "       kw9cli help [COMMAND]\n"
       "       kw9cli --help | --version\n"
       "Runs kw9's main window without a screen: types the given values into its\n"
       "fields as a user would, presses the command's button, and reports.\n"
@@ -299,29 +342,22 @@ std::string HelpText() {
   out += "\nOptions of the commands above:\n";
   for (const OptionSpec& o : Options()) {
     if ((o.bit & kGlobalOptions) != 0 || o.bit == kOptFields) continue;
-    Columns(out, std::string(o.name) + (o.value != nullptr ? std::string(" ") + o.value : ""),
-            o.help);
+    Columns(out, OptionColumn(o), o.help);
   }
   out += "\nOptions every command takes:\n";
   for (const OptionSpec& o : Options()) {
     if ((o.bit & kGlobalOptions) == 0) continue;
-    Columns(out, std::string(o.name) + (o.value != nullptr ? std::string(" ") + o.value : ""),
-            o.help);
+    Columns(out, OptionColumn(o), o.help);
   }
   out +=
       "\nFields of write and update (the text to type; check boxes take 0 or 1),\n"
       "beside the window's member each types into:\n";
-  for (const bool calibration : {false, true}) {
-    if (calibration) out += "  shown in calibration mode only (update, or write --calibration):\n";
-    for (const FieldSpec& f : Fields()) {
-      if (f.calibrationOnly != calibration) continue;
-      Columns(out, std::string(f.option) + " " + f.value, f.member, 30);
-    }
-  }
+  FieldRows(out);
+  const std::string commandLine = CommandLineSection();
   for (const HelpSection& s : kSections) {
     out += "\n";
     if (*s.heading != '\0') out += std::string(s.heading) + ":\n";
-    out += Fitted(s.text);
+    out += Fitted(std::string(s.heading) == "Command line" ? commandLine.c_str() : s.text);
   }
   std::vector<ExitCause> causes(ExitCauses().begin(), ExitCauses().end());
   std::sort(causes.begin(), causes.end(),
@@ -334,7 +370,55 @@ std::string HelpText() {
   std::string notices = "The notices that leave the status at 0:";
   for (const char* notice : NoticeTexts()) notices += " \"" + Visible(notice) + "\"";
   Columns(out, "", notices + ". The status is the same with and without --json.", 2);
+  out += "\nExamples:\n";
+  for (const CommandSpec& c : Commands()) ExampleRows(out, c);
   return out;
+}
+
+std::string CommandHelpText(const std::string& topic) {
+  std::string out;
+  for (const CommandSpec& c : Commands()) {
+    const std::string name = c.name;
+    if (name != topic && name.rfind(topic + " ", 0) != 0) continue;
+    if (!out.empty()) out += "\n";
+    std::string line = "usage: kw9cli ";
+    Wrapped(out, line, SynopsisUnits(Synopsis(c)), 8);
+    out += line + "\n";
+    line.clear();
+    Wrapped(out, line, Words(c.help), 0);
+    out += line + "\n\nOptions:\n";
+    // The command's own, then those every command takes, as --help orders them.
+    for (const bool global : {false, true}) {
+      for (const OptionSpec& o : Options()) {
+        const bool takes = ((global ? kGlobalOptions : c.takes) & o.bit) != 0;
+        if (!takes || o.bit == kOptFields || (!global && (o.bit & kGlobalOptions) != 0)) continue;
+        Columns(out, OptionColumn(o), o.help);
+      }
+    }
+    if ((c.takes & kOptFields) != 0) {
+      out += "\nFields (the text to type; check boxes take 0 or 1):\n";
+      FieldRows(out);
+    }
+    out += "\nExamples:\n";
+    ExampleRows(out, c);
+  }
+  return out + "\nkw9cli --help tells the rest: output, JSON keys, exit status.\n";
+}
+
+std::string UsageErrorText(const std::string& problem, const std::vector<std::string>& suggestions,
+                           const Invocation& invocation) {
+  std::string text = "kw9cli: " + problem + "\n";
+  if (!suggestions.empty()) {
+    text += "kw9cli: did you mean";
+    for (size_t i = 0; i < suggestions.size(); ++i) {
+      text += (i == 0 ? " " : i + 1 == suggestions.size() ? " or " : ", ") + suggestions[i];
+    }
+    text += "?\n";
+  }
+  if (invocation.commandKnown) {
+    return text + "(kw9cli help " + SpecOf(invocation.command).name + " shows its options)\n";
+  }
+  return text + "(kw9cli --help shows the options)\n";
 }
 
 }  // namespace cli

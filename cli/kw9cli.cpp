@@ -16,8 +16,9 @@
 
 namespace {
 
-void UsageProblem(const std::string& problem) {
-  std::fprintf(stderr, "kw9cli: %s\n(kw9cli --help shows the options)\n", problem.c_str());
+void UsageProblem(const std::string& problem, const std::vector<std::string>& suggestions,
+                  const cli::Invocation& invocation) {
+  std::fputs(cli::UsageErrorText(problem, suggestions, invocation).c_str(), stderr);
 }
 
 // False when standard output did not take the text (a full disk behind a
@@ -33,12 +34,16 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args = platform::ProgramArguments(argc, argv);
   const cli::ParsedCommandLine parsed = cli::ParseCommandLine(args);
   using Action = cli::ParsedCommandLine::Action;
-  if (parsed.action == Action::kHelp) return WriteOut(cli::HelpText()) ? 0 : cli::kExitFile;
+  if (parsed.action == Action::kHelp) {
+    const std::string& topic = parsed.helpTopic;
+    return WriteOut(topic.empty() ? cli::HelpText() : cli::CommandHelpText(topic)) ? 0
+                                                                                   : cli::kExitFile;
+  }
   if (parsed.action == Action::kVersion) {
     return WriteOut("kw9cli " KW9_VERSION "\n") ? 0 : cli::kExitFile;
   }
   if (parsed.action == Action::kUsageError) {
-    UsageProblem(parsed.problem);
+    UsageProblem(parsed.problem, parsed.suggestions, parsed.invocation);
     if (parsed.invocation.json) {
       cli::Outcome outcome;
       outcome.invocation = parsed.invocation;
@@ -60,9 +65,13 @@ int main(int argc, char** argv) {
     };
   }
   const cli::Invocation& invocation = parsed.invocation;
-  // The custody log is an output too: on the port, its line would be commands.
-  const std::string logRefusal =
+  // The custody log is an output too: on the port, its line would be commands;
+  // without its folder, the run's line would be lost after the run.
+  std::string logRefusal =
       invocation.log.empty() ? "" : OutputRefusal(invocation.log, invocation.port);
+  if (logRefusal.empty() && !invocation.log.empty() && !invocation.port.empty()) {
+    logRefusal = FolderRefusal(invocation.log);
+  }
   cli::Outcome outcome;
   if (logRefusal.empty()) {
     outcome = cli::Run(invocation, hooks);
@@ -78,7 +87,7 @@ int main(int argc, char** argv) {
   // and so has an export's input that is no track.
   if (outcome.exitCode == cli::kExitUsage && !outcome.usageProblem.empty() &&
       invocation.command != cli::Command::kProfileApply) {
-    UsageProblem(outcome.usageProblem);
+    UsageProblem(outcome.usageProblem, {}, invocation);
     outcome.notes.push_back(outcome.usageProblem);
   }
   if (!invocation.log.empty() && logRefusal.empty() &&

@@ -210,8 +210,14 @@ class Session {
     return interrupted_;
   }
 
-  // The files kw9cli writes itself, refused before the tracker hears a
-  // byte; the window's own file dialogs refuse the download's and Fix KML's.
+  // Only a command that talks to the tracker is held back for a missing
+  // folder; an export's own refusals come first, as they always have.
+  bool UsesThePort() const { return (SpecOf(inv_.command).needs & kOptPort) != 0; }
+
+  // The files kw9cli writes itself, refused before the tracker hears a byte
+  // (a folder that does not exist too, which the download's exports would
+  // meet only after minutes); the window's own file dialogs refuse the
+  // download's and Fix KML's.
   bool OutputsAreFiles() {
     std::vector<std::string> outputs;
     if (inv_.command == Command::kExport) {
@@ -225,7 +231,8 @@ class Session {
     }
     for (const ExportFile& e : inv_.exports) outputs.push_back(e.path);
     for (const std::string& path : outputs) {
-      const std::string refusal = path.empty() ? "" : OutputRefusal(path, inv_.port);
+      std::string refusal = path.empty() ? "" : OutputRefusal(path, inv_.port);
+      if (refusal.empty() && !path.empty() && UsesThePort()) refusal = FolderRefusal(path);
       if (refusal.empty()) continue;
       Note(refusal);
       fileProblem_ = true;

@@ -6,6 +6,11 @@
 
 namespace ui {
 
+// False when the desktop's windows would have nowhere to show: on Linux no X
+// or Wayland display is named and no other platform was chosen (offscreen,
+// as the tests use). Asked before NativeBackend(), which cannot be made then.
+bool NativeDisplayFound();
+
 // Made on the first call, which must come from the thread that will run the
 // windows (the user-interface thread).
 Backend& NativeBackend();

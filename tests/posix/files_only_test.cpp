@@ -100,8 +100,9 @@ TEST(FilesOnly, KindOfPath) {
   EXPECT_EQ(OutputRefusal(dir / "file", pty.slave), "");
 }
 
-// Every writing command with the port (or a FIFO) as its output: refused with
-// the reason and exit 5, and the tracker received nothing.
+// Every writing command with the port (or a FIFO, or a file in a folder that
+// does not exist) as its output: refused with the reason and exit 5, and the
+// tracker received nothing.
 // Before, a GPX export to the port erased the tracker's log with the "Z"s of
 // its timestamps.
 TEST(FilesOnly, TheTrackerIsNoOutput) {
@@ -121,6 +122,11 @@ TEST(FilesOnly, TheTrackerIsNoOutput) {
       {"export to a FIFO", "export walk.kml --to csv --output {fifo}", 5, "a pipe or socket"},
       {"fix-kml to a FIFO", "fix-kml walk.kml {fifo}", 5, "a pipe or socket"},
       {"the discard", "export walk.kml --to gpx --date 2026-03-01 --output /dev/null", 0, ""},
+      // A folder that does not exist, before the minutes a download takes.
+      {"download export", "download --port {port} --output t.kml --gpx no/t.gpx", 5,
+       "the folder of no/t.gpx does not exist"},
+      {"profile save", "profile save --port {port} --output no/p.json", 5, "the folder of no/"},
+      {"custody log", "read --port {port} --log no/c.log", 5, "the folder of no/c.log"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);

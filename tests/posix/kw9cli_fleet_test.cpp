@@ -558,15 +558,16 @@ TEST(Kw9cliDownload, ExportsBesideTheKml) {
     }
   }
 
-  // The KML is safe, but the user asked for files that are not there: one
-  // in a folder that does not exist, one that would be renamed over the KML
-  // under another name. Neither is written, and nothing is erased.
+  // The KML is safe, but the user asked for a file that is not there: one
+  // that would be renamed over the KML under another name. It is not
+  // written, and nothing is erased. (A folder that does not exist is refused
+  // before the download: FilesOnly.TheTrackerIsNoOutput.)
   ScratchDir dir;
   const std::string transcript = dir / "transcript.bin";
   TrackersimProcess sim({"--size", "64", "--erase-ms", "200", "--transcript", transcript});
   ASSERT_TRUE(sim.Running());
-  const CliRun run = Kw9cli(dir, "download --erase-after --port " + sim.Device() +
-                                     " --output d.kml --geojson none/d.geojson --kml22 ./d.kml");
+  const CliRun run = Kw9cli(
+      dir, "download --erase-after --port " + sim.Device() + " --output d.kml --kml22 ./d.kml");
   sim.Stop();
   EXPECT_EQ(run.status, 5);
   EXPECT_THAT(run.err, HasSubstr("kw9cli: not written: ./d.kml is the downloaded file itself\n"));

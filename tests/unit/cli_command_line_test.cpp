@@ -1,6 +1,8 @@
 // kw9cli's command line, parsed without a window or a port.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -172,6 +174,139 @@ TEST(CliExitCodes, CausesMapToTheirCodes) {
   EXPECT_EQ(cli::Worse(cli::kExitDifference, cli::kExitMessage), cli::kExitDifference);
   EXPECT_EQ(cli::Worse(cli::kExitIncomplete, cli::kExitInterrupted), cli::kExitInterrupted);
   EXPECT_EQ(cli::Worse(cli::kExitOk, cli::kExitOk), cli::kExitOk);
+}
+
+// An invocation as one line, to compare with a table's row: what it would
+// run, or the help it prints, or the usage error standard error gets up to
+// the line that says where the help is.
+std::string ParseOutcome(const std::string& line) {
+  const cli::ParsedCommandLine p = cli::ParseCommandLine(Words(line));
+  const cli::Invocation& inv = p.invocation;
+  switch (p.action) {
+    case Action::kHelp:
+      return "help " + p.helpTopic;
+    case Action::kVersion:
+      return "version";
+    case Action::kUsageError: {
+      const std::string text = cli::UsageErrorText(p.problem, p.suggestions, inv);
+      std::string shown = text.substr(0, text.rfind("\n("));
+      std::replace(shown.begin(), shown.end(), '\n', '|');
+      return "2 " + shown;
+    }
+    case Action::kRun:
+      break;
+  }
+  std::string s = cli::SpecOf(inv.command).name;
+  if (!inv.port.empty()) s += " port=" + inv.port;
+  if (!inv.output.empty()) s += " output=" + inv.output;
+  if (!inv.log.empty()) s += " log=" + inv.log;
+  if (!inv.to.empty()) s += " to=" + inv.to;
+  if (!inv.date.empty()) s += " date=" + inv.date;
+  for (const std::string& o : inv.operands) s += " [" + o + "]";
+  for (const cli::FieldValue& f : inv.fields)
+    s += std::string(" ") + f.field->member + "=" + f.value;
+  for (const cli::ExportFile& e : inv.exports) s += " " + e.format + "=" + e.path;
+  if (inv.json) s += " json";
+  if (inv.yes) s += " yes";
+  if (inv.eraseAfter) s += " erase-after";
+  return s;
+}
+
+// The forms people type from habit: "=" values (a value may hold "="), short
+// options, "--" before operands that look like options, help for one
+// command, and mistypes answered with the nearest names. Catches a short
+// form mapped to the wrong option, a value split at the wrong "=", a switch
+// that swallows "=...", "--" ignored or help found past it, and suggestions
+// that are missing, wrong, or offered for words near nothing.
+TEST(CliCommandLine, ConventionsTable) {
+  const struct {
+    const char* line;
+    const char* outcome;
+  } rows[] = {
+      {"--port=COM3 read", "read port=COM3"},
+      {"read -p COM3 -j", "read port=COM3 json"},
+      {"-y erase -p X", "erase port=X yes"},
+      {"download -p X -o t.kml --gpx=t.gpx --erase-after",
+       "download port=X output=t.kml gpx=t.gpx erase-after"},
+      {"download -p X --output=a=b.kml --log=c.log", "download port=X output=a=b.kml log=c.log"},
+      {"write -p X --store-interval=30 --enable-nmea=1",
+       "write port=X storeInterval=30 enableNmea=1"},
+      {"export --to=svg --date=2026-03-01 t.kml", "export to=svg date=2026-03-01 [t.kml]"},
+      {"fix-kml -- --odd.kml -p", "fix-kml [--odd.kml] [-p]"},
+      {"fix-kml -draft.kml out.kml", "fix-kml [-draft.kml] [out.kml]"},
+      {"fix-kml a.kml -- --help", "fix-kml [a.kml] [--help]"},
+      {"-- read -p X", "2 kw9cli: unexpected argument -p"},
+      {"read --port=", "2 kw9cli: read needs --port NAME"},
+      {"read -p", "2 kw9cli: --port needs a value"},
+      {"read --json=1 -p X", "2 kw9cli: --json takes no value"},
+      {"read --help=1", "2 kw9cli: --help takes no value"},
+      {"write -p X --enable-nmea=2", "2 kw9cli: --enable-nmea takes 0 or 1"},
+      {"export --to=kml t.kml", "2 kw9cli: --to takes gpx, csv, geojson, kml22 or svg"},
+      {"-y read -p X", "2 kw9cli: read takes no --yes"},
+      {"raed -p X", "2 kw9cli: unknown command raed|kw9cli: did you mean read?"},
+      {"profile sve", "2 kw9cli: unknown command profile sve|kw9cli: did you mean profile save?"},
+      {"frobnicate", "2 kw9cli: unknown command frobnicate"},
+      {"xy", "2 kw9cli: unknown command xy"},
+      {"read --prot=X", "2 kw9cli: unknown option --prot|kw9cli: did you mean --port?"},
+      {"download --out t.kml", "2 kw9cli: unknown option --out|kw9cli: did you mean --output?"},
+      {"download --kml t.kml", "2 kw9cli: unknown option --kml|kw9cli: did you mean --kml22?"},
+      {"write --store-intervall 5",
+       "2 kw9cli: unknown option --store-intervall|kw9cli: did you mean --store-interval?"},
+      {"--ver", "2 kw9cli: unknown option --ver|kw9cli: did you mean --version or --verify?"},
+      {"read --bogus", "2 kw9cli: unknown option --bogus"},
+      {"help", "help "},
+      {"help download", "help download"},
+      {"help help", "help "},
+      {"help profile apply", "help profile apply"},
+      {"-p X profile --help", "help profile"},
+      {"read -h", "help read"},
+      {"frobnicate --help", "help "},
+      {"help raed", "2 kw9cli: unknown command raed|kw9cli: did you mean read?"},
+      {"-V", "version"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(ParseOutcome(row.line), row.outcome) << row.line;
+  // Where the help is: the command's own once it is known.
+  const cli::ParsedCommandLine known = cli::ParseCommandLine(Words("read --prot X"));
+  EXPECT_THAT(cli::UsageErrorText(known.problem, known.suggestions, known.invocation),
+              testing::EndsWith("\n(kw9cli help read shows its options)\n"));
+}
+
+// The help of one command is written from the tables the parser reads:
+// catches an example that no longer parses, an option listed that the
+// command refuses or one it takes left out, and lines too wide for the
+// manual page.
+TEST(CliCommandLine, CommandHelpMatchesTheParser) {
+  for (const cli::CommandSpec& c : cli::Commands()) {
+    SCOPED_TRACE(c.name);
+    const std::string help = cli::CommandHelpText(c.name);
+    const std::string usage = std::string("usage: kw9cli ") + c.name;
+    EXPECT_EQ(help.rfind(usage, 0), 0u) << help;
+    EXPECT_TRUE(help[usage.size()] == ' ' || help[usage.size()] == '\n') << help;
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 79u) << line;
+
+    std::istringstream examples(c.examples);
+    std::vector<std::string> example;
+    for (std::string line; std::getline(examples, line);) {
+      example = Words(line.substr(line.find(' ') + 1));
+      const cli::ParsedCommandLine p = cli::ParseCommandLine(example);
+      ASSERT_EQ(p.action, Action::kRun) << line << ": " << p.problem;
+      EXPECT_EQ(p.invocation.command, c.command) << line;
+    }
+    ASSERT_FALSE(example.empty());
+    const size_t from = help.find("\nOptions:\n");
+    const std::string options = help.substr(from, help.find("\n\n", from + 1) - from);
+    for (const cli::OptionSpec& o : cli::Options()) {
+      if (*o.name == '\0') continue;
+      std::vector<std::string> args = example;
+      args.push_back(o.name);
+      if (o.value != nullptr) args.push_back(o.bit == cli::kOptTo ? "gpx" : "v.x");
+      const bool listed = options.find(std::string(" ") + o.name + " ") != std::string::npos;
+      EXPECT_EQ(cli::ParseCommandLine(args).action == Action::kRun, listed) << o.name;
+    }
+  }
+  EXPECT_EQ(cli::CommandHelpText("profile").find("usage: kw9cli profile save"), 0u);
+  EXPECT_NE(cli::CommandHelpText("profile").find("usage: kw9cli profile apply"), std::string::npos);
 }
 
 }  // namespace

@@ -32,6 +32,7 @@
 #include <QThread>
 #include <QTimer>
 #include <clocale>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
@@ -795,6 +796,16 @@ std::unique_ptr<QtBackend>& TheQtBackend() {
   return backend;
 }
 }  // namespace
+
+bool NativeDisplayFound() {
+  // Qt would abort without one instead of returning; a platform the user
+  // chose is the user's to answer for.
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
 
 Backend& NativeBackend() {
   std::unique_ptr<QtBackend>& backend = TheQtBackend();

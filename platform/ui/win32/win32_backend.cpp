@@ -511,6 +511,11 @@ class Win32Backend final : public Backend {
 
 }  // namespace
 
+bool NativeDisplayFound() {
+  // A Windows program always runs on a desktop of its session.
+  return true;
+}
+
 Backend& NativeBackend() {
   static Win32Backend backend;
   return backend;
