@@ -48,7 +48,7 @@ const std::array<CommandSpec, 12> kCommands = {{
     {Command::kUpdate, "update", "", 0, kOptPort | kOptCalibration | kOptFields, kOptPort,
      "in calibration mode: press Read, set the fields, press Update"},
     {Command::kDownload, "download", "", 0,
-     kLogCommandOptions | kOptOutput | kOptEraseAfter | kOptVerify | kExportOptions,
+     kLogCommandOptions | kOptOutput | kOptEraseAfter | kOptVerify | kOptUntilEnd | kExportOptions,
      kOptPort | kOptOutput, DownloadHelp()},
     {Command::kErase, "erase", "", 0, kLogCommandOptions | kOptYes, kOptPort,
      "press Clear Flash; only --yes answers CLEAR, else Cancel is pressed"},
@@ -69,7 +69,7 @@ const std::array<CommandSpec, 12> kCommands = {{
 }};
 
 // Before the download's exports, which OptionTable adds from the format table.
-const std::array<OptionSpec, 13> kOptions = {{
+const std::array<OptionSpec, 14> kOptions = {{
     {kOptPort, "--port", "NAME", "the tracker's serial port"},
     {kOptOutput, "--output", "FILE", "the file to write"},
     {kOptCalibration, "--calibration", nullptr, "run the window in calibration mode"},
@@ -79,6 +79,9 @@ const std::array<OptionSpec, 13> kOptions = {{
      "which costs about 26 s more)"},
     {kOptVerify, "--verify", nullptr,
      "read the memory twice, and each block whose reads differ again until two agree"},
+    {kOptUntilEnd, "--until-end", nullptr,
+     "read the memory only up to the end of the log, not all of it (see Reading until the "
+     "log's end)"},
     {kOptDryRun, "--dry-run", nullptr, "list the differences, change nothing"},
     {kOptFields, "", nullptr, ""},  // the fields have a table of their own
     {kOptJson, "--json", nullptr, "one JSON object on standard output"},
@@ -290,6 +293,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         break;
       case kOptVerify:
         inv.verify = true;
+        break;
+      case kOptUntilEnd:
+        inv.untilEnd = true;
         break;
       case kOptDryRun:
         inv.dryRun = true;
