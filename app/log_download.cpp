@@ -294,6 +294,8 @@ int LogDownloadWorker(void* param) {
   // The model without a size query reads as the smallest memories do.
   if (geometry == nullptr) geometry = &kMemoryGeometries[0];
   lastDownloadKeptBeside.clear();
+  TheWindowState.lastDownloadBytesRead = 0;
+  TheWindowState.lastDownloadLogEnd = LogEndWatch::End::kNotYet;
   const bool untilEnd = TheWindowState.downloadUntilEnd;
   MemoryReader reader(dialog, *geometry, untilEnd);
   PassEnd end = reader.Pass(false);

@@ -1229,11 +1229,12 @@ TEST_F(LogDownloadTest, UntilTheEndReadsOnlyTheLog) {
     ExpectSameBytes(Slurp(path), Cut(whole, row.bytesRead) + "<!-- kw9 download read 0-" +
                                      std::to_string(row.bytesRead - 1) + " of " +
                                      std::to_string(row.kbit * 128) + " -->\r\n");
-    const std::string gpx = (folder / "track.gpx").string(),
-                      fullGpx = (folder / "full.gpx").string();
-    ASSERT_TRUE(ExportStoredKml({path, TrackFormat::kGpx, "2026-03-01", gpx}).ok);
-    ASSERT_TRUE(ExportStoredKml({full, TrackFormat::kGpx, "2026-03-01", fullGpx}).ok);
-    EXPECT_EQ(Slurp(gpx) == Slurp(fullGpx), row.sameTrack);
+    // CSV: the track alone, no moment of writing in it.
+    const std::string csv = (folder / "track.csv").string(),
+                      fullCsv = (folder / "full.csv").string();
+    ASSERT_TRUE(ExportStoredKml({path, TrackFormat::kCsv, "2026-03-01", csv}).ok);
+    ASSERT_TRUE(ExportStoredKml({full, TrackFormat::kCsv, "2026-03-01", fullCsv}).ok);
+    EXPECT_EQ(Slurp(csv) == Slurp(fullCsv), row.sameTrack);
   }
 }
 
