@@ -40,8 +40,16 @@ enum class PassEnd { kComplete, kFailed, kStopped, kAbandoned };
 // The worker's reading of the memory into FlashImage, block by block.
 class MemoryReader {
  public:
-  MemoryReader(CTrackerDlg& dialog, const MemoryGeometry& geometry)
-      : dialog_(dialog), blockSize_(geometry.blockBytes), end_(geometry.downloadBytes) {}
+  // untilEnd: the first pass stops after the block in which the log's end
+  // shows (LogEndWatch), and reads no further than the memory the decoder
+  // and the dump look at.
+  MemoryReader(CTrackerDlg& dialog, const MemoryGeometry& geometry, bool untilEnd)
+      : dialog_(dialog),
+        blockSize_(geometry.blockBytes),
+        end_(untilEnd ? std::min(geometry.downloadBytes, geometry.dumpBytes)
+                      : geometry.downloadBytes),
+        untilEnd_(untilEnd),
+        watch_(LogMemoryGeometry.decodeLimit) {}
 
   // One pass from address 0. The first fills the image; a checking pass
   // (checking) reads every block again and keeps it only once two reads of
@@ -68,6 +76,7 @@ class MemoryReader {
         // is no data, and is read again first.
         address -= blockSize_;
         arrived_ = std::min(arrived_, address);
+        watch_.Back(address);
         if (++stepsBack > kBlockRetries || !DiscardUntilQuiet(kQuietMs, kLongestQuietWaitMs)) {
           return Failed();
         }
@@ -85,6 +94,24 @@ class MemoryReader {
         if (checking) arrived_ = address;
         return Failed();
       }
+      if (!checking && untilEnd_ &&
+          watch_.Look(FlashImage, arrived_) != LogEndWatch::End::kNotYet) {
+        // Looked at as the next block's read would look: bytes behind this
+        // reply make it no data, and it is read again.
+        platform::Serial().Pause(1);
+        if (DropWaitingBytes()) {
+          arrived_ = address;
+          watch_.Back(address);
+          if (++stepsBack > kBlockRetries || !DiscardUntilQuiet(kQuietMs, kLongestQuietWaitMs)) {
+            return Failed();
+          }
+          continue;
+        }
+        ShowProgress(end_, false);
+        // A checking pass reads what this one did.
+        end_ = arrived_;
+        return PassEnd::kComplete;
+      }
       if (address == fresh) {
         fresh += blockSize_;
         stepsBack = 0;
@@ -92,10 +119,23 @@ class MemoryReader {
       address += blockSize_;
     }
     ShowProgress(end_, checking);
+    if (checking && watch_.Found() != LogEndWatch::End::kNotYet) {
+      // A block whose reads differed may have moved the end: what stands
+      // now is what counts, and a log that no longer ends here was not read.
+      LogEndWatch again(LogMemoryGeometry.decodeLimit);
+      if (again.Look(FlashImage, end_) == LogEndWatch::End::kNotYet) {
+        arrived_ = end_;
+        return Failed();
+      }
+      watch_ = again;
+    }
     return PassEnd::kComplete;
   }
 
   int arrived() const { return arrived_; }
+  // Where a pass that completed ended: the memory's end, or the log's.
+  int end() const { return end_; }
+  const LogEndWatch& watch() const { return watch_; }
 
   // Label and bar count what this memory's download reads, so both reach
   // their end for every size: the label 100.00, the bar (0..50, stepped by
@@ -159,7 +199,9 @@ class MemoryReader {
 
   CTrackerDlg& dialog_;
   const int blockSize_;
-  const int end_;
+  int end_;
+  const bool untilEnd_;
+  LogEndWatch watch_;
   int arrived_ = 0;
   int32_t buffer_[16] = {};
   char percent_[32] = {};
@@ -252,7 +294,10 @@ int LogDownloadWorker(void* param) {
   // The model without a size query reads as the smallest memories do.
   if (geometry == nullptr) geometry = &kMemoryGeometries[0];
   lastDownloadKeptBeside.clear();
-  MemoryReader reader(dialog, *geometry);
+  TheWindowState.lastDownloadBytesRead = 0;
+  TheWindowState.lastDownloadLogEnd = LogEndWatch::End::kNotYet;
+  const bool untilEnd = TheWindowState.downloadUntilEnd;
+  MemoryReader reader(dialog, *geometry, untilEnd);
   PassEnd end = reader.Pass(false);
   const bool checks = end == PassEnd::kComplete && DownloadReadsTwice(geometry->sizeCode);
   if (checks) end = reader.Pass(true);
@@ -262,7 +307,10 @@ int LogDownloadWorker(void* param) {
   }
   const bool complete = end == PassEnd::kComplete;
   const bool stopped = end == PassEnd::kStopped;  // by the user, not by the line
-  const int arrived = complete ? geometry->downloadBytes : reader.arrived();
+  const int arrived = complete ? reader.end() : reader.arrived();
+  TheWindowState.lastDownloadBytesRead = arrived;
+  TheWindowState.lastDownloadLogEnd = complete ? reader.watch().Found() : LogEndWatch::End::kNotYet;
+  TheWindowState.lastDownloadLogEndsAt = reader.watch().EndsAt();
   if (!complete) reader.ShowProgress(arrived, checks);
 
   if (!complete && arrived < geometry->blockBytes) {
@@ -281,6 +329,7 @@ int LogDownloadWorker(void* param) {
   WriteTrackCoordinates(kmlStream, arrived, &lastDownloadTrack.emplace());
   WriteKmlFooter(kmlStream);
   WriteMemoryDump(kmlStream, arrived);
+  if (untilEnd) WriteBytesReadComment(kmlStream, arrived);
   // What did not all arrive never replaces a file the user has: it goes
   // beside it.
   std::string beside;

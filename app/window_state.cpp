@@ -18,6 +18,10 @@ void ResetToolState() {
   TheWindowState.lastTrackFile.clear();
   TheWindowState.lastDownloadKeptBeside.clear();
   TheWindowState.downloadReads = WindowState::DownloadReads::kOnce;
+  TheWindowState.downloadUntilEnd = false;
+  TheWindowState.lastDownloadBytesRead = 0;
+  TheWindowState.lastDownloadLogEnd = LogEndWatch::End::kNotYet;
+  TheWindowState.lastDownloadLogEndsAt = 0;
   TheWindowState.keepsUserSettings = false;
   TheWindowState.lastReadPort.clear();
   TheWindowState.lastReadSerial = 0;

@@ -47,6 +47,16 @@ struct WindowState {
   // 128-kbit blocks have no line end to check, hence the middle choice.
   enum class DownloadReads : uint8_t { kOnce, kTwiceWithoutLineEnds, kTwice };
   DownloadReads downloadReads = DownloadReads::kOnce;
+  // kw9cli's --until-end: the download reads from address 0 only until the
+  // log ends (LogEndWatch). The window's Read Flash reads the whole memory.
+  bool downloadUntilEnd = false;
+  // How many bytes from address 0 the last download read, and what ended
+  // its reading when it read until the log's end (kNotYet: the memory's
+  // end, or a download that ended early). The worker sets both before its
+  // last message.
+  int lastDownloadBytesRead = 0;
+  LogEndWatch::End lastDownloadLogEnd = LogEndWatch::End::kNotYet;
+  int lastDownloadLogEndsAt = 0;  // the end marker's record, or the erased run's start
   // On in the window program alone: the port of a completed Read and each
   // file dialog's folder go to the user's settings and come back at the next
   // start (window_memory.h).

@@ -55,7 +55,7 @@ const std::array<CommandSpec, 12> kCommands = {{
      "in calibration mode: press Read, set the fields, press Update",
      "kw9cli update -p ttyUSB0 --serial-number 2418 --radio-hp 5"},
     {Command::kDownload, "download", "", 0,
-     kLogCommandOptions | kOptOutput | kOptEraseAfter | kOptVerify | kExportOptions,
+     kLogCommandOptions | kOptOutput | kOptEraseAfter | kOptVerify | kOptUntilEnd | kExportOptions,
      kOptPort | kOptOutput, DownloadHelp(),
      "kw9cli download -p ttyUSB0 -o track.kml\n"
      "kw9cli download -p COM3 -o track.kml --gpx track.gpx --erase-after\n"
@@ -87,7 +87,7 @@ const std::array<CommandSpec, 12> kCommands = {{
 }};
 
 // Before the download's exports, which OptionTable adds from the format table.
-const std::array<OptionSpec, 13> kOptions = {{
+const std::array<OptionSpec, 14> kOptions = {{
     {kOptPort, "--port", "NAME", "the tracker's serial port", "-p"},
     {kOptOutput, "--output", "FILE", "the file to write", "-o"},
     {kOptCalibration, "--calibration", nullptr, "run the window in calibration mode", nullptr},
@@ -98,6 +98,10 @@ const std::array<OptionSpec, 13> kOptions = {{
      nullptr},
     {kOptVerify, "--verify", nullptr,
      "read the memory twice, and each block whose reads differ again until two agree", nullptr},
+    {kOptUntilEnd, "--until-end", nullptr,
+     "read the memory only up to the end of the log, not all of it (see Reading until the "
+     "log's end)",
+     nullptr},
     {kOptDryRun, "--dry-run", nullptr, "list the differences, change nothing", nullptr},
     {kOptFields, "", nullptr, "", nullptr},  // the fields have a table of their own
     {kOptJson, "--json", nullptr, "one JSON object on standard output", "-j"},
@@ -468,6 +472,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         break;
       case kOptVerify:
         inv.verify = true;
+        break;
+      case kOptUntilEnd:
+        inv.untilEnd = true;
         break;
       case kOptDryRun:
         inv.dryRun = true;

@@ -42,10 +42,11 @@ enum OptionBit : uint32_t {
   kOptDate = 1u << 10,
   kOptAnyModel = 1u << 11,
   kOptVerify = 1u << 12,
+  kOptUntilEnd = 1u << 13,
 };
 // The download's exports ("--gpx FILE"): a bit each from here up, in the
 // order of TrackFormats().
-constexpr int kFirstExportBit = 13;
+constexpr int kFirstExportBit = 14;
 constexpr uint32_t kExportOptions = ~uint32_t{0} << kFirstExportBit;
 // Every command takes these.
 constexpr uint32_t kGlobalOptions = kOptJson | kOptLog;
@@ -116,6 +117,7 @@ struct Invocation {
   bool yes = false;
   bool eraseAfter = false;
   bool verify = false;
+  bool untilEnd = false;  // download: read only until the log ends
   bool dryRun = false;
   bool anyModel = false;  // profile apply: a profile of another model too
   bool json = false;

@@ -45,7 +45,7 @@ const char* ExportsSection() {
   return text.c_str();
 }
 
-const std::array<HelpSection, 10> kSections = {{
+const std::array<HelpSection, 11> kSections = {{
     {"",
      "NAME is a COM name (COM1) or, on Linux, a short name as ports lists it\n"
      "(ttyUSB0 opens /dev/ttyUSB0) or a device path (/dev/pts/3). On Linux COMn\n"
@@ -109,7 +109,12 @@ const std::array<HelpSection, 10> kSections = {{
      "             ended early and FILE existed (FILE is then left as it was,\n"
      "             and fixes and sha256 are of partialFile), else null;\n"
      "             verified: true when it completed with every block read twice\n"
-     "             and the reads agreeing\n"
+     "             and the reads agreeing; bytesRead: the log-memory bytes read\n"
+     "             from address 0 (null when no file was written); untilEnd:\n"
+     "             null without --until-end, else what ended the reading:\n"
+     "             \"endMarker\", \"erasedMemory\", \"memoryEnd\" (neither was\n"
+     "             found: the whole memory was read) or \"notReached\" (the\n"
+     "             download ended early)\n"
      "  export     (export) input, format, file; written: true once the file\n"
      "             is in place; points: the fixes written; untimed: of those,\n"
      "             the fixes without a time; segments; leftOut: fixes off the\n"
@@ -131,8 +136,9 @@ const std::array<HelpSection, 10> kSections = {{
      "(its version), command, port, model, firmwareVersion, serialNumber,\n"
      "battery (volts) as the Read found them (null without a completed Read),\n"
      "result, exitCode; for download also file, fixes, complete, sha256,\n"
-     "erased, exports, partialFile and verified, as under JSON; for export also\n"
-     "input, format, file, written, points, untimed, segments and leftOut.\n"},
+     "erased, exports, partialFile, verified, bytesRead and untilEnd, as under\n"
+     "JSON; for export also input, format, file, written, points, untimed,\n"
+     "segments and leftOut.\n"},
     {"Exports", ExportsSection()},
     {"Profiles",
      "A profile is a JSON object: \"kw9-profile\": 1 (the format number);\n"
@@ -177,7 +183,23 @@ const std::array<HelpSection, 10> kSections = {{
      "ends there as one that failed. The second pass costs its line time:\n"
      "about 26 s for a 64- or 128-kbit memory, about 3 min 16 s for 1024 kbit.\n"
      "A reply with bytes behind it is a failed block and is asked for again,\n"
-     "with or without --verify.\n"},
+     "with or without --verify.\n"
+     "With --until-end, --erase-after erases only when the reading ended at an\n"
+     "end marker or read the whole memory, never after erased memory (exit 7).\n"},
+    {"Reading until the log's end",
+     "A download reads the whole memory by default: about 3 min 16 s for\n"
+     "1024 kbit, however little of it the log fills. download --until-end reads\n"
+     "from address 0 and stops after the block that holds the first end marker\n"
+     "at a record boundary (where the track ends for every reader of the file),\n"
+     "or after the first 256 bytes of 0xFF from a record boundary on (memory not\n"
+     "written since an erase), whichever comes first; a log without either is\n"
+     "read to the end of the memory. The track is the one a full download\n"
+     "gives, with one exception the second rule can miss: records written after\n"
+     "a gap of erased memory. A full download (without --until-end) reads them.\n"
+     "The file's memory dump holds the bytes read, and one more line after it\n"
+     "says which: <!-- kw9 download read 0-10799 of 131072 -->. export reads\n"
+     "such a file as any other. A note on standard error says where the log\n"
+     "ended.\n"},
     {"Exit status", ""},  // written from the exit causes
 }};
 

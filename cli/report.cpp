@@ -73,6 +73,13 @@ void DownloadMembers(JsonWriter& w, const DownloadReport& d) {
   w.EndArray();
   OptionalString(w, "partialFile", d.partialFile.value_or(""));
   w.Key("verified").Bool(d.verified);
+  w.Key("bytesRead");
+  if (d.bytesRead) {
+    w.Integer(*d.bytesRead);
+  } else {
+    w.Null();
+  }
+  OptionalString(w, "untilEnd", d.untilEnd.value_or(""));
 }
 
 std::string PortsJson(const std::vector<platform::PortInfo>& ports) {

@@ -481,12 +481,21 @@ class Session {
                                    : inv_.eraseAfter
                                        ? WindowState::DownloadReads::kTwiceWithoutLineEnds
                                        : WindowState::DownloadReads::kOnce;
+    TheWindowState.downloadUntilEnd = inv_.untilEnd;
     window.Click(IDC_READ_FLASH);
     WaitForWorker();
     const int64_t downloadEnd = UnixNow();
     report.complete = Reported(msg::Id::kDoneReadingFlash);
     report.verified = report.complete && DownloadReadsTwice(LogMemoryGeometry.sizeCode);
     TheWindowState.downloadReads = WindowState::DownloadReads::kOnce;
+    TheWindowState.downloadUntilEnd = false;
+    const LogEndWatch::End logEnd = TheWindowState.lastDownloadLogEnd;
+    if (inv_.untilEnd) {
+      report.untilEnd = !report.complete                         ? "notReached"
+                        : logEnd == LogEndWatch::End::kEndMarker ? "endMarker"
+                        : logEnd == LogEndWatch::End::kErased    ? "erasedMemory"
+                                                                 : "memoryEnd";
+    }
     if (!lastDownloadKeptBeside.empty()) report.partialFile = lastDownloadKeptBeside;
     completed_ = report.complete;
     const bool exported = WriteExports(report, downloadEnd);
@@ -499,6 +508,8 @@ class Session {
     std::optional<StoredKml> back;
     std::optional<std::vector<uint8_t>> dump;
     if (written && !plan.direct) back = ReadStoredKml(report.partialFile.value_or(inv_.output));
+    if (written) report.bytesRead = TheWindowState.lastDownloadBytesRead;
+    if (written && inv_.untilEnd) NoteWhereTheLogEnded(*report.untilEnd);
     if (back && back->ok) {
       report.fixes = static_cast<int>(back->track.fixes.size()) + back->linesLeftOut;
       dump = DumpBytes(*back);
@@ -509,6 +520,10 @@ class Session {
     std::string refusal;
     if (!report.complete) {
       refusal = "the download did not complete";
+    } else if (logEnd == LogEndWatch::End::kErased) {
+      refusal =
+          "the reading stopped at erased memory, not at an end marker: records after it would "
+          "be lost (a download without --until-end reads them)";
     } else if (plan.direct) {
       refusal = inv_.output + " is no file that can be read back";
     } else if (!back || back->problem == StoredKmlProblem::kUnreadable) {
@@ -517,7 +532,7 @@ class Session {
       refusal = back->message;
     } else if (!dump) {
       refusal = inv_.output + " holds no memory dump";
-    } else if (!DumpMatchesFlashImage(*dump)) {
+    } else if (!DumpMatchesFlashImage(*dump, TheWindowState.lastDownloadBytesRead)) {
       refusal = "the memory dump in " + inv_.output + " differs from the bytes downloaded";
     } else if (!exported) {
       refusal = "an export was not written";
@@ -538,6 +553,23 @@ class Session {
     WaitForWorker();
     report.erased = Reported(msg::Id::kDoneClearingFlash, before);
     completed_ = report.erased;
+  }
+
+  // Where --until-end stopped reading, and why, for the user.
+  void NoteWhereTheLogEnded(const std::string& end) {
+    const std::string read = "read bytes 0-" +
+                             std::to_string(TheWindowState.lastDownloadBytesRead - 1) + " of " +
+                             std::to_string(LogMemoryGeometry.sizeCode * 128);
+    const std::string at = std::to_string(TheWindowState.lastDownloadLogEndsAt);
+    if (end == "endMarker") {
+      Note(read + ": the log ends with the end marker at " + at);
+    } else if (end == "erasedMemory") {
+      Note(read + ": erased memory from " + at +
+           " on; records after it, if any, were not read (a download without --until-end reads "
+           "them)");
+    } else if (end == "memoryEnd") {
+      Note(read + ": the log has no end marker and fills the memory");
+    }
   }
 
   void SaveProfile(ui::ScriptedWindow& window) {
@@ -629,8 +661,8 @@ class Session {
 
 }  // namespace
 
-bool DumpMatchesFlashImage(const std::vector<uint8_t>& dump) {
-  const size_t bytes = static_cast<size_t>(std::max<int64_t>(MemoryDumpBytes(kFlashImageSize), 0));
+bool DumpMatchesFlashImage(const std::vector<uint8_t>& dump, int bytesRead) {
+  const size_t bytes = static_cast<size_t>(std::max<int64_t>(MemoryDumpBytes(bytesRead), 0));
   if (dump.size() != bytes) return false;
   for (size_t k = 0; k < bytes; ++k) {
     if (FlashImage[k] != dump[k]) return false;

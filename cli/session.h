@@ -13,6 +13,7 @@
 #include "config/profile.h"
 #include "platform/serial/serial.h"
 #include "platform/ui/progress_state.h"
+#include "tracklog/flash_image.h"
 
 namespace cli {
 
@@ -62,7 +63,11 @@ struct DownloadReport {
   std::vector<ExportReport> exports;  // in the order asked for
   // Where what arrived went when the download ended early and FILE was kept.
   std::optional<std::string> partialFile;
-  bool verified = false;  // completed, every block read twice with the reads agreeing
+  bool verified = false;         // completed, every block read twice with the reads agreeing
+  std::optional<int> bytesRead;  // from address 0; none when no file was written
+  // --until-end: what ended the reading ("endMarker", "erasedMemory",
+  // "memoryEnd", "notReached"); none without it.
+  std::optional<std::string> untilEnd;
 };
 
 struct FieldDifference {
@@ -103,7 +108,7 @@ struct LiveHooks {
 Outcome Run(const Invocation& invocation, const LiveHooks& hooks);
 
 // True when the dump holds exactly the bytes of FlashImage a download of the
-// current LogMemoryGeometry wrote out.
-bool DumpMatchesFlashImage(const std::vector<uint8_t>& dump);
+// current LogMemoryGeometry that read bytesRead bytes wrote out.
+bool DumpMatchesFlashImage(const std::vector<uint8_t>& dump, int bytesRead = kFlashImageSize);
 
 }  // namespace cli

@@ -53,17 +53,17 @@ constexpr int kEraseProgressMs = 50;  // one progress byte per this much erase t
 constexpr int kMaxEraseMs = 3600 * 1000;
 constexpr size_t kOverlongText = 70;
 constexpr size_t kMaxAtText = 128;
-constexpr uint16_t kDefaultSerial = 2417;
 constexpr uint16_t kDefaultBattery = 624;  // 4.02 V
 
 // Settings as a freshly programmed tracker has them: ID string, serial
 // number with matching digits, 3.30 V shutdown, 10 s intervals.
-std::array<uint8_t, 256> DefaultSettings() {
+std::array<uint8_t, 256> DefaultSettings(uint16_t serialNumber) {
   std::array<uint8_t, 256> s;
   s.fill(0xFF);
   std::memcpy(s.data(), "KLXTX,ID", 8);
+  // The first four of "%04d", as the tool compares them.
   char digits[16];
-  std::snprintf(digits, sizeof digits, "%04d", kDefaultSerial);
+  std::snprintf(digits, sizeof digits, "%04d", serialNumber);
   std::memcpy(s.data() + 8, digits, 4);
   s[16] = 0x07;  // wrap memory, low-voltage shutdown, data logging
   s[17] = 512 >> 8;
@@ -71,8 +71,8 @@ std::array<uint8_t, 256> DefaultSettings() {
   s[32] = 10;  // transmit interval
   s[33] = 10;  // store interval
   s[34] = 0;   // transmit slot
-  s[128] = kDefaultSerial >> 8;
-  s[129] = kDefaultSerial & 0xFF;
+  s[128] = static_cast<uint8_t>(serialNumber >> 8);
+  s[129] = static_cast<uint8_t>(serialNumber & 0xFF);
   return s;
 }
 
@@ -103,7 +103,7 @@ struct Tracker::Impl {
     log = config.image.empty() ? RealisticTrack(config.sizeKbit) : config.image;
     log.resize(bytes, 0xFF);
     config.image.clear();
-    settings = DefaultSettings();
+    settings = DefaultSettings(config.serialNumber);
     for (int i = 0; i < kRadioCount; ++i) radio[i].value = kRadioDefaults[i];
   }
 

@@ -59,6 +59,8 @@ struct Config {
   int sizeKbit = 1024;  // 64, 128 or 1024
   std::string model = "KLX-TX3";
   int version = 20;
+  // Settings bytes 128 and 129, and the four digits the ID string carries.
+  uint16_t serialNumber = 2417;
   bool pace = false;  // hold every byte, both ways, to the line speed
   Faults faults;
   // Log memory contents (sizeKbit * 128 bytes); empty: the built-in track.

@@ -8,7 +8,13 @@
 // same download reading the memory twice, as kw9cli's --verify does, against
 // twice the line's time.
 //
+// With --until-end, instead: logs that fill the given percentages of a
+// 1024-kbit memory, each downloaded until the log's end (kw9cli's
+// --until-end) against the line time of the blocks it needed, and then
+// whole, in the same run on the same simulator.
+//
 //   download_benchmark [--trackersim PATH] [--sizes 64,128,1024] [--runs N] [--verify yes|no]
+//   download_benchmark --until-end 1,10,50 [--runs N]
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -119,11 +125,17 @@ SimulatorUsage UsageOf(const Simulator& sim) {
   return usage;
 }
 
-Simulator StartSimulator(const std::string& program, int sizeKbit, const std::string& outPath) {
+Simulator StartSimulator(const std::string& program, int sizeKbit, const std::string& outPath,
+                         const std::string& image = "") {
   Simulator sim;
   std::remove(outPath.c_str());
   const std::string size = std::to_string(sizeKbit);
-  const char* argv[] = {program.c_str(), "--pace", "--size", size.c_str(), nullptr};
+  const char* argv[] = {program.c_str(), "--pace", "--size", size.c_str(),
+                        nullptr,         nullptr,  nullptr};
+  if (!image.empty()) {
+    argv[4] = "--image";
+    argv[5] = image.c_str();
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -249,10 +261,12 @@ Figures Sum(const Figures& a, const Figures& b) {
 // click until the worker tells the user it is done. (The window's thread
 // notices the worker's end only at its next look, up to a quarter of a
 // second later; no user waits for that.)
-Figures WindowDownload(const Simulator& sim, const std::string& output, bool twice = false) {
+Figures WindowDownload(const Simulator& sim, const std::string& output, bool twice = false,
+                       bool untilEnd = false) {
   Figures f;
   TheWindowState.downloadReads =
       twice ? WindowState::DownloadReads::kTwice : WindowState::DownloadReads::kOnce;
+  TheWindowState.downloadUntilEnd = untilEnd;
   Meter meter(sim);
   std::atomic<bool> metering{false};
   ui::ScriptedBackend backend;
@@ -284,6 +298,7 @@ Figures WindowDownload(const Simulator& sim, const std::string& output, bool twi
   ui::SetMainWindow(nullptr);
   ui::UseBackend(nullptr);
   TheWindowState.downloadReads = WindowState::DownloadReads::kOnce;
+  TheWindowState.downloadUntilEnd = false;
   return f;
 }
 
@@ -314,6 +329,103 @@ std::string BesideThisProgram(const char* argv0, const std::string& name) {
   return slash == std::string::npos ? name : self.substr(0, slash + 1) + name;
 }
 
+// A log of fix records that fills `percent` of the 1024-kbit memory, then an
+// end marker; trackersim pads the rest with 0xFF.
+bool WriteLogImage(const std::string& path, int percent) {
+  const int records = kFlashImageSize / 100 * percent / TrackRecord::kSize;
+  std::string image;
+  for (int i = 0; i < records; ++i) {
+    const char fix[] = {97,
+                        static_cast<char>(i % 60),
+                        41,
+                        static_cast<char>(0x97),
+                        30,
+                        27,
+                        44,
+                        56,
+                        0,
+                        2,
+                        15,
+                        8,
+                        14,
+                        static_cast<char>(i / 60 % 60),
+                        static_cast<char>(i % 60)};
+    image.append(fix, sizeof fix);
+  }
+  image.append(4, 0x5A);
+  std::ofstream out(path, std::ios::binary);
+  out << image;
+  return static_cast<bool>(out);
+}
+
+// The file up to its memory dump: header, track and footer.
+std::string TrackPart(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  return text.substr(0, text.find("<!-- KLXDATA"));
+}
+
+// The until-end rows: per fill, the download until the log's end against
+// the line time of what it needed (the questions before the first block and
+// the blocks it read), then the whole memory on the same simulator; and
+// whether both files hold the same track.
+bool UntilEndRuns(const std::string& trackersim, const std::vector<int>& fills, int runs,
+                  const std::string& work) {
+  const MemoryGeometry& geometry = *GeometryOfKbit(1024);
+  const double blockLine = 22 * kByteSeconds + kPauseSeconds;
+  // What every download needs before its first block: "?" answered "OK",
+  // "V" answered "20" and "K" answered "2", each reply with its line end.
+  constexpr int kHandshakeBytes = 1 + 4 + 1 + 4 + 1 + 3;
+  std::printf(
+      "fill  run        bytes read  blocks  elapsed s  line+pauses s  vs line   CPU %%  "
+      "same track\n");
+  bool allOk = true;
+  for (int fill : fills) {
+    for (int run = 0; run < runs; ++run) {
+      const std::string image = work + ".bin";
+      if (!WriteLogImage(image, fill)) {
+        std::fprintf(stderr, "download_benchmark: cannot write %s\n", image.c_str());
+        return false;
+      }
+      Simulator sim = StartSimulator(trackersim, 1024, work + ".sim", image);
+      if (sim.device.empty()) {
+        std::fprintf(stderr, "download_benchmark: could not start %s\n", trackersim.c_str());
+        StopSimulator(sim);
+        return false;
+      }
+      const Figures part = WindowDownload(sim, work + "-part.kml", false, true);
+      const int partBytes = TheWindowState.lastDownloadBytesRead;
+      const Figures whole = WindowDownload(sim, work + ".kml");
+      StopSimulator(sim);
+      const bool same = TrackPart(work + "-part.kml") == TrackPart(work + ".kml");
+      for (const char* name : {".sim", ".bin", ".kml", "-part.kml"}) {
+        std::remove((work + name).c_str());
+      }
+      if (!part.ok || !whole.ok) {
+        std::fprintf(stderr, "download_benchmark: %d %%: %s\n", fill,
+                     (part.ok ? whole : part).message.c_str());
+        allOk = false;
+        continue;
+      }
+      allOk = allOk && same;
+      const struct {
+        const char* name;
+        const Figures& f;
+        int bytes;
+      } rows[] = {{"until-end", part, partBytes}, {"full", whole, geometry.downloadBytes}};
+      for (const auto& row : rows) {
+        const int blocks = row.bytes / geometry.blockBytes;
+        const double line = kHandshakeBytes * kByteSeconds + blocks * blockLine;
+        std::printf("%3d%%  %-9s  %10d  %6d  %9.2f  %13.2f  %7.3f  %6.2f  %s\n", fill, row.name,
+                    row.bytes, blocks, row.f.elapsed, line, row.f.elapsed / line,
+                    100.0 * row.f.cpu / row.f.elapsed, same ? "yes" : "NO");
+        std::fflush(stdout);
+      }
+    }
+  }
+  return allOk;
+}
+
 double LoadAverage() {
   double load = 0;
   if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
@@ -342,6 +454,7 @@ int main(int argc, char** argv) {
   std::vector<int> sizes = {64, 128, 1024};
   int runs = 1;
   bool verify = true;
+  std::vector<int> fills;  // --until-end
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string arg = argv[i];
     if (arg == "--trackersim") {
@@ -355,6 +468,16 @@ int main(int argc, char** argv) {
       runs = std::max(1, std::atoi(argv[i + 1]));
     } else if (arg == "--verify") {
       verify = std::string(argv[i + 1]) != "no";
+    } else if (arg == "--until-end") {
+      std::stringstream list(argv[i + 1]);
+      for (std::string item; std::getline(list, item, ',');) {
+        const int fill = std::atoi(item.c_str());
+        if (fill < 1 || fill > 99) {
+          std::fprintf(stderr, "download_benchmark: --until-end takes percentages 1 to 99\n");
+          return 2;
+        }
+        fills.push_back(fill);
+      }
     }
   }
   for (int size : sizes) {
@@ -366,6 +489,11 @@ int main(int argc, char** argv) {
   const std::string work = "/tmp/kw9-download-benchmark-" + std::to_string(getpid());
   std::printf("load average at the start: %.2f (cores: %ld)\n", LoadAverage(),
               sysconf(_SC_NPROCESSORS_ONLN));
+  if (!fills.empty()) {
+    const bool ok = UntilEndRuns(trackersim, fills, runs, work);
+    std::printf("load average at the end: %.2f\n", LoadAverage());
+    return ok ? 0 : 1;
+  }
   std::printf(
       "size  run     blocks  elapsed s  line+pauses s  vs line  vs bare   CPU s  CPU %%  "
       "switches/block  preempted  sim CPU %%  sim switches/block  allocations  RSS+ kB\n");

@@ -24,6 +24,8 @@ constexpr const char* kUsage =
     "  --image FILE             log memory contents, raw bytes (default: a built-in track)\n"
     "  --model TEXT             model line (default KLX-TX3)\n"
     "  --version N              firmware version (default 20)\n"
+    "  --serial N               serial number, 0 to 65535 (default 2417): settings bytes\n"
+    "                           128 and 129 and the ID string's four digits\n"
     "  --pace                   hold both directions to 9600 baud, 8N1\n"
     "  --silent-after CMD:N     fall silent from the N-th CMD on\n"
     "  --drop-after CMD:N       drop the line at the N-th CMD\n"
@@ -129,6 +131,10 @@ int main(int argc, char** argv) {
       config.model = value;
     } else if (arg == "--version") {
       ok = ParseInt(value, config.version);
+    } else if (arg == "--serial") {
+      int serial = 0;
+      ok = ParseInt(value, serial) && serial <= 65535;
+      config.serialNumber = static_cast<uint16_t>(serial);
     } else if (arg == "--pace") {
       config.pace = true;
     } else if (arg == "--silent-after") {

@@ -43,3 +43,9 @@ int64_t MemoryDumpBytes(int availableBytes);
 // line, inside "<!-- KLXDATA" ... "-->"; no more than availableBytes.
 void WriteMemoryDump(platform::TextOutFile& out);
 void WriteMemoryDump(platform::TextOutFile& out, int availableBytes);
+
+// After the dump of a download that read only part of the memory, one
+// comment line that says which bytes it read and of how many:
+// "<!-- kw9 download read 0-10799 of 131072 -->". Readers of the dump stop at
+// its "-->" and pass over it.
+void WriteBytesReadComment(platform::TextOutFile& out, int bytesRead);

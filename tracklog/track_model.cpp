@@ -76,6 +76,46 @@ TrackFix DecodeRecord(const int32_t* image, int32_t offset, bool negativeAltitud
   return fix;
 }
 
+LogEndWatch::End LogEndWatch::Look(const int32_t* image, int arrived) {
+  if (found_ != End::kNotYet) return found_;
+  // The marker is the stronger finding: when one block completes both, the
+  // log is known to end there.
+  while (nextRecord_ < decodeLimit_ && nextRecord_ + 4 <= arrived) {
+    if (IsEndMarker(image + nextRecord_)) {
+      endsAt_ = nextRecord_;
+      return found_ = End::kEndMarker;
+    }
+    nextRecord_ += TrackRecord::kSize;
+  }
+  for (; scanned_ < arrived; ++scanned_) {
+    if (image[scanned_] != 0xFF) {
+      runStart_ = -1;
+    } else if (runStart_ < 0 && scanned_ % TrackRecord::kSize == 0) {
+      runStart_ = scanned_;
+    }
+    if (runStart_ >= 0 && scanned_ + 1 - runStart_ >= kErasedRun) {
+      ++scanned_;
+      endsAt_ = runStart_;
+      return found_ = End::kErased;
+    }
+  }
+  return found_;
+}
+
+void LogEndWatch::Back(int to) {
+  if (to < 0) to = 0;
+  // Records whose first four bytes reach to or beyond are checked again.
+  while (nextRecord_ >= TrackRecord::kSize && nextRecord_ - TrackRecord::kSize + 4 > to) {
+    nextRecord_ -= TrackRecord::kSize;
+  }
+  if (found_ == End::kEndMarker && endsAt_ + 4 > to) found_ = End::kNotYet;
+  if (scanned_ > to) {
+    scanned_ = to;
+    if (found_ == End::kErased) found_ = End::kNotYet;
+  }
+  if (runStart_ >= scanned_) runStart_ = -1;
+}
+
 TrackModel DecodeTrack(const int32_t* image, int imageSize, int availableBytes,
                        const LogMemoryGeometryState& geometry) {
   TrackModel model;

@@ -71,6 +71,40 @@ void DecodeFixes(const int32_t* image, int imageSize, int availableBytes, int de
   }
 }
 
+// Where the log ends in a memory read from address 0, looked at block by
+// block as the bytes arrive, for a download that reads only what holds the
+// log. The end is either the first end marker at a record boundary below
+// decodeLimit (IsEndMarker, the decoder's own test: its record and all after
+// it give the decoder nothing), or the first kErasedRun bytes of 0xFF from a
+// record boundary on: memory that was never written since an erase, whose
+// records hold no place. The second can miss records written after such a
+// run; only a read of the whole memory sees them.
+class LogEndWatch {
+ public:
+  enum class End { kNotYet, kEndMarker, kErased };
+  static constexpr int kErasedRun = 256;
+
+  explicit LogEndWatch(int decodeLimit) : decodeLimit_(decodeLimit) {}
+
+  // The first `arrived` bytes of image are in. Once an end is found it
+  // stays found.
+  End Look(const int32_t* image, int arrived);
+  // The bytes from address `to` on are to be read again: what was seen of
+  // them no longer counts.
+  void Back(int to);
+  End Found() const { return found_; }
+  // Where the log ends: the end marker's record, or the start of the run.
+  int EndsAt() const { return endsAt_; }
+
+ private:
+  int decodeLimit_;
+  End found_ = End::kNotYet;
+  int endsAt_ = 0;
+  int nextRecord_ = 0;  // the next record offset whose marker is not checked
+  int scanned_ = 0;     // bytes looked at for the 0xFF run
+  int runStart_ = -1;   // a record boundary from which every byte was 0xFF
+};
+
 // The fixes of an image as a model, its storage reserved once.
 TrackModel DecodeTrack(const int32_t* image, int imageSize, int availableBytes,
                        const LogMemoryGeometryState& geometry);

@@ -5,7 +5,8 @@
 // a test of its own (KW9_CASE names it); without KW9_CASE every case runs.
 //   args              kw9cli's arguments, one line as a shell reads it;
 //                     {port} stands for trackersim's device
-//   sim               trackersim's options, one line; without it no tracker
+//   sim               trackersim's options, one line; without it no tracker;
+//                     {folder} stands for the case's folder (--image)
 //   given/            files put into the working folder first
 //   status            the exit status
 //   stderr            standard error, exactly ({port} for the device)
@@ -64,7 +65,7 @@ void RunCase(const fs::path& folder) {
   std::string port;
   if (fs::exists(folder / "sim")) {
     std::vector<std::string> options;
-    std::istringstream words(FirstLine(folder / "sim"));
+    std::istringstream words(Replaced(FirstLine(folder / "sim"), "{folder}", folder.string()));
     for (std::string word; words >> word;) options.push_back(word);
     options.insert(options.end(), {"--transcript", transcript});
     sim.emplace(options);

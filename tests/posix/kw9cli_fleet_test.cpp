@@ -397,6 +397,68 @@ TEST(Kw9cliInterrupt, AClosedOutputPipeExitsFive) {
 
 // Two kw9cli processes, one per port, logging to one file at once: every run
 // leaves exactly one whole line.
+// `records` fixes from address 0, then `then`: a log memory image for
+// trackersim --image, which pads the rest with 0xFF.
+std::string LogImage(int records, const std::string& then) {
+  std::string image;
+  for (int i = 0; i < records; ++i) {
+    const char fix[] = {
+        97, static_cast<char>(i % 60), 41, static_cast<char>(0x97), 30, 27, 44, 56, 0, 2, 15, 8, 14,
+        5,  static_cast<char>(i % 60)};
+    image.append(fix, sizeof fix);
+  }
+  return image + then;
+}
+
+// Catches an erase after a download until the log's end that stopped at
+// erased memory (records after it would be lost), no erase after one that
+// read the log whole, and JSON or custody lines that do not say how far the
+// download read and why it stopped there.
+TEST(Kw9cliEraseAfter, UntilTheEndErasesOnlyALogReadWhole) {
+  ScratchDir dir;
+  const std::string transcript = dir / "transcript.bin", log = dir / "custody.log";
+  const struct {
+    const char* what;
+    std::string image;
+    bool untilEnd;
+    int status;
+    json stop;  // untilEnd in JSON
+    int bytesRead;
+  } rows[] = {
+      {"an end marker", LogImage(12, "ZZZZ"), true, 0, "endMarker", 184},
+      {"erased memory", LogImage(12, ""), true, 7, "erasedMemory", 440},
+      {"a log that fills the memory", LogImage(546, "\x01\x02"), true, 0, "memoryEnd", 8192},
+      {"a full download", LogImage(12, ""), false, 0, nullptr, 16384},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    Spill(dir / "memory.bin", row.image);
+    TrackersimProcess sim({"--size", "64", "--image", dir / "memory.bin", "--erase-ms", "200",
+                           "--transcript", transcript});
+    ASSERT_TRUE(sim.Running());
+    std::filesystem::remove(log);
+    const CliRun run =
+        Kw9cli(dir, std::string("download --erase-after --json --port ") + sim.Device() +
+                        " --output track.kml --log " + log + (row.untilEnd ? " --until-end" : ""));
+    sim.Stop();
+    const bool erased = row.status == 0;
+    EXPECT_EQ(run.status, row.status) << run.err;
+    EXPECT_EQ(Slurp(transcript).find('Z') != std::string::npos, erased);
+    EXPECT_EQ(run.err.find("kw9cli: not erased: the reading stopped at erased memory") !=
+                  std::string::npos,
+              !erased)
+        << run.err;
+    const json j = json::parse(run.out);
+    const json line = json::parse(Slurp(log));
+    for (const json& d : {j["download"], line}) {
+      EXPECT_EQ(d["erased"], erased);
+      EXPECT_EQ(d["untilEnd"], row.stop);
+      EXPECT_EQ(d["bytesRead"], row.bytesRead);
+      EXPECT_EQ(d["verified"], true) << "a 64-kbit memory is read twice before it is erased";
+    }
+  }
+}
+
 TEST(Kw9cliCustodyLog, TwoProcessesAppendToOneLog) {
   ScratchDir dir;
   TrackersimProcess a({"--size", "64"});

@@ -184,6 +184,8 @@ TEST(Trackersim, OptionsShapeTheAnswers) {
       {{"--size", "128"}, B("K"), B("1\n\r")},
       {{"--model", "XT-9"}, B("M"), B("XT-9\n\r")},
       {{"--version", "31"}, B("V"), B("31\n\r")},
+      // 4321 is 0x10E1: settings bytes 128 and 129.
+      {{"--serial", "4321"}, {'y', 128, 'y', 129}, B("OK\n\r\x10\n\rOK\n\r\xE1\n\r")},
       {{"--crlf"}, B("?"), B("OK\r\n")},
       {{"--overlong"}, B("?"), B("OK" + std::string(68, '.') + "\n\r")},
       {{"--image", image}, {'J', 0, 0, 0}, B("0123456789abcdef\n\r")},
@@ -217,6 +219,8 @@ TEST(Trackersim, RefusesBadOptions) {
       {"--drop-after", "ab:1"},
       {"--drop-after", "?:0"},
       {"--version"},
+      {"--serial", "65536"},
+      {"--serial", "-1"},
       {"--bogus"},
       {"--image", "/nonexistent/image.bin"},
   };

@@ -31,6 +31,8 @@
 #include "tests/support/flash_records.h"
 #include "tests/support/scratch_dir.h"
 #include "tracklog/flash_image.h"
+#include "tracklog/stored_kml.h"
+#include "tracklog/track_export.h"
 
 namespace fs = std::filesystem;
 using testing::ElementsAre;
@@ -195,12 +197,14 @@ class LogDownloadTest : public testing::Test {
 
   // A new tracker on COM1 and the tool back at start; the save dialog picks
   // `chosen`, the confirmation answers `confirmAnswer`.
-  FakeDevice& Fresh(int kbit = 64, sim::Faults faults = {}, const char* model = "KLX-TX3") {
+  FakeDevice& Fresh(int kbit = 64, sim::Faults faults = {}, const char* model = "KLX-TX3",
+                    std::vector<uint8_t> image = {}) {
     harness.reset();  // closes the port, so the device may be replaced
     sim::Config config;
     config.sizeKbit = kbit;
     config.faults = faults;
     config.model = model;
+    config.image = std::move(image);
     FakeDevice& device = serial.AddPort("COM1", config);
     harness.emplace();
     chosen = path;
@@ -1138,6 +1142,100 @@ TEST_F(LogDownloadTest, ClearFlashCountsItsBoundFromTheWorkersStart) {
   EXPECT_THAT(Messages(), ElementsAre("Error clearing flash"));
   EXPECT_GE(end - start, 600 * 1000000LL);
   EXPECT_LT(end - start, 601 * 1000000LL);
+}
+
+// --- Reading until the log's end -------------------------------------------
+
+// `records` fixes from address 0, each a little further on, then `then`; the
+// tracker pads the rest of its memory with 0xFF.
+std::vector<uint8_t> LogImage(int records, const std::vector<uint8_t>& then = {}) {
+  std::vector<uint8_t> image;
+  for (int i = 0; i < records; ++i) {
+    std::vector<int> fix = testing_support::kWestFix;
+    fix[TrackRecord::lonMinutes] = i % 60;
+    fix[TrackRecord::latHundredths] = i % 97;
+    fix[TrackRecord::utcMinutes] = i / 60 % 60;
+    fix[TrackRecord::utcSeconds] = i % 60;
+    image.insert(image.end(), fix.begin(), fix.end());
+  }
+  image.insert(image.end(), then.begin(), then.end());
+  return image;
+}
+
+std::vector<uint8_t> Erased(int bytes) {
+  return std::vector<uint8_t>(static_cast<size_t>(bytes), 0xFF);
+}
+
+std::vector<uint8_t> Then(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> all;
+  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+// The same memory downloaded whole and until the log's end. Catches a block
+// read past the one that completes the end (or the memory the file shows),
+// an end missed or taken from the wrong bytes, a track that differs from the
+// full download's, a dump that does not hold exactly the bytes read, a
+// missing or wrong line that says how many, and a file that export does not
+// read as the full download's. The last row is the miss --help tells of:
+// records after a gap of erased memory.
+TEST_F(LogDownloadTest, UntilTheEndReadsOnlyTheLog) {
+  using End = LogEndWatch::End;
+  const std::vector<uint8_t> k5A = {0x5A, 0x5A, 0x5A, 0x5A}, k00 = {0, 0, 0, 0};
+  const struct {
+    const char* what;
+    int kbit;
+    std::vector<uint8_t> image;  // empty: the built-in track
+    End end;
+    int bytesRead;
+    bool sameTrack;
+  } rows[] = {
+      {"the built-in track", 64, {}, End::kEndMarker, 6968, true},
+      {"1 % and an end marker", 1024, LogImage(87, k5A), End::kEndMarker, 1312, true},
+      {"10 % and a 00 marker", 1024, LogImage(873, k00), End::kEndMarker, 13104, true},
+      {"half, no marker", 128, LogImage(546), End::kErased, 8448, true},
+      {"never written", 1024, Erased(1), End::kErased, 256, true},
+      {"the marker in the last record", 1024, LogImage(8737, k5A), End::kEndMarker, 131072, true},
+      {"full, no marker", 64, LogImage(546, {1, 2}), End::kNotYet, 8192, true},
+      {"a gap one byte short of erased", 64,
+       LogImage(10, Then({Erased(255), {1}, Erased(14), LogImage(9, k5A)})), End::kEndMarker, 560,
+       true},
+      {"records after a gap", 64, LogImage(10, Then({Erased(300), LogImage(10, k5A)})),
+       End::kErased, 408, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeDevice& device = Fresh(row.kbit, {}, "KLX-TX3", row.image);
+    const std::string full = (folder / "full.kml").string();
+    size_t before = 0;
+    Run([&](ui::ScriptedWindow& w) {
+      chosen = full;
+      PressAndWait(w);
+      before = device.writes.size();
+      chosen = path;
+      TheWindowState.downloadUntilEnd = true;
+      PressAndWait(w);
+      TheWindowState.downloadUntilEnd = false;
+    });
+    EXPECT_EQ(TheWindowState.lastDownloadLogEnd, row.end);
+    EXPECT_EQ(TheWindowState.lastDownloadBytesRead, row.bytesRead);
+    EXPECT_EQ(harness->dialog().percentLabel, "100.00");
+    EXPECT_THAT(Messages(), ElementsAre(kDone, kDone));
+    const bool wide = row.kbit == 1024;
+    const Ops wire = Wire(device);
+    ExpectOps(Ops(wire.begin() + static_cast<std::ptrdiff_t>(before), wire.end()),
+              Joined({{"?", "V", "K"}, Requests(row.bytesRead / (wide ? 16 : 8), wide)}));
+    const std::string whole = Slurp(full);
+    ExpectSameBytes(Slurp(path), Cut(whole, row.bytesRead) + "<!-- kw9 download read 0-" +
+                                     std::to_string(row.bytesRead - 1) + " of " +
+                                     std::to_string(row.kbit * 128) + " -->\r\n");
+    // CSV: the track alone, no moment of writing in it.
+    const std::string csv = (folder / "track.csv").string(),
+                      fullCsv = (folder / "full.csv").string();
+    ASSERT_TRUE(ExportStoredKml({path, TrackFormat::kCsv, "2026-03-01", csv}).ok);
+    ASSERT_TRUE(ExportStoredKml({full, TrackFormat::kCsv, "2026-03-01", fullCsv}).ok);
+    EXPECT_EQ(Slurp(csv) == Slurp(fullCsv), row.sameTrack);
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -408,19 +409,32 @@ TEST(SimTracker, OverlongLinesHaveNoLineEndWithin65Bytes) {
   }
 }
 
-// A fresh tracker must pass the host's identity checks: the serial digits
-// agree with the serial number, and the ID string is intact.
+// A fresh tracker must pass the host's identity checks whatever serial
+// number it was given: the serial digits agree with the serial number (the
+// first four of five for the large ones), and the ID string is intact.
 TEST(SimTracker, DefaultSettingsAgreeWithEachOther) {
-  sim::Tracker t{sim::Config{}};
-  const auto& s = t.SettingsMemory();
-  EXPECT_EQ(std::string(s.begin(), s.begin() + 8), "KLXTX,ID");
-  char digits[16];
-  std::snprintf(digits, sizeof digits, "%04d", s[128] * 256 + s[129]);
-  EXPECT_EQ(std::string(s.begin() + 8, s.begin() + 12), std::string(digits, 4));
-  EXPECT_GE(s[32], 1);
-  EXPECT_GE(s[33], 1);
-  EXPECT_LE(s[34], 60);
-  EXPECT_LE(s[17], 3);
+  const struct {
+    std::optional<uint16_t> serial;  // none: the default
+    int stored;
+    const char* digits;
+  } rows[] = {
+      {std::nullopt, 2417, "2417"}, {4321, 4321, "4321"}, {7, 7, "0007"},
+      {65535, 65535, "6553"},       {0, 0, "0000"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.stored);
+    sim::Config config;
+    if (row.serial) config.serialNumber = *row.serial;
+    sim::Tracker t(config);
+    const auto& s = t.SettingsMemory();
+    EXPECT_EQ(std::string(s.begin(), s.begin() + 8), "KLXTX,ID");
+    EXPECT_EQ(s[128] * 256 + s[129], row.stored);
+    EXPECT_EQ(std::string(s.begin() + 8, s.begin() + 12), row.digits);
+    EXPECT_GE(s[32], 1);
+    EXPECT_GE(s[33], 1);
+    EXPECT_LE(s[34], 60);
+    EXPECT_LE(s[17], 3);
+  }
 }
 
 TEST(SimTracker, ImageIsPaddedToTheMemorySize) {

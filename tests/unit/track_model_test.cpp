@@ -70,3 +70,85 @@ TEST(Decoder, FixesAsTheKmlLinesShowThem) {
 }
 
 }  // namespace
+
+namespace {
+
+// An image of `fill` 0xFF-free bytes (no record of them starts with a
+// marker), then what follows from `at` on.
+std::vector<int32_t> LogThen(int fill, int at, const std::vector<int>& then, int size = 4096) {
+  std::vector<int32_t> image(static_cast<size_t>(size), 0xFF);
+  for (int k = 0; k < fill; ++k) image[static_cast<size_t>(k)] = 1 + k % 200;
+  for (size_t i = 0; i < then.size(); ++i) image[static_cast<size_t>(at) + i] = then[i];
+  return image;
+}
+
+// Catches a marker taken off a record boundary or past decodeLimit, a marker
+// kind missed, a run of 0xFF taken for erased memory when it does not start
+// at a record boundary or is one byte short, the end told before the block
+// that completes it or after, and an end that survives the bytes it was seen
+// in being read again.
+TEST(LogEndWatch, FindsTheEndInTheBlockThatCompletesIt) {
+  using End = LogEndWatch::End;
+  const std::vector<int> ff(300, 0xFF);
+  const struct {
+    const char* what;
+    std::vector<int32_t> image;
+    int decodeLimit;
+    End end;
+    int endsAt;
+    int arrivedWhenSeen;  // reading 16-byte blocks; 0 when never
+  } rows[] = {
+      {"0x5A at 0", LogThen(0, 0, {0x5A, 0x5A, 0x5A, 0x5A, 0xFF}, 64), 8180, End::kEndMarker, 0,
+       16},
+      {"0xA5 across two blocks", LogThen(45, 45, {0xA5, 0xA5, 0xA5, 0xA5}), 8180, End::kEndMarker,
+       45, 64},
+      {"0x00 in one block", LogThen(60, 60, {0, 0, 0, 0}), 8180, End::kEndMarker, 60, 64},
+      {"a marker off a record boundary is data", LogThen(31, 31, {0, 0, 0, 0}), 8180, End::kErased,
+       45, 304},
+      {"a marker at decodeLimit is past the log", LogThen(1005, 1005, {0, 0, 0, 0}, 1024), 1005,
+       End::kNotYet, 0, 0},
+      {"erased from 0", LogThen(0, 0, {}), 8180, End::kErased, 0, 256},
+      {"erased after the log", LogThen(1500, 0, {}), 8180, End::kErased, 1500, 1760},
+      {"a run one byte short is no erased memory", LogThen(1500, 1755, {1}), 8180, End::kErased,
+       1770, 2032},
+      {"a run that starts off a boundary counts from the next", LogThen(1, 0, {}), 8180,
+       End::kErased, 15, 272},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    LogEndWatch watch(row.decodeLimit);
+    int seen = 0;
+    const int size = static_cast<int>(row.image.size());
+    for (int arrived = 16; arrived <= size && seen == 0; arrived += 16) {
+      if (watch.Look(row.image.data(), arrived) != End::kNotYet) seen = arrived;
+    }
+    EXPECT_EQ(watch.Found(), row.end);
+    EXPECT_EQ(seen, row.arrivedWhenSeen);
+    if (row.end != End::kNotYet) {
+      EXPECT_EQ(watch.EndsAt(), row.endsAt);
+    }
+  }
+}
+
+// A block read again (its reply had bytes behind it) may hold other bytes:
+// catches an end kept from the bytes it replaced, and one lost that the
+// bytes before them still show.
+TEST(LogEndWatch, BytesReadAgainAreLookedAtAgain) {
+  using End = LogEndWatch::End;
+  std::vector<int32_t> image = LogThen(60, 60, {0x5A, 0x5A, 0x5A, 0x5A});
+  LogEndWatch watch(8180);
+  ASSERT_EQ(watch.Look(image.data(), 64), End::kEndMarker);
+  watch.Back(64);  // the block after it: the marker stands
+  EXPECT_EQ(watch.Look(image.data(), 64), End::kEndMarker);
+  watch.Back(48);
+  image[62] = 7;  // read again, the marker is no marker
+  EXPECT_EQ(watch.Look(image.data(), 64), End::kNotYet);
+  // The 0xFF that follows then ends the log, from the next record boundary.
+  EXPECT_EQ(watch.Look(image.data(), 336), End::kErased);
+  EXPECT_EQ(watch.EndsAt(), 75);
+  watch.Back(320);
+  image[330] = 1;
+  EXPECT_EQ(watch.Look(image.data(), 336), End::kNotYet) << "the run is broken at 330";
+}
+
+}  // namespace
