@@ -112,21 +112,15 @@ void CTrackerDlg::OnSysCommand(unsigned commandId, intptr_t lParam) {
     about.DoModal();
     return;
   }
-  if ((commandId & 0xFFF0) == IDM_EXPORT_TRACK) {
-    OnExportTrack();
-    return;
-  }
-  if ((commandId & 0xFFF0) == IDM_SHOW_TRACK) {
-    OnShowTrack();
-    return;
-  }
-  if ((commandId & 0xFFF0) == IDM_SAVE_PROFILE) {
-    OnSaveProfile();
-    return;
-  }
-  if ((commandId & 0xFFF0) == IDM_LOAD_PROFILE) {
-    OnLoadProfile();
-    return;
+  static constexpr struct {
+    unsigned id;
+    void (CTrackerDlg::*handler)();
+  } kMenuItems[] = {{IDM_EXPORT_TRACK, &CTrackerDlg::OnExportTrack},
+                    {IDM_SHOW_TRACK, &CTrackerDlg::OnShowTrack},
+                    {IDM_SAVE_PROFILE, &CTrackerDlg::OnSaveProfile},
+                    {IDM_LOAD_PROFILE, &CTrackerDlg::OnLoadProfile}};
+  for (const auto& item : kMenuItems) {
+    if ((commandId & 0xFFF0) == item.id) return (this->*item.handler)();
   }
   GetWindow()->DefaultSysCommand(commandId, lParam);
 }

@@ -29,22 +29,10 @@ fail() {
 }
 
 [ -x "$KW9_TRACKERSIM" ] || fail "KW9_TRACKERSIM=$KW9_TRACKERSIM is not an executable"
-prefix=${WINEPREFIX:-$HOME/.wine}
-link=$prefix/dosdevices/com1
 work=$(mktemp -d) || fail "no temporary directory"
-sim_pid=
-old_target=
-linked=0
-
+. "$(dirname "$0")/sim_port.sh"
 cleanup() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null
-    wait "$sim_pid" 2>/dev/null
-  fi
-  if [ "$linked" = 1 ]; then
-    rm -f "$link"
-    [ -n "$old_target" ] && ln -s "$old_target" "$link"
-  fi
+  stop_sim_port
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -63,31 +51,14 @@ image=$work/image.bin
 for i in $(seq 0 255) $(seq 255 -1 0); do printf '%b' "\\0$(printf %03o "$i")"; done >"$image"
 [ "$(stat -c %s "$image")" = 512 ] || fail "could not write the log image"
 
-"$KW9_TRACKERSIM" --size 1024 --image "$image" >"$work/sim.out" 2>"$work/sim.err" &
-sim_pid=$!
-pty=
-for _ in $(seq 100); do
-  pty=$(head -n 1 "$work/sim.out" 2>/dev/null)
-  [ -n "$pty" ] && break
-  kill -0 "$sim_pid" 2>/dev/null || break
-  sleep 0.1
-done
-if [ -z "$pty" ] || [ ! -c "$pty" ]; then
-  fail "trackersim printed no device: $(cat "$work/sim.err")"
-fi
-
-mkdir -p "$prefix/dosdevices" || fail "no $prefix/dosdevices"
-old_target=$(readlink "$link" 2>/dev/null)
-linked=1
-rm -f "$link"
-ln -s "$pty" "$link" || fail "cannot link $link"
+start_sim_port com1 --size 1024 --image "$image"
 echo "COM1 -> $pty (trackersim $sim_pid)"
 
 KW9_COM1_IMAGE="Z:$image" "$wine" "$exe" --gtest_filter='Com1.*' </dev/null
 status=$?
 
-[ "$(readlink "$link")" = "$pty" ] ||
-  fail "something pointed com1 elsewhere during the run: $(readlink "$link")"
+[ "$(readlink "$sim_link")" = "$pty" ] ||
+  fail "something pointed com1 elsewhere during the run: $(readlink "$sim_link")"
 kill -0 "$sim_pid" 2>/dev/null || fail "trackersim ended during the run: $(cat "$work/sim.err")"
 [ "$status" = 0 ] || fail "the COM1 exchange failed (exit $status)"
 
@@ -116,19 +87,7 @@ cli_run 2 write --port COM1 --serial-number 5
 # A second tracker with the built-in 64-kbit track: the Windows program must
 # write exactly the golden file, replacing an older one, and repair a file in
 # place.
-kill "$sim_pid" 2>/dev/null
-wait "$sim_pid" 2>/dev/null
-"$KW9_TRACKERSIM" --size 64 >"$work/sim.out" 2>"$work/sim.err" &
-sim_pid=$!
-pty=
-for _ in $(seq 100); do
-  pty=$(head -n 1 "$work/sim.out" 2>/dev/null)
-  [ -n "$pty" ] && break
-  sleep 0.1
-done
-[ -n "$pty" ] || fail "the second trackersim printed no device: $(cat "$work/sim.err")"
-rm -f "$link"
-ln -s "$pty" "$link" || fail "cannot link $link"
+start_sim_port com1 --size 64
 golden=$(cd "$(dirname "$0")/../golden" && pwd)/track64.kml
 echo "an older track" >"$work/track.kml"
 cli_run 0 download --port COM1 --output "Z:$work/track.kml"

@@ -25,41 +25,16 @@ fail() {
 }
 [ -x "$linux_cli" ] || fail "no Linux kw9cli at $linux_cli"
 golden=$(cd "$(dirname "$0")/../golden" && pwd)/track64.kml
-link=${WINEPREFIX:-$HOME/.wine}/dosdevices/com2
 work=$(mktemp -d) || fail "no temporary directory"
-sim_pid=
-old_target=$(readlink "$link" 2>/dev/null)
-linked=0
-stop_sim() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  sim_pid=
-}
+. "$(dirname "$0")/sim_port.sh"
 cleanup() {
-  stop_sim
-  if [ "$linked" = 1 ]; then
-    rm -f "$link"
-    [ -n "$old_target" ] && ln -s "$old_target" "$link"
-  fi
+  stop_sim_port
   rm -rf "$work"
 }
 trap cleanup EXIT
 wineserver -p10 </dev/null >/dev/null 2>&1
 
-start_sim() {  # size: trackersim on a new pseudo-terminal, COM2 pointing at it
-  stop_sim
-  "$KW9_TRACKERSIM" --size "$1" >"$work/sim.out" 2>"$work/sim.err" &
-  sim_pid=$!
-  local pty=
-  for _ in $(seq 100); do
-    pty=$(head -n 1 "$work/sim.out" 2>/dev/null)
-    [ -n "$pty" ] && break
-    sleep 0.1
-  done
-  [ -n "$pty" ] || fail "trackersim printed no device: $(cat "$work/sim.err")"
-  linked=1
-  rm -f "$link"
-  ln -s "$pty" "$link" || fail "cannot link $link"
-}
+start_sim() { start_sim_port com2 --size "$1"; }  # size: trackersim behind COM2
 
 # The same relative names on both sides (Wine's current folder is the Linux
 # one), so even the output that names the files must agree.
