@@ -2,9 +2,8 @@
 # The Win32 serial layer against the simulated tracker, through Wine's COM1,
 # and kw9cli.exe reading and writing that tracker the way a user would, then
 # downloading a built-in track into the golden file and repairing a KML file.
-#   com1_test.sh WINE TEST_EXE KW9CLI_EXE [WINDOW_TESTS_EXE KW9_EXE SCREENSHOT]
-# With the last three and an X display (DISPLAY), kw9.exe's window reads the
-# tracker too, and its picture is saved as SCREENSHOT.
+# (The window against the tracker is window_tracker_test.sh, on COM3.)
+#   com1_test.sh WINE TEST_EXE KW9CLI_EXE
 # KW9_TRACKERSIM names the Linux build's trackersim (./run test sets it);
 # without it the test is skipped (exit 77). WINEPREFIX as for the other Wine
 # tests. The prefix's com1 link is pointed at trackersim's pseudo-terminal for
@@ -13,9 +12,6 @@ set -u
 wine=$1
 exe=$2
 cli=$3
-window_tests=${4:-}
-kw9_exe=${5:-}
-screenshot=${6:-}
 
 if [ -z "${KW9_TRACKERSIM:-}" ]; then
   echo "SKIPPED: KW9_TRACKERSIM is not set; point it at the Linux build's trackersim" \
@@ -84,7 +80,7 @@ expect_line "storeInterval=33"
 expect_line "enableNmea=1"
 cli_run 2 write --port COM1 --serial-number 5
 
-# A second tracker with the built-in 64-kbit track: the Windows program must
+# A second tracker with the built-in 64-kbit track: kw9cli.exe must
 # write exactly the golden file, replacing an older one, and repair a file in
 # place.
 start_sim_port com1 --size 64
@@ -112,14 +108,4 @@ done <<'ROWS'
 7|kw9cli: not erased: NUL is no file that can be read back|download --port COM1 --output NUL --erase-after
 ROWS
 
-if [ -n "$window_tests" ] && [ -n "${DISPLAY:-}" ]; then
-  rm -f "$screenshot"
-  KW9_EXE=$kw9_exe KW9_PORT=COM1 KW9_SCREENSHOT="Z:$screenshot" KW9_WORK="Z:$work" \
-    KW9_GOLDEN="Z:$golden" "$wine" "$window_tests" --gtest_filter='Kw9Tracker.*' </dev/null ||
-    fail "kw9.exe's window did not read the tracker"
-  [ -s "$screenshot" ] || fail "no screenshot in $screenshot"
-  echo "screenshot: $screenshot"
-elif [ -n "$window_tests" ]; then
-  echo "no X display (DISPLAY): kw9.exe's window was not tried"
-fi
 echo "PASSED"
