@@ -37,7 +37,31 @@ constexpr const char* kUsage =
     "Without a screen:\n"
     "kw9cli runs this window from the command line, for scripts and headless\n"
     "machines. It is installed beside kw9 (in a build tree: cli/kw9cli);\n"
-    "kw9cli --help lists its commands.\n";
+    "kw9cli --help lists its commands.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the window was closed\n"
+    "  1  no desktop display was found, or --help or --version could not write\n"
+    "     its text\n"
+    "\n"
+    "Environment:\n"
+    "  DISPLAY, WAYLAND_DISPLAY\n"
+    "                   on Linux, the desktop the window opens on; with neither\n"
+    "                   set (nor QT_QPA_PLATFORM), kw9 says so and exits 1\n"
+    "  QT_QPA_PLATFORM  the window system to use instead (offscreen, vnc, ...)\n"
+    "  XDG_CONFIG_HOME  the folder of the settings file (~/.config without it)\n"
+    "\n"
+    "Files:\n"
+    "  ~/.config/kw9/settings\n"
+    "                   on Linux, what the window keeps between runs, as\n"
+    "                   NAME=TEXT lines: the port of the last Read that completed\n"
+    "                   and the folders last chosen in its file dialogs; on\n"
+    "                   Windows the registry key HKEY_CURRENT_USER\\Software\\kw9\n"
+    "                   holds them\n"
+    "\n"
+    "Examples:\n"
+    "  kw9\n"
+    "  kw9 -tamsk\n";
 
 // The text a switch prints instead of opening the window, or null.
 const char* SwitchAnswer(std::string_view word) {

@@ -45,8 +45,8 @@ const char* ExportsSection() {
   return text.c_str();
 }
 
-const std::array<HelpSection, 11> kSections = {{
-    {"",
+const std::array<HelpSection, 13> kSections = {{
+    {"Ports and files",
      "NAME is a COM name (COM1) or, on Linux, a short name as ports lists it\n"
      "(ttyUSB0 opens /dev/ttyUSB0) or a device path (/dev/pts/3). On Linux COMn\n"
      "is the n-th existing port: real ttyS ports first, then ttyUSB, then ttyACM,\n"
@@ -200,6 +200,18 @@ const std::array<HelpSection, 11> kSections = {{
      "says which: <!-- kw9 download read 0-10799 of 131072 -->. export reads\n"
      "such a file as any other. A note on standard error says where the log\n"
      "ended.\n"},
+    {"Environment",
+     "kw9cli reads no environment variable: its times are UTC whatever TZ says,\n"
+     "its output is the same in every locale, and it needs no display.\n"},
+    {"Files",
+     "kw9cli keeps no settings: it neither reads nor writes the file where kw9\n"
+     "keeps the port and folders it last used.\n"
+     "  --log FILE         the custody log, one JSON line appended per run (see\n"
+     "                     Custody log)\n"
+     "  NAME.partial.kml   what arrived of a download that ended early, beside an\n"
+     "                     existing --output FILE, which is left as it was\n"
+     "  /dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*\n"
+     "                     on Linux, the serial ports COMn counts, in this order\n"},
     {"Exit status", ""},  // written from the exit causes
 }};
 
@@ -372,8 +384,9 @@ std::string HelpText() {
     Columns(out, OptionColumn(o), o.help);
   }
   out +=
-      "\nFields of write and update (the text to type; check boxes take 0 or 1),\n"
-      "beside the window's member each types into:\n";
+      "\nFields of write and update:\n"
+      "The text to type (check boxes take 0 or 1), beside the window's member each\n"
+      "types into:\n";
   FieldRows(out);
   const std::string commandLine = CommandLineSection();
   for (const HelpSection& s : kSections) {
@@ -391,7 +404,10 @@ std::string HelpText() {
   }
   std::string notices = "The notices that leave the status at 0:";
   for (const char* notice : NoticeTexts()) notices += " \"" + Visible(notice) + "\"";
-  Columns(out, "", notices + ". The status is the same with and without --json.", 2);
+  std::string line;
+  Wrapped(out += "\n", line, Words(notices + ". The status is the same with and without --json."),
+          0);
+  out += line + "\n";
   out += "\nExamples:\n";
   for (const CommandSpec& c : Commands()) ExampleRows(out, c);
   return out;

@@ -106,7 +106,8 @@ runs the same window from the command line for scripts.")
   find_program(KW9_BASH bash REQUIRED)
 
   # The manual pages are the programs' own --help, turned into roff at build
-  # time (cmake/help_to_man.cmake), so they cannot drift apart.
+  # time (cmake/help_to_man.cmake), so they cannot drift apart. The test
+  # checks the page has exactly the sections after see_also, in that order.
   function(kw9_manual_page program summary see_also)
     if(NOT TARGET ${program})
       return()
@@ -126,11 +127,18 @@ runs the same window from the command line for scripts.")
     if(KW9_TESTS)
       add_test(NAME packages.manual_page.${program}
                COMMAND ${KW9_BASH} ${PROJECT_SOURCE_DIR}/tests/packages/check_packages.sh
-                       manpage $<TARGET_FILE:${program}> ${page})
+                       manpage $<TARGET_FILE:${program}> ${page} ${ARGN})
     endif()
   endfunction()
-  kw9_manual_page(kw9 "set up a GPS tracking transmitter in a window" "kw9cli(1)")
-  kw9_manual_page(kw9cli "kw9's window from the command line" "kw9(1)")
+  kw9_manual_page(kw9 "set up a GPS tracking transmitter in a window" "kw9cli(1)"
+    NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" ENVIRONMENT FILES EXAMPLES "SEE ALSO")
+  kw9_manual_page(kw9cli "kw9's window from the command line" "kw9(1)"
+    NAME SYNOPSIS DESCRIPTION COMMANDS OPTIONS "EXIT STATUS" ENVIRONMENT FILES EXAMPLES "SEE ALSO")
+  if(KW9_TESTS AND TARGET kw9cli_bash_completion)
+    add_test(NAME packages.completion
+             COMMAND ${KW9_BASH} ${PROJECT_SOURCE_DIR}/tests/packages/check_packages.sh
+                     completion ${CMAKE_BINARY_DIR}/completion/kw9cli)
+  endif()
   if(KW9_TESTS)
     # The generator on the text a future --help might print: roff's own
     # characters, and CMake's list separator and brackets.

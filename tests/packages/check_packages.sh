@@ -12,8 +12,10 @@
 #                                     build: installs it silently in that Wine
 #                                     prefix, runs what it installed,
 #                                     uninstalls it again
-#   check_packages.sh manpage PROGRAM PAGE
+#   check_packages.sh manpage PROGRAM PAGE SECTION...
 #                                     only the manual page check below
+#   check_packages.sh completion SCRIPT
+#                                     only the bash completion check below
 #
 # deb, zip and installer make their package with cpack first. Exits non-zero at the first check
 # that fails, saying which.
@@ -47,24 +49,86 @@ check_windows_readme() {
 }
 
 # The words of a program's --help and those its rendered manual page shows
-# from SYNOPSIS to SEE ALSO, headings' colons and "usage:" aside: a line the
-# formatter swallowed or a character it ate shows as a difference.
-help_words() { "$1" --help | sed '1s/^usage: //' | tr -d ':' | tr -s ' \n' '\n\n' | sed '/^$/d'; }
+# from SYNOPSIS to SEE ALSO, sorted, the parts' names and "usage:" aside: a
+# line the formatter swallowed or a character it ate shows as a difference.
+help_words() {
+  "$1" --help | sed '1s/^usage: //' | awk 'NR > 1 && last == "" && /^[^ ].*:$/ { last = "x"; next } { last = $0; print }' |
+    tr -s ' \n' '\n\n' | sed '/^$/d' | sort
+}
 page_words() {
   MANWIDTH=200 man -E ascii -l "$1" 2>/dev/null |
-    sed -n '/^SYNOPSIS$/,/^SEE ALSO$/p' | sed '1d;$d;/^DESCRIPTION$/d' |
-    tr -d ':' | tr -s ' \n' '\n\n' | sed '/^$/d'
+    sed -n '/^SYNOPSIS$/,/^SEE ALSO$/p' | sed '/^[^ ]/d;/^   [^ ]/d' |
+    tr -s ' \n' '\n\n' | sed '/^$/d' | sort
 }
 
+# man -l renders PAGE without warnings, within 80 columns, with exactly the
+# sections SECTION... in that order, and with every word of PROGRAM --help.
 check_manual_page() {
-  local program=$1 page=$2 rendered warnings
+  local program=$1 page=$2 rendered warnings sections
+  shift 2
   warnings=$(mktemp)
-  rendered=$(MANWIDTH=80 man --warnings -l "$page" 2>"$warnings")
+  rendered=$(MANWIDTH=80 man --warnings -E ascii -l "$page" 2>"$warnings")
   [ -s "$warnings" ] && { cat "$warnings"; rm -f "$warnings"; fail "man -l $page warns"; }
   rm -f "$warnings"
-  grep -q "^NAME" <<<"$rendered" || fail "man -l $page shows no NAME section"
+  awk 'length > 80 { print; bad = 1 } END { exit bad }' <<<"$rendered" ||
+    fail "man -l $page renders the lines above wider than 80 columns"
+  sections=$(sed -n '2,$s/^\([A-Z][A-Z ]*\)$/\1/p' <<<"$rendered" | paste -sd,)
+  [ "$sections" = "$(IFS=,; echo "$*")" ] || fail "$page has the sections $sections, not $(IFS=,; echo "$*")"
   diff <(help_words "$program") <(page_words "$page") >/dev/null ||
     { diff <(help_words "$program") <(page_words "$page"); fail "$page differs from $program --help"; }
+}
+
+# The sections of kw9(1); kw9cli(1) has its COMMANDS too.
+kw9_sections=(NAME SYNOPSIS DESCRIPTION OPTIONS 'EXIT STATUS' ENVIRONMENT FILES EXAMPLES 'SEE ALSO')
+kw9cli_sections=(NAME SYNOPSIS DESCRIPTION COMMANDS OPTIONS 'EXIT STATUS' ENVIRONMENT FILES EXAMPLES
+  'SEE ALSO')
+
+# The completion SCRIPT, sourced by a bash without bash-completion, on command
+# lines typed up to a TAB: the words it offers. A stand-in kw9cli, the one
+# file in the folder the completion runs in, lists two ports.
+check_completion() {
+  local script=$1 dir
+  dir=$(mktemp -d)
+  cat >"$dir/kw9cli" <<'STUB'
+#!/bin/sh
+[ "$1" = ports ] && printf 'ttyUSB0\t/dev/ttyUSB0\t\t0403:6001\t\nttyS0\t/dev/ttyS0\t\t\t\n'
+STUB
+  chmod +x "$dir/kw9cli"
+  local line expected got
+  while IFS='|' read -r line expected; do
+    got=$(KW9CLI="$dir/kw9cli" LINE="$line" bash --norc -c '
+      source "$1" || exit 1
+      cd "${KW9CLI%/*}" || exit 1
+      function=$(complete -p kw9cli | sed -n "s/.*-F \([^ ]*\) kw9cli$/\1/p")
+      read -ra COMP_WORDS <<<"$LINE"
+      [[ $LINE == *" " ]] && COMP_WORDS+=("")
+      COMP_WORDS[0]=$KW9CLI
+      COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+      "$function" "$KW9CLI" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+      echo "${COMPREPLY[*]}"' bash "$script") || { rm -rf "$dir"; fail "bash cannot source $script"; }
+    [ "$got" = "$expected" ] ||
+      { rm -rf "$dir"; fail "completion of \"$line<TAB>\" offers \"$got\", not \"$expected\""; }
+  done <<'CASES'
+kw9cli dow|download
+kw9cli export t.kml --to |gpx csv geojson kml22 svg
+kw9cli export t.kml --to = g|gpx geojson
+kw9cli -j pro|profile
+kw9cli profile ap|apply
+kw9cli help profile s|save
+kw9cli erase --y|--yes
+kw9cli read --y|
+kw9cli profile apply --d|--dry-run
+kw9cli write -p COM3 --wrap-m|--wrap-memory
+kw9cli write -p COM3 --wrap-memory |0 1
+kw9cli read -p |ttyUSB0 ttyS0
+kw9cli download --port = ttyU|ttyUSB0
+kw9cli download --date 2026-03-01 --p|--port
+kw9cli go -- --|
+kw9cli download -o kw|kw9cli
+kw9cli export kw|kw9cli
+kw9cli read kw|
+CASES
+  rm -rf "$dir"
 }
 
 check_deb() {
@@ -80,6 +144,7 @@ check_deb() {
   contents=$(dpkg-deb -c "$deb") || fail "dpkg-deb -c $deb"
   for wanted in usr/bin/kw9 usr/bin/kw9cli usr/share/applications/kw9.desktop \
       usr/share/man/man1/kw9.1.gz usr/share/man/man1/kw9cli.1.gz \
+      usr/share/bash-completion/completions/kw9cli \
       usr/share/doc/kw9/copyright usr/share/doc/kw9/changelog.gz; do
     grep -q " \./$wanted\$" <<<"$contents" || fail "$deb holds no /$wanted"
   done
@@ -118,9 +183,10 @@ check_deb() {
   passed "kw9cli --version, kw9cli ports, kw9 --help and --version from /usr/bin"
 
   desktop-file-validate /usr/share/applications/kw9.desktop || fail "desktop-file-validate"
-  check_manual_page /usr/bin/kw9 /usr/share/man/man1/kw9.1.gz
-  check_manual_page /usr/bin/kw9cli /usr/share/man/man1/kw9cli.1.gz
-  passed "desktop entry valid; man -l renders kw9(1) and kw9cli(1) as their --help"
+  check_manual_page /usr/bin/kw9 /usr/share/man/man1/kw9.1.gz "${kw9_sections[@]}"
+  check_manual_page /usr/bin/kw9cli /usr/share/man/man1/kw9cli.1.gz "${kw9cli_sections[@]}"
+  check_completion /usr/share/bash-completion/completions/kw9cli
+  passed "desktop entry valid; man -l renders kw9(1) and kw9cli(1) as their --help; kw9cli completes"
 
   $sudo dpkg --purge kw9 || fail "dpkg --purge kw9"
   trap - EXIT
@@ -263,9 +329,11 @@ case "${1:-}:${2:-}" in
   deb:?*) check_deb "$2" ;;
   zip:?*) check_zip "$2" ;;
   installer:?*) check_installer "$2" ;;
-  manpage:?*) [ $# -eq 3 ] && check_manual_page "$2" "$3" ;;
+  manpage:?*) [ $# -ge 4 ] && check_manual_page "${@:2}" ;;
+  completion:?*) check_completion "$2" ;;
   *)
-    echo "usage: check_packages.sh deb|zip|installer BUILD_DIR | manpage PROGRAM PAGE" >&2
+    echo "usage: check_packages.sh deb|zip|installer BUILD_DIR | manpage PROGRAM PAGE SECTION..." \
+      "| completion SCRIPT" >&2
     exit 2
     ;;
 esac
