@@ -175,7 +175,9 @@ class Session {
     backend.SetScript(IDD_TRACKER_DIALOG, [this](ui::ScriptedWindow& window) { Script(window); });
     ui::SetMainWindow(&dialog);
     dialog.DoModal();
-    if (!pendingRefusal_.empty() && hooks_.message) hooks_.message(pendingRefusal_);
+    // One no press was followed by: no field to name.
+    const std::string refusal = TakePendingRefusal();
+    if (!refusal.empty() && hooks_.message) hooks_.message(refusal);
     for (size_t row = 1; row < kBindings.size(); ++row) {
       const Binding& b = kBindings[row];
       out_.window.push_back({b.member, BoundValue(dialog, b),
@@ -255,12 +257,15 @@ class Session {
     NameTheRefusedField(window);
   }
 
-  void NameTheRefusedField(ui::ScriptedWindow& window) {
+  std::string TakePendingRefusal() {
+    std::lock_guard<std::mutex> lock(messagesLock_);
     std::string text;
-    {
-      std::lock_guard<std::mutex> lock(messagesLock_);
-      text.swap(pendingRefusal_);
-    }
+    text.swap(pendingRefusal_);
+    return text;
+  }
+
+  void NameTheRefusedField(ui::ScriptedWindow& window) {
+    const std::string text = TakePendingRefusal();
     if (text.empty() || !hooks_.message) return;
     const Binding* field = BindingOfControl(window.Focus());
     hooks_.message(field != nullptr ? std::string(field->member) + ": " + text : text);

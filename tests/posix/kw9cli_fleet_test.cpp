@@ -130,7 +130,7 @@ TEST(Kw9cliProfiles, ApplyReportsWhatDidNotTake) {
        R"({"kw9-profile": 1, "settings": {"storeInterval": 0}, "radio": {"radioHP": "5"}})",
        {},
        1,
-       "kw9: Please enter an integer between 1 and 255.\n",
+       "kw9: storeInterval: Please enter an integer between 1 and 255.\n",
        0},
       // Only Update checks the length: it must come before Write.
       {"radio value too long",
@@ -138,7 +138,7 @@ TEST(Kw9cliProfiles, ApplyReportsWhatDidNotTake) {
            std::string(64, '5') + "\"}}",
        {},
        1,
-       "kw9: Please enter no more than 63 characters.\n",
+       "kw9: radioHP: Please enter no more than 63 characters.\n",
        0},
       {"malformed",
        "{\"kw9-profile\": 1,\n\"settings\": {\"storeIntervall\": 5}}",
