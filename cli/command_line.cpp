@@ -87,7 +87,7 @@ const std::array<CommandSpec, 12> kCommands = {{
 }};
 
 // Before the download's exports, which OptionTable adds from the format table.
-const std::array<OptionSpec, 14> kOptions = {{
+const std::array<OptionSpec, 16> kOptions = {{
     {kOptPort, "--port", "NAME", "the tracker's serial port", "-p"},
     {kOptOutput, "--output", "FILE", "the file to write", "-o"},
     {kOptCalibration, "--calibration", nullptr, "run the window in calibration mode", nullptr},
@@ -106,6 +106,9 @@ const std::array<OptionSpec, 14> kOptions = {{
     {kOptFields, "", nullptr, "", nullptr},  // the fields have a table of their own
     {kOptJson, "--json", nullptr, "one JSON object on standard output", "-j"},
     {kOptLog, "--log", "FILE", "append one custody line to FILE", nullptr},
+    {kOptQuiet, "--quiet", nullptr, "show no progress", "-q"},
+    {kOptProgress, "--progress", "lines",
+     "show progress as a line at every tenth, also on a terminal", nullptr},
     {kOptTo, "--to", FormatChoice(), "the format to write", nullptr},
     {kOptDate, "--date", "YYYY-MM-DD", "the UTC date of the first fix", nullptr},
     {kOptAnyModel, "--any-model", nullptr, "apply a profile saved from another model too", nullptr},
@@ -490,6 +493,13 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         break;
       case kOptDate:
         inv.date = value;
+        break;
+      case kOptQuiet:
+        inv.quiet = true;
+        break;
+      case kOptProgress:
+        if (value != "lines") return Usage(parsed, "--progress takes lines, not " + value);
+        inv.progressLines = true;
         break;
       case kOptJson:
         break;

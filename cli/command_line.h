@@ -43,13 +43,15 @@ enum OptionBit : uint32_t {
   kOptAnyModel = 1u << 11,
   kOptVerify = 1u << 12,
   kOptUntilEnd = 1u << 13,
+  kOptQuiet = 1u << 14,
+  kOptProgress = 1u << 15,
 };
 // The download's exports ("--gpx FILE"): a bit each from here up, in the
 // order of TrackFormats().
-constexpr int kFirstExportBit = 14;
+constexpr int kFirstExportBit = 16;
 constexpr uint32_t kExportOptions = ~uint32_t{0} << kFirstExportBit;
-// Every command takes these.
-constexpr uint32_t kGlobalOptions = kOptJson | kOptLog;
+// Every command takes these: a script passes them to all alike.
+constexpr uint32_t kGlobalOptions = kOptJson | kOptLog | kOptQuiet | kOptProgress;
 
 struct OptionSpec {
   OptionBit bit;
@@ -121,6 +123,8 @@ struct Invocation {
   bool dryRun = false;
   bool anyModel = false;  // profile apply: a profile of another model too
   bool json = false;
+  bool quiet = false;               // no progress on standard error
+  bool progressLines = false;       // progress as plain lines even on a terminal
   std::vector<FieldValue> fields;   // in the order given
   std::string to;                   // export: one of TrackFormatNames
   std::string date;                 // export: YYYY-MM-DD as given; empty for none

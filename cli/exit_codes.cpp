@@ -7,7 +7,7 @@ namespace cli {
 
 namespace {
 
-constexpr std::array<ExitCause, 9> kCauses = {{
+constexpr std::array<ExitCause, 10> kCauses = {{
     {kExitInterrupted, "interrupted", "interrupted (Ctrl-C, SIGTERM)"},
     {kExitUsage, "usage",
      "usage error, a malformed profile, an input that is no regular file, or an export INPUT that "
@@ -22,6 +22,9 @@ constexpr std::array<ExitCause, 9> kCauses = {{
      "verification found a difference (profile apply, a profile of another model, download "
      "--erase-after, export of a file whose dump does not give its lines: damaged or edited)"},
     {kExitMessage, "message", "the operation showed another message, or did not complete"},
+    {kExitMessage, kResultNoTracker,
+     "the device on the port answered Read, but not as a tracker (a GPS receiver or another "
+     "device on that port)"},
     {kExitOk, "ok", "success: the operation completed with no message but its own notices"},
 }};
 
@@ -35,7 +38,7 @@ const ExitCause& CauseOf(int code) {
   for (const ExitCause& c : kCauses) {
     if (c.code == code) return c;
   }
-  return kCauses[7];  // kExitMessage
+  return kCauses[7];  // kExitMessage's first
 }
 
 ExitCode CodeOfCause(msg::Cause cause) {

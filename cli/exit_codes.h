@@ -28,8 +28,13 @@ struct ExitCause {
   const char* help;
 };
 // In order of precedence: when a run meets several causes, the first wins.
+// A code may have several words; CauseOf gives its first.
 std::span<const ExitCause> ExitCauses();
 const ExitCause& CauseOf(int code);
+
+// A Read whose device answered, but not as a tracker: exit 1, with a word
+// of its own so that a fleet script can tell a wrong port from a refusal.
+inline constexpr char kResultNoTracker[] = "no tracker";
 
 // The code an outcome's cause stands for.
 ExitCode CodeOfCause(msg::Cause cause);

@@ -73,19 +73,31 @@ const std::array<HelpSection, 13> kSections = {{
      "standard error so that each stays on its line (profile apply: one line\n"
      "\"FIELD: profile VALUE, tracker VALUE\" per field that differs; profile\n"
      "save: nothing; export: input, format, file, written (1 or 0), points,\n"
-     "untimed, segments, leftOut, as under JSON).\n"
+     "untimed, segments, leftOut, as under JSON). After a command that failed\n"
+     "(exit status not 0) only the status line, statusText=..., when it shows\n"
+     "anything: the message is on standard error. After update, a label that\n"
+     "shows a value the update changed (vendorIdLabel after --radio-id) is left\n"
+     "out: the window shows it as it was read; the next read shows it anew.\n"
      "ports: one line per port, in the order the system lists them (on Linux the\n"
      "order COMn counts them), of five fields separated by tabs: name, device\n"
      "path, description, VID:PID, and \"busy\" when another program has the port\n"
      "open. A field that is not known is empty and keeps its tab, so the fifth\n"
      "field of a free port is empty.\n"
-     "Standard error: every message box in order, one line each, \"kw9: \" and its\n"
-     "text with backslash, CR, LF and TAB written as \\\\, \\r, \\n and \\t (on\n"
-     "Windows a backslash only in a text that holds CR, LF or TAB: a path prints\n"
-     "as it is); kw9cli's own notes start with \"kw9cli: \".\n"
+     "Standard error: every message box in order, \"kw9: \" before each line of its\n"
+     "text (a line end that ends the text is not shown), with backslash, CR and\n"
+     "TAB written as \\\\, \\r and \\t (on Windows a backslash only in a text\n"
+     "that holds CR or TAB: a path prints as it is); a field's refusal names the\n"
+     "field first (\"kw9: storeInterval: Please enter an integer between 1 and\n"
+     "255.\"). kw9cli's own notes start with \"kw9cli: \"; a file that cannot be\n"
+     "written is named with the system's reason (\"kw9cli: cannot write\n"
+     "t.kml: No such file or directory\").\n"
      "\n"
-     "While download or erase runs and standard error is a terminal, a progress\n"
-     "bar there follows the window's.\n"},
+     "Progress: while download runs and standard error is a terminal, one line\n"
+     "there redraws with the share of the memory read, its bytes, the rate and\n"
+     "the time left (\"  43% 56.3/131.1 kB 0.65 kB/s 1:55 left\"); an erase\n"
+     "shows the time it has taken. When standard error is no terminal (a log),\n"
+     "or with --progress=lines, the download writes that line on its own at\n"
+     "every tenth of the memory instead. --quiet (-q) shows no progress.\n"},
     {"JSON",
      "--json: standard output gets exactly one JSON object instead; standard\n"
      "error keeps its lines. Its keys are a stable interface:\n"
@@ -93,7 +105,8 @@ const std::array<HelpSection, 13> kSections = {{
      "  port       the --port given, or null\n"
      "  ok         true when the exit status is 0\n"
      "  exitCode   the exit status\n"
-     "  result     the exit status's word (see Exit status)\n"
+     "  result     the exit status's word (see Exit status); any but \"ok\"\n"
+     "             comes with at least one message or note saying why\n"
      "  messages   the window's message boxes in order, texts as shown\n"
      "  notes      kw9cli's own notes in order, without \"kw9cli: \"\n"
      "  window     every value of the window under its member name: numbers\n"
@@ -395,8 +408,8 @@ std::string HelpText() {
     out += Fitted(std::string(s.heading) == "Command line" ? commandLine.c_str() : s.text);
   }
   std::vector<ExitCause> causes(ExitCauses().begin(), ExitCauses().end());
-  std::sort(causes.begin(), causes.end(),
-            [](const ExitCause& a, const ExitCause& b) { return a.code < b.code; });
+  std::stable_sort(causes.begin(), causes.end(),
+                   [](const ExitCause& a, const ExitCause& b) { return a.code < b.code; });
   for (const ExitCause& c : causes) {
     std::string code = std::to_string(static_cast<int>(c.code));
     code.resize(5, ' ');

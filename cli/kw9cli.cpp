@@ -4,6 +4,7 @@
 // the writers report it (cli/report).
 #include <cstdio>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "app/file_checks.h"
@@ -55,16 +56,22 @@ int main(int argc, char** argv) {
   }
 
   platform::CatchInterrupts();
-  cli::LiveStderr live(stderr);
+  const cli::Invocation& invocation = parsed.invocation;
+  // A terminal's line redraws; a log gets a line of its own now and then.
+  using cli::ProgressShow;
+  const ProgressShow show = invocation.quiet ? ProgressShow::kNone
+                            : invocation.progressLines || !platform::StandardErrorIsTerminal()
+                                ? ProgressShow::kLines
+                                : ProgressShow::kRedraw;
+  cli::LiveStderr live(stderr, show);
   cli::LiveHooks hooks;
   hooks.message = [&](const std::string& text) { live.Message(text); };
   hooks.note = [&](const std::string& text) { live.Note(text); };
-  if (platform::StandardErrorIsTerminal()) {
-    hooks.progress = [&](const ui::ProgressState& state, const std::string& label) {
-      live.Progress(state, label);
+  if (show != ProgressShow::kNone) {
+    hooks.progress = [&](const cli::ProgressUpdate& update) {
+      live.Progress(update, platform::MonotonicMicros());
     };
   }
-  const cli::Invocation& invocation = parsed.invocation;
   // The custody log is an output too: on the port, its line would be commands;
   // without its folder, the run's line would be lost after the run.
   std::string logRefusal =
@@ -90,10 +97,13 @@ int main(int argc, char** argv) {
     UsageProblem(outcome.usageProblem, {}, invocation);
     outcome.notes.push_back(outcome.usageProblem);
   }
+  std::error_code why;
   if (!invocation.log.empty() && logRefusal.empty() &&
-      !platform::AppendToFile(invocation.log, cli::CustodyLine(outcome, cli::UtcNow()))) {
-    live.Note("cannot append to " + invocation.log);
-    outcome.notes.push_back("cannot append to " + invocation.log);
+      !platform::AppendToFile(invocation.log, cli::CustodyLine(outcome, cli::UtcNow()), &why)) {
+    const std::string note =
+        "cannot append to " + invocation.log + (why ? ": " + why.message() : std::string());
+    live.Note(note);
+    outcome.notes.push_back(note);
     outcome.exitCode = cli::Worse(outcome.exitCode, cli::kExitFile);
   }
   // The report is the command's output: one that was lost is no success.

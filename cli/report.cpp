@@ -8,8 +8,6 @@ namespace cli {
 
 namespace {
 
-constexpr int kBarWidth = 40;
-
 void OptionalString(JsonWriter& w, const std::string& key, const std::string& text) {
   w.Key(key);
   if (text.empty()) {
@@ -98,6 +96,53 @@ std::string PortsJson(const std::vector<platform::PortInfo>& ports) {
   return w.Text() + "\n";
 }
 
+const char* ResultWord(const Outcome& o) {
+  return o.result != nullptr ? o.result : CauseOf(o.exitCode).result;
+}
+
+// The labels that show a value Update can change, as Read writes them. The
+// window keeps them as they were read until the next Read.
+struct ShownValue {
+  const char* label;
+  const char* prefix;
+  const char* member;
+};
+constexpr ShownValue kShownValues[] = {
+    {"hopChannelLabel", "Hop Chan ", "radioHP"},         {"vendorIdLabel", "Vendor ID ", "radioID"},
+    {"addressMaskLabel", "Address Mask: ", "radioMK"},   {"destinationLabel", "Dest: ", "radioDT"},
+    {"serialNumberLabel", "Serial #: ", "serialNumber"},
+};
+
+const std::string* ValueOf(const std::vector<WindowValue>& window, const std::string& member) {
+  for (const WindowValue& v : window) {
+    if (v.member == member) return &v.text;
+  }
+  return nullptr;
+}
+
+// True when v is a label that no longer shows the value beside it.
+bool Stale(const std::vector<WindowValue>& window, const WindowValue& v) {
+  for (const ShownValue& s : kShownValues) {
+    if (v.member != s.label) continue;
+    const std::string* value = ValueOf(window, s.member);
+    return value != nullptr && v.text != s.prefix + *value;
+  }
+  return false;
+}
+
+// What plain output prints of the window: after a failure only the status
+// line (the message is on standard error; the rest is what the window held
+// before it), after Update no label Update made stale.
+std::string WindowLines(const Outcome& o) {
+  std::string out;
+  for (const WindowValue& v : o.window) {
+    if (o.exitCode != kExitOk && (v.member != "statusText" || v.text.empty())) continue;
+    if (o.invocation.command == Command::kUpdate && Stale(o.window, v)) continue;
+    out += v.member + "=" + Escaped(v.text) + "\n";
+  }
+  return out;
+}
+
 void Head(JsonWriter& w, const Outcome& o) {
   w.Key("command");
   if (o.invocation.commandKnown) {
@@ -150,8 +195,27 @@ void LiveStderr::Line(const std::string& line) {
   std::fflush(stream_);
 }
 
+std::vector<std::string> MessageLines(const std::string& text) {
+  std::string body = text;
+  while (!body.empty() && body.back() == '\n') {
+    body.pop_back();
+    if (!body.empty() && body.back() == '\r') body.pop_back();
+  }
+  std::vector<std::string> lines;
+  size_t from = 0;
+  for (size_t end = body.find('\n'); end != std::string::npos; end = body.find('\n', from)) {
+    const size_t stop = end > from && body[end - 1] == '\r' ? end - 1 : end;
+    lines.push_back(body.substr(from, stop - from));
+    from = end + 1;
+  }
+  lines.push_back(body.substr(from));
+  return lines;
+}
+
 void LiveStderr::Message(const std::string& text) {
-  Line("kw9: " + Escaped(text) + "\n");
+  std::string lines;
+  for (const std::string& line : MessageLines(text)) lines += "kw9: " + Escaped(line) + "\n";
+  Line(lines);
 }
 
 void LiveStderr::Note(const std::string& text) {
@@ -162,16 +226,22 @@ void LiveStderr::ClearProgress() {
   Line("");
 }
 
-void LiveStderr::Progress(const ui::ProgressState& p, const std::string& label) {
-  const int span = p.upper > p.lower ? p.upper - p.lower : 1;
-  const int filled = (p.position - p.lower) * kBarWidth / span;
-  char bar[kBarWidth + 1];
-  for (int i = 0; i < kBarWidth; ++i) bar[i] = i < filled ? '#' : '.';
-  bar[kBarWidth] = '\0';
+void LiveStderr::Progress(const ProgressUpdate& update, int64_t nowMicros) {
   std::lock_guard<std::mutex> lock(lock_);
-  std::fprintf(stream_, "\r[%s] %s", bar, label.c_str());
+  if (update.starting) {
+    meter_.Start(nowMicros);
+    return;
+  }
+  const std::string line = meter_.Line({nowMicros, update.bytes}, update.totalBytes);
+  if (line.empty()) return;
+  if (show_ == ProgressShow::kRedraw) {
+    // Cleared to its end: a shorter line leaves nothing of the last one.
+    std::fprintf(stream_, "\r%s\033[K", line.c_str());
+    barShown_ = true;
+  } else {
+    std::fprintf(stream_, "%s\n", line.c_str());
+  }
   std::fflush(stream_);
-  barShown_ = true;
 }
 
 std::string ProfileValueText(const ProfileField& field, const std::string& text) {
@@ -213,8 +283,7 @@ std::string TextReport(const Outcome& o) {
       }
       return out;
     default:
-      for (const WindowValue& v : o.window) out += v.member + "=" + Escaped(v.text) + "\n";
-      return out;
+      return WindowLines(o);
   }
 }
 
@@ -230,7 +299,7 @@ std::string JsonReport(const Outcome& o) {
   Head(w, o);
   w.Key("ok").Bool(o.exitCode == kExitOk);
   w.Key("exitCode").Integer(o.exitCode);
-  w.Key("result").String(CauseOf(o.exitCode).result);
+  w.Key("result").String(ResultWord(o));
   w.Key("messages").BeginArray();
   for (const std::string& m : o.messages) w.String(m);
   w.EndArray();
@@ -318,7 +387,7 @@ std::string CustodyLine(const Outcome& o, const std::string& utcTime) {
   } else {
     w.Null();
   }
-  w.Key("result").String(CauseOf(o.exitCode).result);
+  w.Key("result").String(ResultWord(o));
   w.Key("exitCode").Integer(o.exitCode);
   if (o.download) DownloadMembers(w, *o.download);
   if (o.exported) ExportCommandMembers(w, o);

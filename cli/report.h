@@ -6,9 +6,10 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "cli/progress_line.h"
 #include "cli/session.h"
-#include "platform/ui/progress_state.h"
 
 namespace cli {
 
@@ -17,15 +18,21 @@ namespace cli {
 // without CR, LF or TAB, such as any path, is left as it is.
 std::string Escaped(const std::string& text);
 
-// Standard error while the window runs: "kw9: TEXT" for each message box,
-// "kw9cli: TEXT" for each note, and on a terminal a progress bar redrawn in
-// place. Messages come from the window's thread and the workers alike.
+// A message box's text as the lines standard error shows: the line end
+// that ends a box's text spaces the window's box, and is no line of its own.
+std::vector<std::string> MessageLines(const std::string& text);
+
+// Standard error while the window runs: "kw9: LINE" for each line of each
+// message box, "kw9cli: TEXT" for each note, and the progress as show says.
+// Messages come from the window's thread and the workers alike.
 class LiveStderr {
  public:
-  explicit LiveStderr(std::FILE* stream) : stream_(stream) {}
+  explicit LiveStderr(std::FILE* stream, ProgressShow show = ProgressShow::kNone)
+      : stream_(stream), show_(show), meter_(show) {}
   void Message(const std::string& text);
   void Note(const std::string& text);
-  void Progress(const ui::ProgressState& state, const std::string& label);
+  // nowMicros on a monotonic clock.
+  void Progress(const ProgressUpdate& update, int64_t nowMicros);
   // Before anything else is written to the stream.
   void ClearProgress();
 
@@ -33,6 +40,8 @@ class LiveStderr {
   void Line(const std::string& line);
 
   std::FILE* stream_;
+  ProgressShow show_;
+  ProgressMeter meter_;
   std::mutex lock_;
   bool barShown_ = false;
 };

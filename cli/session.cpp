@@ -1,7 +1,10 @@
 #include "cli/session.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -19,6 +22,7 @@
 #include "link/messages.h"
 #include "platform/os/os.h"
 #include "platform/serial/serial.h"
+#include "platform/ui/framework.h"
 #include "platform/ui/scripted/scripted_backend.h"
 #include "tracklog/flash_image.h"
 #include "tracklog/kml_writer.h"
@@ -33,6 +37,13 @@ namespace {
 const Binding* BindingOf(const std::string& member) {
   for (const Binding& b : kBindings) {
     if (member == b.member) return &b;
+  }
+  return nullptr;
+}
+
+const Binding* BindingOfControl(int control) {
+  for (const Binding& b : kBindings) {
+    if (b.control == control) return &b;
   }
   return nullptr;
 }
@@ -65,11 +76,27 @@ std::vector<FieldDifference> Differences(const Profile& profile, const CTrackerD
 
 // The new file goes beside the old one and replaces it only once it is
 // whole and on the disk; its bytes go as they are, line ends included.
-bool WriteFileReplacing(const std::string& path, const std::string& text) {
+bool WriteFileReplacing(const std::string& path, const std::string& text, std::error_code& why) {
   platform::TextOutFile out;
-  if (!out.OpenReplacing(path)) return false;
-  out.WriteBytes(text.data(), text.size());
-  return out.Close();
+  const bool written =
+      out.OpenReplacing(path) && out.WriteBytes(text.data(), text.size()) && out.Close();
+  why = out.Reason();
+  return written;
+}
+
+// "Cannot write x.gpx: No such file or directory": the system's reason
+// after the failure, when it gave one.
+std::string WithReason(const std::string& failure, const std::error_code& reason) {
+  return reason ? failure + ": " + reason.message() : failure;
+}
+
+// The field checks of the window a profile's value would meet once typed,
+// for a dry run, which types nothing: "" when the window takes it.
+std::string NumberRefusal(const ProfileValue& v) {
+  const Binding* binding = BindingOf(v.field->member);
+  if (binding == nullptr || binding->kind != BindingKind::kUnsigned) return "";
+  return binding->ranged ? ui::NumberFieldRefusal(v.text, binding->minimum, binding->maximum)
+                         : ui::NumberFieldRefusal(v.text, 0, UINT32_MAX);
 }
 
 ExportReport ReportOf(const std::string& format, const ExportResult& result) {
@@ -111,6 +138,11 @@ class Session {
       {
         std::lock_guard<std::mutex> lock(messagesLock_);
         out_.messages.push_back(m.text);
+        // Told once the window has put the focus on the field.
+        if (IsFieldRefusal()) {
+          pendingRefusal_ = m.text;
+          return;
+        }
       }
       if (hooks_.message) hooks_.message(m.text);
     });
@@ -124,10 +156,11 @@ class Session {
     backend_ = &backend;
     dialog_ = &dialog;
     if (hooks_.progress) {
-      backend.OnProgress([this](int, const ui::ProgressState& state) {
+      backend.OnProgress([this](int, const ui::ProgressState&) {
         // On the window's thread, where the label's text lives.
-        hooks_.progress(state,
-                        inv_.command == Command::kDownload ? dialog_->percentLabel + " %" : "");
+        if (erasing_) return hooks_.progress(ProgressUpdate{});
+        if (const std::optional<ProgressUpdate> update = DownloadProgress())
+          hooks_.progress(*update);
       });
     }
     // The command line stands in for the user's choices in the file dialogs
@@ -142,6 +175,9 @@ class Session {
     backend.SetScript(IDD_TRACKER_DIALOG, [this](ui::ScriptedWindow& window) { Script(window); });
     ui::SetMainWindow(&dialog);
     dialog.DoModal();
+    // One no press was followed by: no field to name.
+    const std::string refusal = TakePendingRefusal();
+    if (!refusal.empty() && hooks_.message) hooks_.message(refusal);
     for (size_t row = 1; row < kBindings.size(); ++row) {
       const Binding& b = kBindings[row];
       out_.window.push_back({b.member, BoundValue(dialog, b),
@@ -165,6 +201,8 @@ class Session {
     if (interrupted_) code = Worse(code, kExitInterrupted);
     return Worse(code, failure_);
   }
+
+  bool NotTracker() const { return notTracker_; }
 
  private:
   void Note(const std::string& text) {
@@ -192,6 +230,79 @@ class Session {
     size_t boxes = 0;
     for (size_t i = outcomesFrom; i < outcomes_.size(); ++i) boxes += outcomes_[i].inBox ? 1 : 0;
     return out_.messages.size() - messagesFrom > boxes;
+  }
+
+  // Whether the box just recorded (under messagesLock_) is a field's
+  // refusal: one no outcome stands for (the dialog framework's checks), or
+  // one of the window's own checks of a field's value.
+  bool IsFieldRefusal() {
+    size_t inBox = 0;
+    const msg::Outcome* last = nullptr;
+    for (const msg::Outcome& o : outcomes_) {
+      if (!o.inBox) continue;
+      ++inBox;
+      last = &o;
+    }
+    if (inBox <= boxesWithOutcome_) return true;
+    ++boxesWithOutcome_;
+    return last->id == msg::Id::kRadioValueTooLong ||
+           last->id == msg::Id::kRadioValueNotPrintable ||
+           last->id == msg::Id::kShutdownVoltageOutOfRange;
+  }
+
+  // A click, and then the field a refusal came from, now that the window
+  // has put the focus on it.
+  void Press(ui::ScriptedWindow& window, int control) {
+    window.Click(control);
+    NameTheRefusedField(window);
+  }
+
+  std::string TakePendingRefusal() {
+    std::lock_guard<std::mutex> lock(messagesLock_);
+    std::string text;
+    text.swap(pendingRefusal_);
+    return text;
+  }
+
+  void NameTheRefusedField(ui::ScriptedWindow& window) {
+    const std::string text = TakePendingRefusal();
+    if (text.empty() || !hooks_.message) return;
+    const Binding* field = BindingOfControl(window.Focus());
+    hooks_.message(field != nullptr ? std::string(field->member) + ": " + text : text);
+  }
+
+  // The download's progress as the window's label shows it, of the bytes
+  // this download reads; none before the tracker has told its size.
+  std::optional<ProgressUpdate> DownloadProgress() const {
+    ProgressUpdate update;
+    const MemoryGeometry* memory = GeometryOfKbit(LogMemoryGeometry.sizeCode);
+    if (memory == nullptr) return std::nullopt;
+    update.totalBytes =
+        inv_.untilEnd ? std::min(memory->downloadBytes, memory->dumpBytes) : memory->downloadBytes;
+    const double percent = std::strtod(dialog_->percentLabel.c_str(), nullptr);
+    update.bytes = std::llround(percent * static_cast<double>(update.totalBytes) / 100.0);
+    return update;
+  }
+
+  void StartProgress() {
+    ProgressUpdate start;
+    start.starting = true;
+    if (hooks_.progress) hooks_.progress(start);
+  }
+
+  // A Read that failed with no word from the window but its status line:
+  // the device answered every question, though not as a tracker answers.
+  bool AnsweredAsNoTracker(Mark since) {
+    std::lock_guard<std::mutex> lock(messagesLock_);
+    bool failed = false;
+    for (size_t i = since.outcomes; i < outcomes_.size(); ++i) {
+      if (outcomes_[i].id == msg::Id::kReadFailed) {
+        failed = true;
+      } else if (outcomes_[i].cause != msg::Cause::kOk) {
+        return false;
+      }
+    }
+    return failed && !UnreportedBoxes(since.messages, since.outcomes);
   }
 
   // True when anything but a notice came since the mark.
@@ -264,8 +375,14 @@ class Session {
   // Presses Read; true when it completed.
   bool Read(ui::ScriptedWindow& window) {
     const Mark before = Now();
-    window.Click(IDC_READ);
-    if (!Reported(msg::Id::kReadComplete, before)) return false;
+    Press(window, IDC_READ);
+    if (!Reported(msg::Id::kReadComplete, before)) {
+      if (AnsweredAsNoTracker(before)) {
+        notTracker_ = true;
+        Note("The device on " + inv_.port + " answered, but not as a tracker: check the port.");
+      }
+      return false;
+    }
     if (!out_.identity) {
       Identity id;
       id.model = LabelValue(dialog_->modelLabel, "Model: ");
@@ -324,6 +441,7 @@ class Session {
         // These need no Read: the window takes the port through its own save
         // exchange, as when a user types it and presses the button.
         dialog_->UpdateData(true);
+        NameTheRefusedField(window);
         if (!Interrupted()) LogCommand(window);
         break;
     }
@@ -344,10 +462,10 @@ class Session {
     for (const FieldValue& f : inv_.fields) Set(window, *f.field, f.value);
     if (inv_.command == Command::kWrite) {
       const Mark before = Now();
-      window.Click(IDC_WRITE);
+      Press(window, IDC_WRITE);
       completed_ = Reported(msg::Id::kWriteComplete, before);
     } else {
-      window.Click(IDC_UPDATE);
+      Press(window, IDC_UPDATE);
       completed_ = true;  // Update reports trouble only by its messages
     }
   }
@@ -368,6 +486,7 @@ class Session {
       case Command::kErase:
         answerClear_ = inv_.yes;
         erasing_ = true;
+        StartProgress();
         window.Click(IDC_CLEAR_FLASH);
         WaitForWorker();
         completed_ = Reported(msg::Id::kDoneClearingFlash);
@@ -413,7 +532,7 @@ class Session {
       completed_ = true;
       return;
     }
-    Note(result.message);
+    Note(WithReason(result.message, result.reason));
     // The input decides the cause; an input that reads well leaves the
     // output as the one that could not be written.
     switch (result.inputProblem) {
@@ -456,7 +575,7 @@ class Session {
           ExportDownloadedTrack(*lastDownloadTrack, downloadEnd, *format, e.path);
       x = ReportOf(e.format, result);
       if (!result.ok) {
-        Note(result.message);
+        Note(WithReason(result.message, result.reason));
         fileProblem_ = true;
         all = false;
       } else if (!dated) {
@@ -482,9 +601,16 @@ class Session {
                                        ? WindowState::DownloadReads::kTwiceWithoutLineEnds
                                        : WindowState::DownloadReads::kOnce;
     TheWindowState.downloadUntilEnd = inv_.untilEnd;
+    StartProgress();
     window.Click(IDC_READ_FLASH);
     WaitForWorker();
     const int64_t downloadEnd = UnixNow();
+    // The window says "Error opening file" or "Error writing file"; which
+    // file, and why, is the system's to say.
+    if ((Reported(msg::Id::kErrorOpeningKmlFile) || Reported(msg::Id::kErrorWritingKmlFile)) &&
+        kmlStream.Reason()) {
+      Note(WithReason("cannot write " + inv_.output, kmlStream.Reason()));
+    }
     report.complete = Reported(msg::Id::kDoneReadingFlash);
     report.verified = report.complete && DownloadReadsTwice(LogMemoryGeometry.sizeCode);
     TheWindowState.downloadReads = WindowState::DownloadReads::kOnce;
@@ -548,6 +674,7 @@ class Session {
     }
     answerClear_ = true;  // --erase-after is the consent
     erasing_ = true;
+    StartProgress();
     const Mark before = Now();
     window.Click(IDC_CLEAR_FLASH);
     WaitForWorker();
@@ -580,8 +707,9 @@ class Session {
     profile.readAt = UtcNow();
     out_.profile.emplace();
     out_.profile->file = inv_.output;
-    if (!WriteFileReplacing(inv_.output, ProfileText(profile))) {
-      Note("cannot write " + inv_.output);
+    std::error_code why;
+    if (!WriteFileReplacing(inv_.output, ProfileText(profile), why)) {
+      Note(WithReason("cannot write " + inv_.output, why));
       fileProblem_ = true;
       return;
     }
@@ -599,14 +727,18 @@ class Session {
       difference_ = true;
       return;
     }
-    // Refused as the window's Write refuses it, dry run or not.
+    // Refused as the window's Write refuses it, dry run or not; a dry run
+    // also refuses what the window's field checks would, instead of listing
+    // it as a difference an apply would then fail on.
     for (const ProfileValue& v : profile_.values) {
+      std::string refusal = inv_.dryRun ? NumberRefusal(v) : "";
       if (std::string(v.field->member) == "shutdownVoltage" && !isStorableVoltsText(v.text)) {
-        Note(std::string("shutdownVoltage ") + v.text + ": " +
-             msg::Text(msg::Id::kShutdownVoltageOutOfRange));
-        failure_ = kExitMessage;
-        return;
+        refusal = msg::Text(msg::Id::kShutdownVoltageOutOfRange);
       }
+      if (refusal.empty()) continue;
+      Note(std::string(v.field->member) + " " + v.text + ": " + refusal);
+      failure_ = kExitMessage;
+      return;
     }
     ProfileReport& report = *out_.profile;
     report.differences = Differences(profile_, *dialog_);
@@ -625,12 +757,12 @@ class Session {
     // the window refuses stops the apply before anything is written.
     if (radio) {
       const Mark before = Now();
-      window.Click(IDC_UPDATE);
+      Press(window, IDC_UPDATE);
       if (ProblemSince(before) || Interrupted()) return;
     }
     if (settings) {
       const Mark before = Now();
-      window.Click(IDC_WRITE);
+      Press(window, IDC_WRITE);
       if (!Reported(msg::Id::kWriteComplete, before) || Interrupted()) return;
     }
     if (!Read(window)) return;
@@ -656,7 +788,10 @@ class Session {
   bool difference_ = false;
   bool fileProblem_ = false;
   bool interrupted_ = false;
-  ExitCode failure_ = kExitOk;  // a cause found apart from the window
+  bool notTracker_ = false;
+  size_t boxesWithOutcome_ = 0;  // under messagesLock_
+  std::string pendingRefusal_;   // under messagesLock_
+  ExitCode failure_ = kExitOk;   // a cause found apart from the window
 };
 
 }  // namespace
@@ -676,6 +811,17 @@ Outcome Run(const Invocation& invocation, const LiveHooks& hooks) {
   Session session(outcome.invocation, hooks, outcome);
   session.Run();
   outcome.exitCode = session.Code();
+  if (outcome.exitCode == kExitMessage && session.NotTracker()) outcome.result = kResultNoTracker;
+  // A failure always says something: at least what the status line shows.
+  if (outcome.exitCode != kExitOk && outcome.usageProblem.empty() && outcome.messages.empty() &&
+      outcome.notes.empty()) {
+    std::string note = "the operation did not complete";
+    for (const WindowValue& v : outcome.window) {
+      if (v.member == "statusText" && !v.text.empty()) note += "; the status line says " + v.text;
+    }
+    outcome.notes.push_back(note);
+    if (hooks.note) hooks.note(note);
+  }
   return outcome;
 }
 

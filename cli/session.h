@@ -95,14 +95,30 @@ struct Outcome {
   std::optional<ExportReport> exported;  // the export command's
   std::string usageProblem;              // a usage error found once the window was open
   ExitCode exitCode = kExitOk;
+  // The result word when exitCode has several (kResultNoTracker); null for
+  // the code's first.
+  const char* result = nullptr;
+};
+
+// A step of the window's progress bar, or the start of an operation that
+// moves it.
+struct ProgressUpdate {
+  bool starting = false;
+  // A download: the bytes of the memory being read that have arrived, by
+  // the window's own percentage of them. Zero for an erase, whose end is
+  // not known.
+  int64_t bytes = 0;
+  int64_t totalBytes = 0;
 };
 
 // What the run reports while it goes: each message box and note as it comes
-// (from any thread), and, when set, the progress bar (on the window's thread).
+// (from any thread), and, when set, the progress (on the window's thread).
+// A message that is a field's refusal comes with the field's member name
+// in front ("storeInterval: Please enter ...").
 struct LiveHooks {
   std::function<void(const std::string&)> message;
   std::function<void(const std::string&)> note;
-  std::function<void(const ui::ProgressState&, const std::string& label)> progress;
+  std::function<void(const ProgressUpdate&)> progress;
 };
 
 Outcome Run(const Invocation& invocation, const LiveHooks& hooks);

@@ -72,9 +72,14 @@ ExportResult WriteTrackFile(const std::string& path, TrackFormat format, const T
   const std::vector<ExportSegment> segments = Segments(model, times);
   AppendExport(text, format, {model, times, segments, createdAt});
   platform::TextOutFile out;
-  if (!out.OpenReplacing(path)) return Failed("Cannot write " + path, path);
-  out.Write(text.Text().data(), text.Text().size());
-  if (!out.Close()) return Failed("Cannot write " + path, path);
+  bool written = out.OpenReplacing(path);
+  if (written) out.Write(text.Text().data(), text.Text().size());
+  written = written && out.Close();
+  if (!written) {
+    ExportResult failed = Failed("Cannot write " + path, path);
+    failed.reason = out.Reason();
+    return failed;
+  }
 
   result.segments = static_cast<int>(segments.size());
   for (size_t i = 0; i < model.fixes.size(); ++i) {

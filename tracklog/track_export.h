@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "tracklog/stored_kml.h"
@@ -39,11 +40,12 @@ void AppendTrackExport(TrackText& text, TrackFormat format, const TrackModel& mo
 
 struct ExportResult {
   bool ok = false;
-  std::string message;  // why not, for the user; empty when ok
-  std::string notice;   // where the dates came from, when they were inferred
-  std::string output;   // the file written (or that would have been)
-  int points = 0;       // fixes written
-  int untimed = 0;      // of those, fixes without a time
+  std::string message;     // why not, for the user; empty when ok
+  std::error_code reason;  // the system's, when the output could not be written
+  std::string notice;      // where the dates came from, when they were inferred
+  std::string output;      // the file written (or that would have been)
+  int points = 0;          // fixes written
+  int untimed = 0;         // of those, fixes without a time
   int segments = 0;
   int leftOut = 0;  // fixes off the globe, and lines of records holding no place
   // Why the input of a stored file's export did not read; kNone when it did

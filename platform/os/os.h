@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace platform {
@@ -59,8 +60,13 @@ inline std::string Utf8(const std::filesystem::path& path) {
 // characters. Not for taking apart or showing.
 std::filesystem::path FsPath(const std::string& utf8);
 
+// The file calls that can fail put the system's reason (errno, or
+// GetLastError on Windows) in *error when given, read at the failing call:
+// a message that names the file can then say why ("No space left on
+// device"), which a later call would have overwritten.
+
 // fopen and remove for a UTF-8 name.
-std::FILE* OpenFile(const std::string& path, const char* mode);
+std::FILE* OpenFile(const std::string& path, const char* mode, std::error_code* error = nullptr);
 bool RemoveFile(const std::string& path);
 
 // The process's command line as one string (UTF-8 on Windows too), the
@@ -90,7 +96,8 @@ bool InterruptRequested();
 // Appends text to path (created when missing) in one write and pushes it to
 // the disk. Several processes appending to one file at once never lose or
 // interleave each other's text.
-bool AppendToFile(const std::string& path, const std::string& text);
+bool AppendToFile(const std::string& path, const std::string& text,
+                  std::error_code* error = nullptr);
 
 // --- Replacing a file only once its new contents are complete.
 
@@ -101,6 +108,7 @@ struct ReplacementPlan {
   // False when the file exists but may not be written: it is refused as an
   // open for writing would refuse it, not renamed over.
   bool writable = true;
+  std::error_code whyNotWritable;
   // The regular file the finished copy is renamed over, links followed.
   std::string target;
 };
@@ -136,13 +144,14 @@ bool PathExists(const std::string& path);
 
 // Creates path for binary writing; fails when it exists. The file gets the
 // permissions of the file like when that exists, else those of a new file.
-std::FILE* CreateNewFile(const std::string& path, const std::string& like);
+std::FILE* CreateNewFile(const std::string& path, const std::string& like,
+                         std::error_code* error = nullptr);
 
 // Pushes what was written to the disk, so the rename that follows never shows
 // a file whose data is still in flight.
-bool SyncFile(std::FILE* file);
+bool SyncFile(std::FILE* file, std::error_code* error = nullptr);
 
 // Renames from to to, replacing to in one step.
-bool RenameOver(const std::string& from, const std::string& to);
+bool RenameOver(const std::string& from, const std::string& to, std::error_code* error = nullptr);
 
 }  // namespace platform

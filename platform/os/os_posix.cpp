@@ -156,17 +156,35 @@ bool InterruptRequested() {
   return interruptRaised != 0;
 }
 
-bool AppendToFile(const std::string& path, const std::string& text) {
+namespace {
+
+// errno as the reason of a call that just failed; false, for the return.
+bool Errno(std::error_code* error) {
+  if (error != nullptr) *error = std::error_code(errno, std::generic_category());
+  return false;
+}
+
+}  // namespace
+
+bool AppendToFile(const std::string& path, const std::string& text, std::error_code* error) {
   const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
+  if (fd < 0) return Errno(error);
   // One write with O_APPEND lands whole at the end, whatever other
   // processes append meanwhile.
   ssize_t n = -1;
   do {
     n = write(fd, text.data(), text.size());
   } while (n < 0 && errno == EINTR);
-  const bool ok = n == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
-  return close(fd) == 0 && ok;
+  bool ok = true;
+  if (n >= 0 && n < static_cast<ssize_t>(text.size())) {
+    // A short write sets no errno: the disk had no room for the rest.
+    if (error != nullptr) *error = std::make_error_code(std::errc::no_space_on_device);
+    ok = false;
+  } else if (n < 0 || fsync(fd) != 0) {
+    ok = Errno(error);
+  }
+  if (close(fd) != 0 && ok) ok = Errno(error);
+  return ok;
 }
 
 ReplacementPlan PlanReplacement(const std::string& path) {
@@ -184,6 +202,7 @@ ReplacementPlan PlanReplacement(const std::string& path) {
     return plan;
   }
   plan.writable = access(path.c_str(), W_OK) == 0;
+  if (!plan.writable) Errno(&plan.whyNotWritable);
   // Renaming over a link would replace the link, not the file it names.
   char resolved[PATH_MAX];
   if (realpath(path.c_str(), resolved) != nullptr) plan.target = resolved;
@@ -250,25 +269,29 @@ bool PathExists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
-std::FILE* CreateNewFile(const std::string& path, const std::string& like) {
+std::FILE* CreateNewFile(const std::string& path, const std::string& like, std::error_code* error) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    Errno(error);
+    return nullptr;
+  }
   struct stat st {};
   if (stat(like.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
   std::FILE* file = fdopen(fd, "wb");
   if (file == nullptr) {
+    Errno(error);
     close(fd);
     unlink(path.c_str());
   }
   return file;
 }
 
-bool SyncFile(std::FILE* file) {
-  return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+bool SyncFile(std::FILE* file, std::error_code* error) {
+  return (std::fflush(file) == 0 && fsync(fileno(file)) == 0) || Errno(error);
 }
 
-bool RenameOver(const std::string& from, const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0;
+bool RenameOver(const std::string& from, const std::string& to, std::error_code* error) {
+  return std::rename(from.c_str(), to.c_str()) == 0 || Errno(error);
 }
 
 // Names are bytes here, and the terminal takes the UTF-8 the tool writes.
@@ -280,8 +303,10 @@ std::filesystem::path FsPath(const std::string& utf8) {
   return std::filesystem::path(utf8);
 }
 
-std::FILE* OpenFile(const std::string& path, const char* mode) {
-  return std::fopen(path.c_str(), mode);
+std::FILE* OpenFile(const std::string& path, const char* mode, std::error_code* error) {
+  std::FILE* file = std::fopen(path.c_str(), mode);
+  if (file == nullptr) Errno(error);
+  return file;
 }
 
 bool RemoveFile(const std::string& path) {

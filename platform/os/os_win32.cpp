@@ -9,9 +9,11 @@
 
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 #include "platform/os/os.h"
 #include "platform/os/wide_win32.h"
@@ -186,8 +188,27 @@ std::filesystem::path FsPath(const std::string& utf8) {
   return std::filesystem::path(FileName(utf8));
 }
 
-std::FILE* OpenFile(const std::string& path, const char* mode) {
-  return _wfopen(FileName(path).c_str(), Widen(mode).c_str());
+namespace {
+
+// The C runtime's calls say why in errno, the system's own in GetLastError;
+// each is read right after the call that failed. False, for the return.
+bool Errno(std::error_code* error) {
+  if (error != nullptr) *error = std::error_code(errno, std::generic_category());
+  return false;
+}
+bool LastError(std::error_code* error) {
+  if (error != nullptr) {
+    *error = std::error_code(static_cast<int>(GetLastError()), std::system_category());
+  }
+  return false;
+}
+
+}  // namespace
+
+std::FILE* OpenFile(const std::string& path, const char* mode, std::error_code* error) {
+  std::FILE* file = _wfopen(FileName(path).c_str(), Widen(mode).c_str());
+  if (file == nullptr) Errno(error);
+  return file;
 }
 
 bool RemoveFile(const std::string& path) {
@@ -260,18 +281,19 @@ bool InterruptRequested() {
   return InterlockedCompareExchange(&interruptRaised, 0, 0) != 0;
 }
 
-bool AppendToFile(const std::string& path, const std::string& text) {
+bool AppendToFile(const std::string& path, const std::string& text, std::error_code* error) {
   // Append access alone makes every write go to the end of the file in one
   // step, whatever other processes append meanwhile.
   const HANDLE file =
       CreateFileW(FileName(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) return LastError(error);
   DWORD written = 0;
   const bool ok =
-      WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-      written == text.size() && FlushFileBuffers(file);
-  return CloseHandle(file) && ok;
+      (WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+       written == text.size() && FlushFileBuffers(file)) ||
+      LastError(error);
+  return (CloseHandle(file) || LastError(error)) && ok;
 }
 
 ReplacementPlan PlanReplacement(const std::string& path) {
@@ -285,6 +307,7 @@ ReplacementPlan PlanReplacement(const std::string& path) {
   const DWORD attributes = GetFileAttributesW(FileName(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return plan;
   plan.writable = (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+  if (!plan.writable) plan.whyNotWritable = std::make_error_code(std::errc::permission_denied);
   return plan;
 }
 
@@ -364,27 +387,32 @@ bool PathExists(const std::string& path) {
   return GetFileAttributesW(FileName(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::FILE* CreateNewFile(const std::string& path, const std::string&) {
+std::FILE* CreateNewFile(const std::string& path, const std::string&, std::error_code* error) {
   // A file that may be replaced is writable, and so is its copy.
   const std::wstring name = FileName(path);
   const int fd =
       _wopen(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    Errno(error);
+    return nullptr;
+  }
   std::FILE* file = _fdopen(fd, "wb");
   if (file == nullptr) {
+    Errno(error);
     _close(fd);
     DeleteFileW(name.c_str());
   }
   return file;
 }
 
-bool SyncFile(std::FILE* file) {
-  return std::fflush(file) == 0 && _commit(_fileno(file)) == 0;
+bool SyncFile(std::FILE* file, std::error_code* error) {
+  return (std::fflush(file) == 0 && _commit(_fileno(file)) == 0) || Errno(error);
 }
 
-bool RenameOver(const std::string& from, const std::string& to) {
+bool RenameOver(const std::string& from, const std::string& to, std::error_code* error) {
   return MoveFileExW(FileName(from).c_str(), FileName(to).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
+         LastError(error);
 }
 
 }  // namespace platform

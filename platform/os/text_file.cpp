@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <filesystem>
@@ -23,22 +24,34 @@ TextOutFile::~TextOutFile() {
   }
 }
 
+void TextOutFile::Fail(const std::error_code& reason) {
+  if (!failed_ || !reason_) reason_ = reason;
+  failed_ = true;
+}
+
+void TextOutFile::FailWithErrno() {
+  Fail(std::error_code(errno, std::generic_category()));
+}
+
 bool TextOutFile::OpenReplacing(const std::string& path) {
   if (file_ != nullptr) return false;
   requestedPath_ = path;
+  failed_ = false;
+  reason_.clear();
   const ReplacementPlan plan = PlanReplacement(path);
   if (!plan.writable) {
-    failed_ = true;
+    Fail(plan.whyNotWritable);
     return false;
   }
   if (plan.direct) return Open(path);
   // The new file sits beside the old one, so the rename stays on one file
   // system and is a single step.
   static std::atomic<unsigned> serial{0};
+  std::error_code why;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string candidate = plan.target + ".kw9-" + std::to_string(ProcessId()) + "-" +
                                   std::to_string(serial++) + ".tmp";
-    file_ = CreateNewFile(candidate, plan.target);
+    file_ = CreateNewFile(candidate, plan.target, &why);
     if (file_ != nullptr) {
       pendingPath_ = candidate;
       killedSlot_ = RemoveWhenKilled(candidate);
@@ -48,15 +61,18 @@ bool TextOutFile::OpenReplacing(const std::string& path) {
     }
     if (!PathExists(candidate)) break;  // not a name clash: the folder refuses
   }
-  failed_ = true;
+  Fail(why);
   return false;
 }
 
 bool TextOutFile::Open(const std::string& path) {
   if (file_ != nullptr) return false;
+  failed_ = false;
+  reason_.clear();
+  std::error_code why;
   // Binary, so the C library on no platform adds or drops a CR behind our back.
-  file_ = OpenFile(path, "wb");
-  failed_ = file_ == nullptr;
+  file_ = OpenFile(path, "wb", &why);
+  if (file_ == nullptr) Fail(why);
   return file_ != nullptr;
 }
 
@@ -66,7 +82,7 @@ bool TextOutFile::Write(const char* text) {
 
 bool TextOutFile::Write(const char* text, size_t length) {
   if (file_ == nullptr) {
-    failed_ = true;
+    Fail({});
     return false;
   }
   bool ok = true;
@@ -76,18 +92,22 @@ bool TextOutFile::Write(const char* text, size_t length) {
     const char* lineEnd = found != nullptr ? static_cast<const char*>(found) : end;
     const size_t run = static_cast<size_t>(lineEnd - text);
     if (run != 0 && std::fwrite(text, 1, run, file_) != run) ok = false;
-    if (lineEnd == end) break;
+    if (!ok || lineEnd == end) break;  // a failure's reason is its first one's
     if (std::fwrite("\r\n", 1, 2, file_) != 2) ok = false;
     text = lineEnd + 1;
   }
-  if (!ok) failed_ = true;
+  if (!ok) FailWithErrno();
   return ok;
 }
 
 bool TextOutFile::WriteBytes(const char* data, size_t length) {
-  const bool ok = file_ != nullptr && std::fwrite(data, 1, length, file_) == length;
-  if (!ok) failed_ = true;
-  return ok;
+  if (file_ == nullptr) {
+    Fail({});
+    return false;
+  }
+  if (std::fwrite(data, 1, length, file_) == length) return true;
+  FailWithErrno();
+  return false;
 }
 
 bool TextOutFile::Printf(const char* fmt, ...) {
@@ -102,7 +122,7 @@ bool TextOutFile::Printf(const char* fmt, ...) {
   va_end(args);
   if (n < 0) {
     va_end(again);
-    failed_ = true;
+    Fail({});
     return false;
   }
   if (static_cast<size_t>(n) < sizeof local) {
@@ -112,7 +132,7 @@ bool TextOutFile::Printf(const char* fmt, ...) {
   std::unique_ptr<char[]> heap(new (std::nothrow) char[static_cast<size_t>(n) + 1]);
   if (!heap) {
     va_end(again);
-    failed_ = true;
+    Fail(std::make_error_code(std::errc::not_enough_memory));
     return false;
   }
   std::vsnprintf(heap.get(), static_cast<size_t>(n) + 1, fmt, again);
@@ -149,18 +169,20 @@ bool TextOutFile::CloseInto(const std::string& to, const std::string& orElse, st
   if (file_ == nullptr) return false;
   // fclose reports a failed final flush too, but flushing first keeps the
   // check explicit where a C library is lax about it.
-  if (std::fflush(file_) != 0) failed_ = true;
-  if (std::ferror(file_) != 0) failed_ = true;
-  if (!pendingPath_.empty() && !failed_ && !SyncFile(file_)) failed_ = true;
-  if (std::fclose(file_) != 0) failed_ = true;
+  if (std::fflush(file_) != 0) FailWithErrno();
+  if (std::ferror(file_) != 0) Fail({});
+  std::error_code why;
+  if (!pendingPath_.empty() && !failed_ && !SyncFile(file_, &why)) Fail(why);
+  if (std::fclose(file_) != 0) FailWithErrno();
   file_ = nullptr;
   if (pendingPath_.empty()) return !failed_;
-  if (!failed_ && RenameOver(pendingPath_, to)) {
+  if (!failed_ && RenameOver(pendingPath_, to, &why)) {
     if (landed != nullptr) *landed = to;
-  } else if (!failed_ && !orElse.empty() && orElse != to && RenameOver(pendingPath_, orElse)) {
+  } else if (!failed_ && !orElse.empty() && orElse != to &&
+             RenameOver(pendingPath_, orElse, &why)) {
     if (landed != nullptr) *landed = orElse;
   } else {
-    failed_ = true;
+    Fail(why);
     RemoveFile(pendingPath_);
   }
   KeepWhenKilled(killedSlot_);

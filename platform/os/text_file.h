@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <system_error>
 
 #if defined(__MINGW32__)
 // MinGW's C++ runtime formats with its own C99 printf, not msvcrt's.
@@ -65,10 +66,20 @@ class TextOutFile {
 
   // True once any write (or the open) failed; cleared by the next Open.
   bool Failed() const { return failed_; }
+  // The system's reason for the first failure since the last open ("No such
+  // file or directory", "No space left on device"); empty when nothing
+  // failed, or when the system gave none.
+  const std::error_code& Reason() const { return reason_; }
 
  private:
+  // Marks the file failed with the reason, unless an earlier one stands.
+  void Fail(const std::error_code& reason);
+  // The same with errno, for a C library call that just failed.
+  void FailWithErrno();
+
   std::FILE* file_ = nullptr;
   bool failed_ = false;
+  std::error_code reason_;
   // Flushes and closes; the new file of OpenReplacing becomes to, or, should
   // that rename fail, orElse when given. landed gets the name it became.
   bool CloseInto(const std::string& to, const std::string& orElse = {},

@@ -129,6 +129,25 @@ int CProgressCtrl::GetPos() {
 
 // --- Data exchange ---------------------------------------------------------
 
+namespace {
+
+const char kNotAPositiveInteger[] = "Please enter a positive integer.";
+
+std::string OutOfRange(uint32_t minValue, uint32_t maxValue) {
+  char message[80];
+  std::snprintf(message, sizeof message, "Please enter an integer between %u and %u.",
+                static_cast<unsigned>(minValue), static_cast<unsigned>(maxValue));
+  return message;
+}
+
+}  // namespace
+
+std::string ui::NumberFieldRefusal(const std::string& text, uint32_t minValue, uint32_t maxValue) {
+  uint32_t value = 0;
+  if (!ParseUnsignedField(text, value)) return kNotAPositiveInteger;
+  return value < minValue || value > maxValue ? OutOfRange(minValue, maxValue) : "";
+}
+
 void CDataExchange::PrepareCtrl(int id) {
   lastControl_ = id;
   lastIsEdit_ = false;
@@ -168,7 +187,7 @@ void DDX_Text(CDataExchange* pDX, int id, uint32_t& value) {
   pDX->PrepareEditCtrl(id);
   if (pDX->m_bSaveAndValidate) {
     if (!ui::ParseUnsignedField(pDX->m_pDlgWnd->GetDlgItemText(id), value)) {
-      pDX->Fail("Please enter a positive integer.");
+      pDX->Fail(kNotAPositiveInteger);
     }
   } else {
     pDX->m_pDlgWnd->SetDlgItemText(id, std::to_string(value));
@@ -200,12 +219,7 @@ void DDX_CBString(CDataExchange* pDX, int id, std::string& value) {
 
 void DDV_MinMaxUInt(CDataExchange* pDX, uint32_t value, uint32_t minValue, uint32_t maxValue) {
   if (pDX->Failed() || !pDX->m_bSaveAndValidate) return;
-  if (value < minValue || value > maxValue) {
-    char message[80];
-    std::snprintf(message, sizeof message, "Please enter an integer between %u and %u.",
-                  static_cast<unsigned>(minValue), static_cast<unsigned>(maxValue));
-    pDX->Fail(message);
-  }
+  if (value < minValue || value > maxValue) pDX->Fail(OutOfRange(minValue, maxValue));
 }
 
 void DDV_MaxChars(CDataExchange* pDX, const std::string& value, int maxChars) {

@@ -133,6 +133,10 @@ namespace ui {
 // The unsigned field syntax of the exchange; false when the text is no such
 // number (value is then unchanged).
 bool ParseUnsignedField(const std::string& text, uint32_t& value);
+// What the exchange says of text typed into a number field whose range is
+// minValue..maxValue (DDX_Text, then DDV_MinMaxUInt), or "" when it takes
+// it: a value can be checked before it is typed.
+std::string NumberFieldRefusal(const std::string& text, uint32_t minValue, uint32_t maxValue);
 }  // namespace ui
 
 // ---------------------------------------------------------------------------

@@ -11,7 +11,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -60,7 +63,7 @@ std::optional<CliRun> Kw9cliOnTerminal(const ScratchDir& dir,
   const std::string out = dir / "cli.out";
   const pid_t pid = testing_support::StartKw9cli(args, out, "", slave);
   close(slave);
-  CliRun run{-1, "", ""};
+  CliRun run;
   // Read as it comes, or the bar fills the terminal's buffer and blocks it;
   // EIO once the program has closed its end.
   char buf[4096];
@@ -80,9 +83,10 @@ std::optional<CliRun> Kw9cliOnTerminal(const ScratchDir& dir,
   return run;
 }
 
-// Catches a bar that is not drawn on a terminal, is not redrawn in place, or
-// is not cleared before the final message (which would end up on its line).
-TEST(DownloadOverPty, ProgressBarOnATerminal) {
+// Catches a line that is not drawn on a terminal, is not redrawn in place,
+// leaves the end of a longer one behind, or is not cleared before the final
+// message (which would end up on its line).
+TEST(DownloadOverPty, ProgressLineOnATerminal) {
   ScratchDir dir;
   TrackersimProcess sim({"--size", "64"});
   ASSERT_TRUE(sim.Running());
@@ -90,13 +94,40 @@ TEST(DownloadOverPty, ProgressBarOnATerminal) {
       Kw9cliOnTerminal(dir, {"download", "--port", sim.Device(), "--output", dir / "track.kml"});
   ASSERT_TRUE(run.has_value()) << "no pseudo-terminal";
   EXPECT_EQ(run->status, 0);
-  size_t redraws = 0;
-  for (size_t at = run->err.find("\r["); at != std::string::npos;
-       at = run->err.find("\r[", at + 1)) {
-    ++redraws;
-  }
-  EXPECT_GT(redraws, 10u);
+  const std::regex line(R"(\r *\d+% \d+\.\d/16\.4 kB( \d+\.\d\d kB/s \d+:\d\d left)?\x1b\[K)");
+  const auto redraws =
+      std::distance(std::sregex_iterator(run->err.begin(), run->err.end(), line), {});
+  EXPECT_GT(redraws, 10);
+  EXPECT_EQ(run->err.find('\n'), run->err.size() - 1) << "one line until the end";
+  EXPECT_THAT(run->err, testing::HasSubstr("\r 100% 16.4/16.4 kB "));
   EXPECT_THAT(run->err, testing::EndsWith("\r\033[Kkw9: Done Reading Flash\n"));
+}
+
+// Catches a log that gets nothing while a download runs, or a line for every
+// step of the window's bar; and --quiet or -q that still writes.
+TEST(DownloadOverPty, ProgressLinesInALog) {
+  const struct {
+    const char* option;
+    size_t lines;
+  } rows[] = {{"", 10}, {" --quiet", 0}, {" -q", 0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.option);
+    ScratchDir dir;
+    TrackersimProcess sim({"--size", "64"});
+    ASSERT_TRUE(sim.Running());
+    const CliRun run = Kw9cli(dir, "download --port " + sim.Device() + " -o t.kml" + row.option);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "kw9: Done Reading Flash\n");
+    // At most one a tenth; readings ten times a second may skip one.
+    const auto lines =
+        static_cast<size_t>(std::count(run.progress.begin(), run.progress.end(), '\n'));
+    EXPECT_LE(lines, row.lines);
+    EXPECT_GE(lines, row.lines / 2);
+    if (row.lines == 0) continue;
+    EXPECT_TRUE(std::regex_search(
+        run.progress, std::regex(R"( 100% 16\.4/16\.4 kB \d+\.\d\d kB/s 0:00 left\n$)")))
+        << run.progress;
+  }
 }
 
 }  // namespace

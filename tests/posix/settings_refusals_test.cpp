@@ -34,6 +34,7 @@ TEST(SettingsRefusals, WriteAndProfiles) {
   const std::string other = "\"about\": {\"model\": \"KLX-TX9\"}, ";
   const std::string same = "\"about\": {\"model\": \"KLX-TX3\"}, ";
   const char* const range = "Please enter a voltage between 0.00 and 6.59.";
+  const std::string tooLarge = "{\"kw9-profile\": 1, \"settings\": {\"storeInterval\": 99999}}";
   const struct {
     const char* what;
     std::string args;     // after the command's --port
@@ -56,6 +57,11 @@ TEST(SettingsRefusals, WriteAndProfiles) {
       {"another model, --any-model", "profile apply p.json --any-model", Profile(other, "3.5"), 0,
        "", 6},
       {"no model named", "profile apply p.json", Profile("", "3.5"), 0, "", 6},
+      // The window refuses it once typed; the dry run before it says so too.
+      {"dry run 99999", "profile apply p.json --dry-run", tooLarge, 1,
+       "kw9cli: storeInterval 99999: Please enter an integer between 1 and 255.", 0},
+      {"apply 99999", "profile apply p.json", tooLarge, 1,
+       "kw9: storeInterval: Please enter an integer between 1 and 255.", 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -101,18 +102,18 @@ TEST(Kw9cliProcess, CommandsAgainstTrackersim) {
       {"update" + port + " --serial-number 4321 --radio-id 1234",
        0,
        {"serialNumber=4321", "radioID=1234"},
-       "kw9: Calibration Mode Enabled\\n\nkw9: Committing Data\\n\n"},
+       "kw9: Calibration Mode Enabled\nkw9: Committing Data\n"},
       // The identity written by Update reads back whole: no digit mismatch.
       {"read" + port, 0, {"serialNumberLabel=Serial #: 4321", "vendorIdLabel=Vendor ID 1234"}, ""},
       {"write" + port + " --store-interval 0",
        1,
-       {"storeInterval=0", "statusText=Read Complete"},
-       "kw9: Please enter an integer between 1 and 255.\n"},
+       {"statusText=Read Complete"},
+       "kw9: storeInterval: Please enter an integer between 1 and 255.\n"},
       {"read --port /dev/kw9-no-such-port",
        3,
        {"statusText=Read Failed"},
-       "kw9: Error opening com port\\nNo such device: check the port name and that the device is "
-       "plugged in.\n"},
+       "kw9: Error opening com port\nkw9: No such device: check the port name and that the "
+       "device is plugged in.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -124,6 +125,12 @@ TEST(Kw9cliProcess, CommandsAgainstTrackersim) {
   // One line per value of the window, nothing else.
   const CliRun read = Kw9cli("read" + port);
   EXPECT_EQ(std::count(read.out.begin(), read.out.end(), '\n'), 33);
+  // The window keeps the label it read until the next Read: printed after
+  // Update, it would contradict the value beside it.
+  const CliRun update = Kw9cli("update" + port + " --radio-hp 4");
+  EXPECT_THAT(update.out, HasSubstr("radioHP=4\n"));
+  EXPECT_THAT(update.out, testing::Not(HasSubstr("hopChannelLabel=")));
+  EXPECT_THAT(update.out, HasSubstr("vendorIdLabel=Vendor ID 1234\n"));
 }
 
 TEST(Kw9cliProcess, UsageErrorsExitWithTwoAndTouchNothing) {
@@ -168,15 +175,17 @@ TEST(Kw9cliProcess, UsageErrorsExitWithTwoAndTouchNothing) {
 TEST(Kw9cliProcess, SilentTrackerFailsOnceAndExitsWithFour) {
   TrackersimProcess sim({"--silent-after", "y:3"});
   ASSERT_TRUE(sim.Running());
-  const CliRun run = Kw9cli("read --port " + sim.Device());
+  const CliRun run = Kw9cli("read --json --port " + sim.Device());
   EXPECT_EQ(run.status, 4);
   EXPECT_EQ(run.err, "kw9: Serial Port Error: Read returned 0 chars. Closing com port\n");
   // The members hold what came before the silence (the serial number is the
-  // second memory read); the rest was never read.
-  EXPECT_THAT(run.out, HasSubstr("modelLabel=Model: KLX-TX3\n"));
-  EXPECT_THAT(run.out, HasSubstr("serialNumberLabel=Serial #: 2417\n"));
-  EXPECT_THAT(run.out, HasSubstr("transmitInterval=1\n"));
-  EXPECT_THAT(run.out, HasSubstr("statusText=Read Failed\n"));
+  // second memory read); the rest was never read. Plain output shows only
+  // the status line of them.
+  const nlohmann::json window = nlohmann::json::parse(run.out)["window"];
+  EXPECT_EQ(window["modelLabel"], "Model: KLX-TX3");
+  EXPECT_EQ(window["serialNumberLabel"], "Serial #: 2417");
+  EXPECT_EQ(window["transmitInterval"], 1);
+  EXPECT_EQ(window["statusText"], "Read Failed");
 }
 
 }  // namespace

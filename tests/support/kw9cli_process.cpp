@@ -6,17 +6,49 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
+#include <utility>
 
 extern char** environ;
 
 namespace testing_support {
+
+namespace {
+
+// Splits err into its progress lines and the rest.
+std::pair<std::string, std::string> SplitProgress(const std::string& err) {
+  static const std::regex progress(R"( *\d+% \d+\.\d/\d+\.\d kB( \d+\.\d\d kB/s [\d:]+ left)?)");
+  std::string lines, rest;
+  size_t from = 0;
+  while (from < err.size()) {
+    const size_t end = err.find('\n', from);
+    const size_t next = end == std::string::npos ? err.size() : end + 1;
+    const std::string line = err.substr(from, next - from);
+    const std::string text = line.back() == '\n' ? line.substr(0, line.size() - 1) : line;
+    (std::regex_match(text, progress) ? lines : rest) += line;
+    from = next;
+  }
+  return {lines, rest};
+}
+
+}  // namespace
+
+std::string ProgressLines(const std::string& err) {
+  return SplitProgress(err).first;
+}
+
+std::string WithoutProgress(const std::string& err) {
+  return SplitProgress(err).second;
+}
 
 CliRun Kw9cli(const ScratchDir& dir, const std::string& arguments) {
   const std::string out = dir / "cli.out", err = dir / "cli.err";
   const int raw = std::system(("cd '" + dir.Path() + "' && " + KW9_KW9CLI + " " + arguments + " >" +
                                out + " 2>" + err + " </dev/null")
                                   .c_str());
-  CliRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
+  const std::string all = Slurp(err);
+  CliRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), WithoutProgress(all),
+             ProgressLines(all)};
   std::filesystem::remove(out);
   std::filesystem::remove(err);
   return run;

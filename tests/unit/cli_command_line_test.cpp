@@ -300,7 +300,9 @@ TEST(CliCommandLine, CommandHelpMatchesTheParser) {
       if (*o.name == '\0') continue;
       std::vector<std::string> args = example;
       args.push_back(o.name);
-      if (o.value != nullptr) args.push_back(o.bit == cli::kOptTo ? "gpx" : "v.x");
+      if (o.value != nullptr) {
+        args.push_back(o.bit == cli::kOptTo ? "gpx" : o.bit == cli::kOptProgress ? "lines" : "v.x");
+      }
       const bool listed = options.find(std::string(" ") + o.name + " ") != std::string::npos;
       EXPECT_EQ(cli::ParseCommandLine(args).action == Action::kRun, listed) << o.name;
     }

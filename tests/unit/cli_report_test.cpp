@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "cli/report.h"
 #include "config/json.h"
@@ -69,6 +70,66 @@ TEST(CliReport, PlainValuesAreEscapedOnlyWhereTheyMustBe) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.text);
     EXPECT_EQ(cli::Escaped(row.text), windows ? row.onWindows : row.onLinux);
+  }
+}
+
+// Catches a box's closing line end shown as "\n", a text of two lines kept
+// on one, a CR of a CR LF left at a line's end, and an empty line between
+// two dropped.
+TEST(CliReport, MessageBoxesAsLines) {
+  const struct {
+    const char* text;
+    std::vector<std::string> lines;
+  } rows[] = {
+      {"Calibration Mode Enabled\n", {"Calibration Mode Enabled"}},
+      {"Error opening com port\nNo such device", {"Error opening com port", "No such device"}},
+      {"a\r\nb\r\n", {"a", "b"}},
+      {"a\n\nb", {"a", "", "b"}},
+      {"a\tb\rc", {"a\tb\rc"}},
+      {"", {""}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(cli::MessageLines(row.text), row.lines);
+  }
+}
+
+// Catches the window's empty values printed after a failure that left them
+// so, a failure whose status line is lost, and a label printed after Update
+// with the value it showed before it.
+TEST(CliReport, PlainWindowLinesAfterFailuresAndUpdates) {
+  const std::vector<cli::WindowValue> window = {
+      {"modelLabel", "Model: KLX-TX3", false},
+      {"hopChannelLabel", "Hop Chan 3", false},
+      {"vendorIdLabel", "Vendor ID 7FFF", false},
+      {"radioHP", "3", false},
+      {"radioID", "1234", false},
+      {"statusText", "Read Complete", false},
+  };
+  const struct {
+    cli::Command command;
+    cli::ExitCode code;
+    const char* status;
+    const char* text;
+  } rows[] = {
+      {cli::Command::kRead, cli::kExitOk, "Read Complete",
+       "modelLabel=Model: KLX-TX3\nhopChannelLabel=Hop Chan 3\nvendorIdLabel=Vendor ID 7FFF\n"
+       "radioHP=3\nradioID=1234\nstatusText=Read Complete\n"},
+      {cli::Command::kUpdate, cli::kExitOk, "Read Complete",
+       "modelLabel=Model: KLX-TX3\nhopChannelLabel=Hop Chan 3\nradioHP=3\nradioID=1234\n"
+       "statusText=Read Complete\n"},
+      {cli::Command::kRead, cli::kExitPort, "Read Failed", "statusText=Read Failed\n"},
+      {cli::Command::kDownload, cli::kExitFile, "", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text);
+    cli::Outcome o;
+    o.invocation.command = row.command;
+    o.invocation.commandKnown = true;
+    o.exitCode = row.code;
+    o.window = window;
+    o.window.back().text = row.status;
+    EXPECT_EQ(cli::TextReport(o), row.text);
   }
 }
 

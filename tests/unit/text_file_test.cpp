@@ -116,15 +116,20 @@ TEST(TextOutFile, OpenReplacesAnExistingFile) {
 }
 
 // Catches failures that vanish: an open that fails must leave the object
-// failed, and writes and the close on it must say so.
+// failed, and writes and the close on it must say so, with the system's
+// reason for the open kept through them (not lost to a later call).
 TEST(TextOutFile, FailedOpenStaysVisible) {
-  TextOutFile out;
-  EXPECT_FALSE(
-      out.Open((std::filesystem::temp_directory_path() / "kw9_no_such_dir" / "x.kml").string()));
-  EXPECT_TRUE(out.Failed());
-  EXPECT_FALSE(out.Write("a\n"));
-  EXPECT_FALSE(out.Printf("%d\n", 1));
-  EXPECT_FALSE(out.Close());
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "kw9_no_such_dir" / "x.kml").string();
+  for (const bool replacing : {false, true}) {
+    TextOutFile out;
+    EXPECT_FALSE(replacing ? out.OpenReplacing(path) : out.Open(path));
+    EXPECT_TRUE(out.Failed());
+    EXPECT_FALSE(out.Write("a\n"));
+    EXPECT_FALSE(out.Printf("%d\n", 1));
+    EXPECT_FALSE(out.Close());
+    EXPECT_EQ(out.Reason(), std::errc::no_such_file_or_directory) << out.Reason().message();
+  }
 }
 
 // Catches an object that cannot be used for a second file after a close.
@@ -150,8 +155,10 @@ TEST(TextOutFile, FullDiskShowsAtClose) {
   TextOutFile out;
   ASSERT_TRUE(out.Open("/dev/full"));
   EXPECT_TRUE(out.Write("a short line\n"));
+  EXPECT_FALSE(out.Reason());
   EXPECT_FALSE(out.Close());
   EXPECT_TRUE(out.Failed());
+  EXPECT_EQ(out.Reason(), std::errc::no_space_on_device);
 }
 
 TEST(TextOutFile, FullDiskFailsALargeWriteAndStaysFailed) {
