@@ -122,7 +122,7 @@ kw9cli write -p COM3 --wrap-m|--wrap-memory
 kw9cli write -p COM3 --wrap-memory |0 1
 kw9cli read -p |ttyUSB0 ttyS0
 kw9cli download --port = ttyU|ttyUSB0
-kw9cli download --date 2026-03-01 --p|--port
+kw9cli download --date 2026-03-01 --po|--port
 kw9cli go -- --|
 kw9cli download -o kw|kw9cli
 kw9cli export kw|kw9cli
