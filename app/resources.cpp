@@ -97,8 +97,8 @@ constexpr ControlTemplate kAboutControls[] = {
 // Export Track's question when the dates would come from the file's
 // modification time.
 constexpr ControlTemplate kExportDateControls[] = {
-    {IDC_STATIC, kLabel, "The dates come from the file's modification time,", 7, 7, 206, 8,
-     kNoFlags},
+    {IDC_EXPORT_DATE_SOURCE, kLabel, "The dates come from the file's modification time,", 7, 7, 206,
+     8, kNoFlags},
     {IDC_EXPORT_DATE_NOTICE, kLabel, "", 7, 17, 206, 8, kNoPrefix},
     {IDC_STATIC, kLabel, "Or the UTC date of the first fix (YYYY-MM-DD):", 7, 33, 150, 8, kNoFlags},
     {IDC_EXPORT_DATE, kEdit, "", 160, 31, 53, 12, kNoFlags},

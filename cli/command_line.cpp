@@ -56,8 +56,9 @@ const std::array<CommandSpec, 12> kCommands = {{
      "kw9cli update -p ttyUSB0 --serial-number 2418 --radio-hp 5"},
     {Command::kDownload, "download", "", 0,
      kLogCommandOptions | kOptOutput | kOptEraseAfter | kOptVerify | kOptUntilEnd | kExportOptions,
-     kOptPort | kOptOutput, DownloadHelp(),
+     kOptPort, DownloadHelp(),
      "kw9cli download -p ttyUSB0 -o track.kml\n"
+     "kw9cli download -p ttyUSB0          # writes track-SERIAL-YYYYMMDDTHHMMSSZ.kml\n"
      "kw9cli download -p COM3 -o track.kml --gpx track.gpx --erase-after\n"
      "kw9cli download --port=COM3 --output=track.kml --verify --log=runs.log"},
     {Command::kErase, "erase", "", 0, kLogCommandOptions | kOptYes, kOptPort,

@@ -15,6 +15,8 @@ OutcomeHandler& Handler() {
   return handler;
 }
 
+Hush* hush = nullptr;  // the one living, if any
+
 void Deliver(const Entry& e, std::string shown) {
   OutcomeHandler handler;
   {
@@ -36,17 +38,28 @@ void Tell(Id id) {
 }
 
 void Tell(Id id, const std::string& shown) {
+  if (hush != nullptr) return hush->Hold(shown);
   Deliver(EntryOf(id), shown);
   platform::ShowMessageBox(shown);
 }
 
 void Report(Id id) {
   const Entry& e = EntryOf(id);
+  if (hush != nullptr) return hush->Hold(e.text);
   Deliver(e, e.text);
 }
 
 void Report(Id id, const std::string& shown) {
+  if (hush != nullptr) return hush->Hold(shown);
   Deliver(EntryOf(id), shown);
+}
+
+Hush::Hush() {
+  hush = this;
+}
+
+Hush::~Hush() {
+  hush = nullptr;
 }
 
 }  // namespace msg
