@@ -344,8 +344,8 @@ class Session {
   void Identify() {
     const Identification found = IdentifyTracker(inv_.port);
     if (!found.tracker) {
-      Note("the tracker was not identified (" + WithoutLineEnd(found.why) +
-           "): its model, firmware, serial number and battery are null");
+      Note("the tracker was not identified (" + found.why.substr(0, found.why.find('\n')) +
+           "): model, firmware, serial number and battery are null");
       return;
     }
     const TrackerIdentity& t = *found.tracker;
