@@ -328,8 +328,12 @@ class Session {
       default:
         // These need no Read: the window takes the port through its own save
         // exchange, as when a user types it and presses the button. Which
-        // tracker it is, is asked first without one.
-        Identify();
+        // tracker it is, is asked first without one; a download whose file
+        // the window refuses sends nothing at all.
+        if (inv_.command != Command::kDownload || inv_.output.empty() ||
+            OutputRefusal(inv_.output, inv_.port).empty()) {
+          Identify();
+        }
         if (Interrupted()) break;
         dialog_->UpdateData(true);
         if (!Interrupted()) LogCommand(window);
