@@ -94,8 +94,9 @@ constexpr ControlTemplate kAboutControls[] = {
     {1, kDefaultPush, "OK", 178, 7, 50, 14, kNoFlags},
 };
 
-// Export Track's question when the dates would come from the file's
-// modification time.
+// Export Track's question when the dates would come from the file itself:
+// its stamp's download time or its modification time (the first line says
+// which).
 constexpr ControlTemplate kExportDateControls[] = {
     {IDC_EXPORT_DATE_SOURCE, kLabel, "The dates come from the file's modification time,", 7, 7, 206,
      8, kNoFlags},

@@ -4,8 +4,7 @@
 // last download, or one the user opens, dated as kw9cli export dates it
 // without --date (the download time the file holds, else its modification
 // time); Export Track asks first whether the user knows the first fix's date
-// instead. The settings profiles follow in
-// the same menu (profile_menu.cpp).
+// instead. The settings profiles follow in the same menu (profile_menu.cpp).
 #include "app/track_menu.h"
 
 #include <chrono>
@@ -129,8 +128,9 @@ void CTrackerDlg::OnExportTrack() {
       return;
     }
   }
-  // A stored file's dates come from its modification time unless the user
-  // knows the first fix's date: a copied file's time says nothing.
+  // A stored file's dates come from the download time its stamp holds, else
+  // from its modification time (a copy's says nothing), unless the user
+  // knows the first fix's date.
   std::string date;
   if (const std::optional<std::string> stamp = StampNotice(input)) {
     CExportDateDlg question("The dates come from the download time the file holds,", *stamp);

@@ -28,7 +28,7 @@ Identification IdentifyTracker(const std::string& port) {
     if (!OpenPort(port)) return std::nullopt;
     TrackerIdentity tracker;
     tracker.model = GetModel();
-    if (tracker.model == "err" || LinkLost()) return std::nullopt;
+    if (tracker.model == "err" || tracker.model == "err0" || LinkLost()) return std::nullopt;
     bool versionIsNumber = false;
     const int version = GetVersion(&versionIsNumber);
     if (version == 999 || LinkLost()) return std::nullopt;

@@ -1,5 +1,6 @@
 #include "link/messages.h"
 
+#include <atomic>
 #include <mutex>
 #include <utility>
 
@@ -15,7 +16,7 @@ OutcomeHandler& Handler() {
   return handler;
 }
 
-Hush* hush = nullptr;  // the one living, if any
+std::atomic<Hush*> hush{nullptr};  // the one living, if any
 
 void Deliver(const Entry& e, std::string shown) {
   OutcomeHandler handler;
@@ -38,19 +39,19 @@ void Tell(Id id) {
 }
 
 void Tell(Id id, const std::string& shown) {
-  if (hush != nullptr) return hush->Hold(shown);
+  if (Hush* h = hush.load()) return h->Hold(shown);
   Deliver(EntryOf(id), shown);
   platform::ShowMessageBox(shown);
 }
 
 void Report(Id id) {
   const Entry& e = EntryOf(id);
-  if (hush != nullptr) return hush->Hold(e.text);
+  if (Hush* h = hush.load()) return h->Hold(e.text);
   Deliver(e, e.text);
 }
 
 void Report(Id id, const std::string& shown) {
-  if (hush != nullptr) return hush->Hold(shown);
+  if (Hush* h = hush.load()) return h->Hold(shown);
   Deliver(EntryOf(id), shown);
 }
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/identify.h"
 #include "platform/os/os.h"
 #include "tests/support/flash_records.h"
 #include "tests/support/scratch_dir.h"
@@ -164,6 +165,14 @@ TEST(DownloadStamp, AStoredFileIsDatedByItsStampFirst) {
           << TrackFormatName(place.format) << ": " << Slurp(dir / "t.out").substr(0, 600);
     }
   }
+}
+
+// The name a download without --output writes. Catches a field without its
+// leading zero (names that no longer sort by time) and a serial number
+// written although unknown.
+TEST(DownloadStamp, DefaultDownloadNames) {
+  EXPECT_EQ(cli::DefaultDownloadName(2417, kDecember9), "track-2417-20261209T080102Z.kml");
+  EXPECT_EQ(cli::DefaultDownloadName(std::nullopt, 1772409599), "track-20260301T235959Z.kml");
 }
 
 }  // namespace
