@@ -81,7 +81,8 @@ void CTrackerDlg::OnRead() {
   // Only a Read that completed unlocks Write and Update: after any other the
   // window holds values nobody read from this tracker.
   configRead = false;
-  const auto readTracker = [this]() -> bool {
+  TrackerIdentity found;
+  const auto readTracker = [this, &found]() -> bool {
     if (!OpenPort(portName)) return false;
 
     const std::string model = GetModel();
@@ -95,12 +96,15 @@ void CTrackerDlg::OnRead() {
     if (version == 999 || !versionIsNumber || LinkLost()) return false;
     modelLabel = "Model: " + model;
     versionLabel = FormatText("Version %d", version);
+    found.model = model;
+    found.firmwareVersion = version;
 
     uint8_t batteryHigh = 0, batteryLow = 0;
     if (!ReadRegister(kRegisterBatteryHigh, batteryHigh)) return false;
     if (!ReadRegister(kRegisterBatteryLow, batteryLow)) return false;
-    batteryLabel = FormatText(
-        "battery: %4.2f", voltsFromCount(static_cast<uint16_t>(batteryHigh * 256 + batteryLow)));
+    found.battery =
+        FormatText("%4.2f", voltsFromCount(static_cast<uint16_t>(batteryHigh * 256 + batteryLow)));
+    batteryLabel = "battery: " + found.battery;
 
     for (int p = 0; p < kRadioParameterCount; ++p) {
       const std::string reply = RadioAtCommand(std::string("AT") + kRadioParameterNames[p]);
@@ -120,6 +124,7 @@ void CTrackerDlg::OnRead() {
     uint8_t high = 0, low = 0, value = 0;
     if (!ReadNv(kNvSerialHigh, high) || !ReadNv(kNvSerialLow, low)) return false;
     serialNumber = high * 256u + low;
+    found.serialNumber = serialNumber;
     serialNumberLabel = FormatText("Serial #: %d", static_cast<int>(serialNumber));
     const std::array<char, 4> expectedDigits = serialDigits(serialNumber);
     if (!ReadNv(kNvTransmitInterval, value)) return false;
@@ -163,7 +168,7 @@ void CTrackerDlg::OnRead() {
     return;
   }
   configRead = true;
-  RememberCompletedRead(portName, serialNumber);
+  RememberCompletedRead(portName, found);
   ShowStatus(msg::Id::kReadComplete);
   UpdateData(false);
   ClosePort();

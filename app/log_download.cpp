@@ -223,6 +223,9 @@ void CTrackerDlg::OnReadFlash() {
     return;
   }
   TakePortFromCombo();
+  // The file names the tracker a completed Read found on this port; Read
+  // Flash itself asks nothing more.
+  TheWindowState.downloadIdentity = IdentityOfPort(portName).value_or(TrackerIdentity{});
   const std::string refusal = OutputRefusal(dialog.GetPathName(), portName);
   if (!refusal.empty()) {
     msg::Tell(msg::Id::kErrorOpeningKmlFile,
@@ -295,6 +298,7 @@ int LogDownloadWorker(void* param) {
   if (geometry == nullptr) geometry = &kMemoryGeometries[0];
   lastDownloadKeptBeside.clear();
   TheWindowState.lastDownloadBytesRead = 0;
+  TheWindowState.lastDownloadMoment = 0;
   TheWindowState.lastDownloadLogEnd = LogEndWatch::End::kNotYet;
   const bool untilEnd = TheWindowState.downloadUntilEnd;
   MemoryReader reader(dialog, *geometry, untilEnd);
@@ -329,7 +333,15 @@ int LogDownloadWorker(void* param) {
   WriteTrackCoordinates(kmlStream, arrived, &lastDownloadTrack.emplace());
   WriteKmlFooter(kmlStream);
   WriteMemoryDump(kmlStream, arrived);
-  if (untilEnd) WriteBytesReadComment(kmlStream, arrived);
+  DownloadStamp stamp;
+  stamp.time = TheWindowState.clock != nullptr ? TheWindowState.clock() : UnixNow();
+  stamp.tracker = TheWindowState.downloadIdentity;
+  if (untilEnd) {
+    stamp.bytesRead = arrived;
+    stamp.memoryBytes = LogMemoryGeometry.sizeCode * 128;
+  }
+  WriteDownloadStamp(kmlStream, stamp);
+  TheWindowState.lastDownloadMoment = *stamp.time;
   // What did not all arrive never replaces a file the user has: it goes
   // beside it.
   std::string beside;

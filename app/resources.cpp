@@ -94,11 +94,12 @@ constexpr ControlTemplate kAboutControls[] = {
     {1, kDefaultPush, "OK", 178, 7, 50, 14, kNoFlags},
 };
 
-// Export Track's question when the dates would come from the file's
-// modification time.
+// Export Track's question when the dates would come from the file itself:
+// its stamp's download time or its modification time (the first line says
+// which).
 constexpr ControlTemplate kExportDateControls[] = {
-    {IDC_STATIC, kLabel, "The dates come from the file's modification time,", 7, 7, 206, 8,
-     kNoFlags},
+    {IDC_EXPORT_DATE_SOURCE, kLabel, "The dates come from the file's modification time,", 7, 7, 206,
+     8, kNoFlags},
     {IDC_EXPORT_DATE_NOTICE, kLabel, "", 7, 17, 206, 8, kNoPrefix},
     {IDC_STATIC, kLabel, "Or the UTC date of the first fix (YYYY-MM-DD):", 7, 33, 150, 8, kNoFlags},
     {IDC_EXPORT_DATE, kEdit, "", 160, 31, 53, 12, kNoFlags},

@@ -1,10 +1,10 @@
 // The window's track menu, beside About in the system menu (the context menu
 // on the Linux desktop): a stored track exported as kw9cli export writes it,
 // and its picture shown in the system's viewer. Both take the KML file of the
-// last download, or one the user opens, dated from its modification time as
-// kw9cli export dates it without --date; Export Track asks first whether the
-// user knows the first fix's date instead. The settings profiles follow in
-// the same menu (profile_menu.cpp).
+// last download, or one the user opens, dated as kw9cli export dates it
+// without --date (the download time the file holds, else its modification
+// time); Export Track asks first whether the user knows the first fix's date
+// instead. The settings profiles follow in the same menu (profile_menu.cpp).
 #include "app/track_menu.h"
 
 #include <chrono>
@@ -22,6 +22,7 @@
 #include "platform/os/viewer.h"
 #include "platform/ui/message_box.h"
 #include "tracklog/kml_writer.h"
+#include "tracklog/stored_kml.h"
 #include "tracklog/track_export.h"
 #include "tracklog/track_text.h"
 
@@ -32,19 +33,34 @@ constexpr char kExportFilter[] =
     "GPX Files (*.gpx)|*.gpx|CSV Files (*.csv)|*.csv|GeoJSON Files (*.geojson)|*.geojson|"
     "KML 2.2 Files (*.kml)|*.kml||";
 
-// Export Track's date question: the dates would come from the input's
-// modification time (shown); a date typed is the first fix's instead.
+// Export Track's date question: the dates would come from the download time
+// the input's stamp holds, else from its modification time (shown); a date
+// typed is the first fix's instead.
 class CExportDateDlg : public CDialog {
  public:
-  explicit CExportDateDlg(std::string modified)
-      : CDialog(FindDialogTemplate(IDD_EXPORT_DATE)), notice(std::move(modified)) {}
+  CExportDateDlg(std::string from, std::string moment)
+      : CDialog(FindDialogTemplate(IDD_EXPORT_DATE)),
+        source(std::move(from)),
+        notice(std::move(moment)) {}
   void DoDataExchange(CDataExchange* pDX) override {
+    DDX_Text(pDX, IDC_EXPORT_DATE_SOURCE, source);
     DDX_Text(pDX, IDC_EXPORT_DATE_NOTICE, notice);
     DDX_Text(pDX, IDC_EXPORT_DATE, date);
   }
+  std::string source;
   std::string notice;
   std::string date;
 };
+
+// The download time the input's stamp holds, as the question shows it;
+// nullopt for a file without one.
+std::optional<std::string> StampNotice(const std::string& input) {
+  const StoredKml stored = ReadStoredKml(input);
+  if (!stored.ok || !stored.stamp || !stored.stamp->time) return std::nullopt;
+  TrackText text;
+  text.IsoTime(*stored.stamp->time).Add(", the end of its download.");
+  return text.Text();
+}
 
 // The input's modification time as the question shows it; nullopt when it
 // cannot be read (the export then says so).
@@ -112,11 +128,16 @@ void CTrackerDlg::OnExportTrack() {
       return;
     }
   }
-  // A stored file's dates come from its modification time unless the user
-  // knows the first fix's date: a copied file's time says nothing.
+  // A stored file's dates come from the download time its stamp holds, else
+  // from its modification time (a copy's says nothing), unless the user
+  // knows the first fix's date.
   std::string date;
-  if (const std::optional<std::string> notice = ModificationNotice(input)) {
-    CExportDateDlg question(*notice);
+  if (const std::optional<std::string> stamp = StampNotice(input)) {
+    CExportDateDlg question("The dates come from the download time the file holds,", *stamp);
+    if (question.DoModal() != IDOK) return;
+    date = question.date;
+  } else if (const std::optional<std::string> notice = ModificationNotice(input)) {
+    CExportDateDlg question("The dates come from the file's modification time,", *notice);
     if (question.DoModal() != IDOK) return;
     date = question.date;
   }

@@ -10,10 +10,12 @@ constexpr unsigned IDM_SHOW_TRACK = 0x0030;
 constexpr unsigned IDM_SAVE_PROFILE = 0x0040;
 constexpr unsigned IDM_LOAD_PROFILE = 0x0050;
 
-// Export Track's date question (IDD_EXPORT_DATE): the modification time the
-// dates would come from, and the first fix's date the user may give instead.
+// Export Track's date question (IDD_EXPORT_DATE): what the dates would come
+// from (the download time the file's stamp holds, else its modification
+// time) and that moment, and the first fix's date the user may give instead.
 constexpr int IDC_EXPORT_DATE_NOTICE = 1060;
 constexpr int IDC_EXPORT_DATE = 1061;
+constexpr int IDC_EXPORT_DATE_SOURCE = 1062;
 
 // The items, in the menu's order.
 void AppendTrackMenu(ui::Window& window);

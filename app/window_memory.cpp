@@ -21,9 +21,9 @@ void RestoreWindowMemory(CTrackerDlg& dialog) {
   }
 }
 
-void RememberCompletedRead(const std::string& port, uint32_t serialNumber) {
+void RememberCompletedRead(const std::string& port, const TrackerIdentity& tracker) {
   TheWindowState.lastReadPort = port;
-  TheWindowState.lastReadSerial = serialNumber;
+  TheWindowState.lastReadIdentity = tracker;
   if (TheWindowState.keepsUserSettings) platform::SaveUserSetting(kLastPortSetting, port);
 }
 
@@ -61,11 +61,16 @@ std::string TrackFileName(std::optional<uint32_t> serialNumber, int64_t unixSeco
   return name;
 }
 
+std::optional<TrackerIdentity> IdentityOfPort(const std::string& port) {
+  // The tracker last read on this port; on another port it would name the
+  // wrong tracker's log.
+  if (TheWindowState.lastReadPort.empty() || port != TheWindowState.lastReadPort) {
+    return std::nullopt;
+  }
+  return TheWindowState.lastReadIdentity;
+}
+
 std::string SuggestedTrackName(const std::string& port, int64_t unixSeconds) {
-  // The serial number belongs to the tracker last read on this port; on
-  // another port it would name the wrong tracker's log.
-  const bool readHere = !TheWindowState.lastReadPort.empty() && port == TheWindowState.lastReadPort;
-  return TrackFileName(
-      readHere ? std::optional<uint32_t>(TheWindowState.lastReadSerial) : std::nullopt,
-      unixSeconds);
+  const std::optional<TrackerIdentity> tracker = IdentityOfPort(port);
+  return TrackFileName(tracker ? tracker->serialNumber : std::nullopt, unixSeconds);
 }

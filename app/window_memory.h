@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "tracklog/download_stamp.h"
+
 class CFileDialog;
 class CTrackerDlg;
 
@@ -17,8 +19,13 @@ class CTrackerDlg;
 void RestoreWindowMemory(CTrackerDlg& dialog);
 
 // After a Read that completed on port: Read Flash's suggested name takes the
-// serial number, and the port is kept for the next start.
-void RememberCompletedRead(const std::string& port, uint32_t serialNumber);
+// serial number, its stamp the tracker, and the port is kept for the next
+// start.
+void RememberCompletedRead(const std::string& port, const TrackerIdentity& tracker);
+
+// The tracker the last completed Read found on port; nothing when the last
+// Read was of another port, or none completed.
+std::optional<TrackerIdentity> IdentityOfPort(const std::string& port);
 
 // Runs dialog in the folder where the dialogs of this kind (setting, one per
 // file dialog) last chose a file, and keeps the folder of the file chosen.

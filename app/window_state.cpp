@@ -24,7 +24,10 @@ void ResetToolState() {
   TheWindowState.lastDownloadLogEndsAt = 0;
   TheWindowState.keepsUserSettings = false;
   TheWindowState.lastReadPort.clear();
-  TheWindowState.lastReadSerial = 0;
+  TheWindowState.lastReadIdentity = {};
+  TheWindowState.downloadIdentity = {};
+  TheWindowState.clock = nullptr;
+  TheWindowState.lastDownloadMoment = 0;
   ResetLink();
   LogMemoryGeometry = {};
   std::fill(std::begin(FlashImage), std::end(FlashImage), 0);

@@ -11,6 +11,7 @@
 
 #include "config/settings.h"
 #include "platform/os/text_file.h"
+#include "tracklog/download_stamp.h"
 #include "tracklog/track_model.h"
 
 struct WindowState {
@@ -61,10 +62,19 @@ struct WindowState {
   // file dialog's folder go to the user's settings and come back at the next
   // start (window_memory.h).
   bool keepsUserSettings = false;
-  // The port and serial number of the last Read that completed: Read Flash
-  // names its file after that tracker when the same port is shown.
+  // The port of the last Read that completed and the tracker it found: Read
+  // Flash names its file after that tracker and stamps the file with it
+  // when the same port is shown (kw9cli's identification sets them too).
   std::string lastReadPort;
-  uint32_t lastReadSerial = 0;
+  TrackerIdentity lastReadIdentity;
+  // The tracker the running download's stamp names (empty fields: unknown),
+  // taken when Read Flash was pressed.
+  TrackerIdentity downloadIdentity;
+  // The download's stamp takes its time from here: seconds since 1970 UTC.
+  // Tests set a fixed clock.
+  int64_t (*clock)() = nullptr;
+  // The time the last download's stamp holds (when it ended); 0 for none.
+  int64_t lastDownloadMoment = 0;
 };
 extern WindowState TheWindowState;
 

@@ -18,7 +18,9 @@ constexpr uint32_t kLogCommandOptions = kOptPort | kOptCalibration;
 const char* DownloadHelp() {
   static const std::string help =
       "press Read Flash and save the log as FILE (replaced only once complete; what arrived of "
-      "a download that ended early goes beside an existing FILE as NAME.partial.kml); " +
+      "a download that ended early goes beside an existing FILE as NAME.partial.kml; without "
+      "--output, track-SERIAL-YYYYMMDDTHHMMSSZ.kml in the current folder, printed as "
+      "file=NAME); " +
       FormatList(&TrackFormatSpec::option, ", ", " and ") +
       " also write the fixes that arrived in that format, dated back from the moment the download "
       "ended; --erase-after then presses Clear Flash, answering CLEAR, but only when FILE, read "
@@ -56,8 +58,9 @@ const std::array<CommandSpec, 12> kCommands = {{
      "kw9cli update -p ttyUSB0 --serial-number 2418 --radio-hp 5"},
     {Command::kDownload, "download", "", 0,
      kLogCommandOptions | kOptOutput | kOptEraseAfter | kOptVerify | kOptUntilEnd | kExportOptions,
-     kOptPort | kOptOutput, DownloadHelp(),
+     kOptPort, DownloadHelp(),
      "kw9cli download -p ttyUSB0 -o track.kml\n"
+     "kw9cli download -p ttyUSB0\n"
      "kw9cli download -p COM3 -o track.kml --gpx track.gpx --erase-after\n"
      "kw9cli download --port=COM3 --output=track.kml --verify --log=runs.log"},
     {Command::kErase, "erase", "", 0, kLogCommandOptions | kOptYes, kOptPort,

@@ -31,6 +31,15 @@ void Differences(JsonWriter& w, const std::vector<FieldDifference>& differences)
   w.EndArray();
 }
 
+void OptionalInteger(JsonWriter& w, const std::string& key, std::optional<int64_t> value) {
+  w.Key(key);
+  if (value) {
+    w.Integer(*value);
+  } else {
+    w.Null();
+  }
+}
+
 void ExportMembers(JsonWriter& w, const ExportReport& e) {
   w.Key("format").String(e.format);
   w.Key("file").String(e.file);
@@ -39,6 +48,43 @@ void ExportMembers(JsonWriter& w, const ExportReport& e) {
   w.Key("untimed").Integer(e.untimed);
   w.Key("segments").Integer(e.segments);
   w.Key("leftOut").Integer(e.leftOut);
+  OptionalString(w, "dateAnchor", e.dateAnchor);
+  OptionalString(w, "model", e.tracker.model);
+  OptionalInteger(w, "firmwareVersion", e.tracker.firmwareVersion);
+  OptionalInteger(w, "serialNumber", e.tracker.serialNumber);
+}
+
+// The tracker as a Read or the identification before a download, erase,
+// Flash Test or Go! found it; null when neither did.
+void IdentityMembers(JsonWriter& w, const Outcome& o) {
+  const Identity* id = o.identity ? &*o.identity : nullptr;
+  w.Key("model");
+  if (id != nullptr) {
+    w.String(id->model);
+  } else {
+    w.Null();
+  }
+  OptionalInteger(w, "firmwareVersion", id != nullptr ? id->firmwareVersion : std::nullopt);
+  OptionalInteger(w, "serialNumber",
+                  id != nullptr ? std::optional<int64_t>(id->serialNumber) : std::nullopt);
+  w.Key("battery");
+  if (id != nullptr && !id->battery.empty()) {
+    w.RawNumber(id->battery);
+  } else {
+    w.Null();
+  }
+}
+
+// A profile command's file, and whether an apply was only a dry run.
+void ProfileCommandMembers(JsonWriter& w, const Outcome& o) {
+  const Invocation& inv = o.invocation;
+  if (inv.command == Command::kProfileSave) {
+    w.Key("profileFile").String(o.profile ? o.profile->file : inv.output);
+  } else if (inv.command == Command::kProfileApply) {
+    w.Key("profileFile")
+        .String(o.profile ? o.profile->file : (inv.operands.empty() ? "" : inv.operands[0]));
+    w.Key("dryRun").Bool(inv.dryRun);
+  }
 }
 
 void ExportCommandMembers(JsonWriter& w, const Outcome& o) {
@@ -78,6 +124,7 @@ void DownloadMembers(JsonWriter& w, const DownloadReport& d) {
     w.Null();
   }
   OptionalString(w, "untilEnd", d.untilEnd.value_or(""));
+  w.Key("outputNamed").Bool(d.outputNamed);
 }
 
 std::string PortsJson(const std::vector<platform::PortInfo>& ports) {
@@ -283,7 +330,9 @@ std::string TextReport(const Outcome& o) {
       }
       return out;
     default:
-      return WindowLines(o);
+      // The name kw9cli chose comes first, for a script to read.
+      if (o.download && o.download->outputNamed) out += "file=" + Escaped(o.download->file) + "\n";
+      return out + WindowLines(o);
   }
 }
 
@@ -352,6 +401,10 @@ std::string JsonReport(const Outcome& o) {
     w.Key("output").String(o.invocation.operands[1]);
     w.EndObject();
   }
+  if (o.invocation.commandKnown && o.invocation.command != Command::kPorts) {
+    IdentityMembers(w, o);
+    ProfileCommandMembers(w, o);
+  }
   w.EndObject();
   return w.Text() + "\n";
 }
@@ -362,35 +415,12 @@ std::string CustodyLine(const Outcome& o, const std::string& utcTime) {
   w.Key("time").String(utcTime);
   w.Key("kw9cli").String(KW9_VERSION);
   Head(w, o);
-  const Identity* id = o.identity ? &*o.identity : nullptr;
-  w.Key("model");
-  if (id != nullptr) {
-    w.String(id->model);
-  } else {
-    w.Null();
-  }
-  w.Key("firmwareVersion");
-  if (id != nullptr && id->firmwareVersion) {
-    w.Integer(*id->firmwareVersion);
-  } else {
-    w.Null();
-  }
-  w.Key("serialNumber");
-  if (id != nullptr) {
-    w.Integer(id->serialNumber);
-  } else {
-    w.Null();
-  }
-  w.Key("battery");
-  if (id != nullptr) {
-    w.RawNumber(id->battery);
-  } else {
-    w.Null();
-  }
+  IdentityMembers(w, o);
   w.Key("result").String(ResultWord(o));
   w.Key("exitCode").Integer(o.exitCode);
   if (o.download) DownloadMembers(w, *o.download);
   if (o.exported) ExportCommandMembers(w, o);
+  if (o.invocation.commandKnown) ProfileCommandMembers(w, o);
   w.EndObject();
   return w.Text() + "\n";
 }

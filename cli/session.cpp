@@ -16,6 +16,8 @@
 #include "app/profile_menu.h"
 #include "app/resources.h"
 #include "app/tracker_dlg.h"
+#include "app/window_memory.h"
+#include "cli/identify.h"
 #include "cli/sha256.h"
 #include "cli/utc_time.h"
 #include "config/settings.h"
@@ -100,8 +102,11 @@ std::string NumberRefusal(const ProfileValue& v) {
 }
 
 ExportReport ReportOf(const std::string& format, const ExportResult& result) {
-  return {format,         result.output,   result.ok,     result.points,
-          result.untimed, result.segments, result.leftOut};
+  return {format,         result.output,
+          result.ok,      result.points,
+          result.untimed, result.segments,
+          result.leftOut, result.ok ? DateAnchorName(result.anchor) : "",
+          result.tracker};
 }
 
 std::string WithoutLineEnd(std::string text) {
@@ -439,13 +444,35 @@ class Session {
         break;
       default:
         // These need no Read: the window takes the port through its own save
-        // exchange, as when a user types it and presses the button.
+        // exchange, as when a user types it and presses the button. Which
+        // tracker it is, is asked first without one; a download whose file
+        // the window refuses sends nothing at all.
+        if (inv_.command != Command::kDownload || inv_.output.empty() ||
+            (OutputRefusal(inv_.output, inv_.port).empty() && FolderRefusal(inv_.output).empty())) {
+          Identify();
+        }
+        if (Interrupted()) break;
         dialog_->UpdateData(true);
         NameTheRefusedField(window);
         if (!Interrupted()) LogCommand(window);
         break;
     }
     Stop();
+  }
+
+  // The tracker's identity for the records, with read-only commands; a
+  // tracker that does not tell is left to the operation, which goes on as
+  // ever. Read Flash's stamp names it, as after a completed Read.
+  void Identify() {
+    const Identification found = IdentifyTracker(inv_.port);
+    if (!found.tracker) {
+      Note("the tracker was not identified (" + found.why.substr(0, found.why.find('\n')) +
+           "): model, firmware, serial number and battery are null");
+      return;
+    }
+    const TrackerIdentity& t = *found.tracker;
+    out_.identity = Identity{t.model, t.firmwareVersion, t.serialNumber.value_or(0), t.battery};
+    RememberCompletedRead(inv_.port, t);
   }
 
   void Stop() {
@@ -571,8 +598,8 @@ class Session {
         all = false;
         continue;
       }
-      const ExportResult result =
-          ExportDownloadedTrack(*lastDownloadTrack, downloadEnd, *format, e.path);
+      const ExportResult result = ExportDownloadedTrack(*lastDownloadTrack, downloadEnd, *format,
+                                                        e.path, TheWindowState.downloadIdentity);
       x = ReportOf(e.format, result);
       if (!result.ok) {
         Note(WithReason(result.message, result.reason));
@@ -590,8 +617,15 @@ class Session {
   }
 
   void Download(ui::ScriptedWindow& window) {
-    const platform::ReplacementPlan plan = platform::PlanReplacement(inv_.output);
     DownloadReport& report = out_.download.emplace();
+    if (inv_.output.empty()) {
+      // Named after the tracker and the time, in the current folder.
+      out_.invocation.output = DefaultDownloadName(
+          out_.identity ? std::optional<uint32_t>(out_.identity->serialNumber) : std::nullopt,
+          UnixNow());
+      report.outputNamed = true;
+    }
+    const platform::ReplacementPlan plan = platform::PlanReplacement(inv_.output);
     report.file = inv_.output;
     lastDownloadTrack.reset();
     // A memory whose blocks have no line end to check is read twice before
@@ -604,7 +638,10 @@ class Session {
     StartProgress();
     window.Click(IDC_READ_FLASH);
     WaitForWorker();
-    const int64_t downloadEnd = UnixNow();
+    // The moment the file's stamp holds, so that the exports beside it and
+    // a later export of the file date the fixes alike.
+    const int64_t downloadEnd =
+        TheWindowState.lastDownloadMoment != 0 ? TheWindowState.lastDownloadMoment : UnixNow();
     // The window says "Error opening file" or "Error writing file"; which
     // file, and why, is the system's to say.
     if ((Reported(msg::Id::kErrorOpeningKmlFile) || Reported(msg::Id::kErrorWritingKmlFile)) &&

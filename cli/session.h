@@ -13,6 +13,7 @@
 #include "config/profile.h"
 #include "platform/serial/serial.h"
 #include "platform/ui/progress_state.h"
+#include "tracklog/download_stamp.h"
 #include "tracklog/flash_image.h"
 
 namespace cli {
@@ -48,10 +49,12 @@ struct ExportReport {
   std::string format;  // "gpx", "csv", "geojson", "kml22"
   std::string file;
   bool written = false;
-  int points = 0;    // fixes written
-  int untimed = 0;   // of those, fixes without a time
-  int segments = 0;  // runs of fixes no more than 10 minutes apart
-  int leftOut = 0;   // fixes off the globe, lines of records that hold no place
+  int points = 0;           // fixes written
+  int untimed = 0;          // of those, fixes without a time
+  int segments = 0;         // runs of fixes no more than 10 minutes apart
+  int leftOut = 0;          // fixes off the globe, lines of records that hold no place
+  std::string dateAnchor;   // DateAnchorName: what dated the fixes; empty when not written
+  TrackerIdentity tracker;  // the file's stamp's, or the download's
 };
 
 struct DownloadReport {
@@ -68,6 +71,7 @@ struct DownloadReport {
   // --until-end: what ended the reading ("endMarker", "erasedMemory",
   // "memoryEnd", "notReached"); none without it.
   std::optional<std::string> untilEnd;
+  bool outputNamed = false;  // no --output: file is the name kw9cli chose
 };
 
 struct FieldDifference {

@@ -1,5 +1,6 @@
 #include "link/messages.h"
 
+#include <atomic>
 #include <mutex>
 #include <utility>
 
@@ -14,6 +15,8 @@ OutcomeHandler& Handler() {
   static OutcomeHandler handler;
   return handler;
 }
+
+std::atomic<Hush*> hush{nullptr};  // the one living, if any
 
 void Deliver(const Entry& e, std::string shown) {
   OutcomeHandler handler;
@@ -36,17 +39,28 @@ void Tell(Id id) {
 }
 
 void Tell(Id id, const std::string& shown) {
+  if (Hush* h = hush.load()) return h->Hold(shown);
   Deliver(EntryOf(id), shown);
   platform::ShowMessageBox(shown);
 }
 
 void Report(Id id) {
   const Entry& e = EntryOf(id);
+  if (Hush* h = hush.load()) return h->Hold(e.text);
   Deliver(e, e.text);
 }
 
 void Report(Id id, const std::string& shown) {
+  if (Hush* h = hush.load()) return h->Hold(shown);
   Deliver(EntryOf(id), shown);
+}
+
+Hush::Hush() {
+  hush = this;
+}
+
+Hush::~Hush() {
+  hush = nullptr;
 }
 
 }  // namespace msg

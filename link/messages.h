@@ -201,4 +201,26 @@ void Tell(Id id, const std::string& shown);
 void Report(Id id);
 void Report(Id id, const std::string& shown);
 
+// While one lives, nothing is told or reported: an exchange nobody pressed a
+// button for (kw9cli's look at which tracker is on the port) must show no box
+// and stand in no record as the operation's trouble. First() is what would
+// have been told first. One at a time, on the thread that makes it, while no
+// worker runs.
+class Hush {
+ public:
+  Hush();
+  ~Hush();
+  Hush(const Hush&) = delete;
+  Hush& operator=(const Hush&) = delete;
+  // The text of the first telling held back; empty when there was none.
+  const std::string& First() const { return first_; }
+  // For Tell and Report: keeps text when it is the first.
+  void Hold(const std::string& text) {
+    if (first_.empty()) first_ = text;
+  }
+
+ private:
+  std::string first_;
+};
+
 }  // namespace msg

@@ -9,6 +9,37 @@ void AppendPosition(TrackText& t, const TrackFix& fix) {
   t.Int(static_cast<int64_t>(fix.altitude)).Add(']');
 }
 
+void AppendJsonString(TrackText& t, std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  t.Add('"');
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      t.Add('\\').Add(c);
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      t.Add("\\u00").Add(kHex[(c >> 4) & 0xF]).Add(kHex[c & 0xF]);
+    } else {
+      t.Add(c);
+    }
+  }
+  t.Add('"');
+}
+
+// Each feature's properties name the tracker and where its dates came from.
+void AppendAbout(TrackText& t, const ExportAbout& about) {
+  t.Add(",\"dateAnchor\":");
+  AppendJsonString(t, about.anchor);
+  t.Add(",\"dates\":");
+  AppendJsonString(t, about.dates);
+  if (!about.tracker.model.empty()) {
+    t.Add(",\"model\":");
+    AppendJsonString(t, about.tracker.model);
+  }
+  if (about.tracker.firmwareVersion) {
+    t.Add(",\"firmwareVersion\":").Int(*about.tracker.firmwareVersion);
+  }
+  if (about.tracker.serialNumber) t.Add(",\"serialNumber\":").Int(*about.tracker.serialNumber);
+}
+
 }  // namespace
 
 void AppendGeoJson(TrackText& t, const ExportTrack& track) {
@@ -46,7 +77,9 @@ void AppendGeoJson(TrackText& t, const ExportTrack& track) {
       first = false;
       t.Int(fix.satellites);
     });
-    t.Add("]}}");
+    t.Add(']');
+    if (track.about != nullptr) AppendAbout(t, *track.about);
+    t.Add("}}");
   }
   t.Add("\n]}\n");
 }

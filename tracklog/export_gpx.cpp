@@ -19,8 +19,14 @@ void AppendGpx(TrackText& t, const ExportTrack& track) {
   t.Add(" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"");
   t.Add(" xsi:schemaLocation=\"http://www.topografix.com/GPX/1/1");
   t.Add(" http://www.topografix.com/GPX/1/1/gpx.xsd\">\n");
-  t.Add("  <metadata>\n    <time>").IsoTime(track.createdAt).Add("</time>\n  </metadata>\n");
+  const std::string name = ExportTrackName(track);
+  // The schema's order: name, desc, ..., time.
+  t.Add("  <metadata>\n");
+  if (!name.empty()) t.Add("    <name>").Xml(name).Add("</name>\n");
+  if (track.about != nullptr) t.Add("    <desc>").Xml(track.about->dates).Add("</desc>\n");
+  t.Add("    <time>").IsoTime(track.createdAt).Add("</time>\n  </metadata>\n");
   t.Add("  <trk>\n");
+  if (!name.empty()) t.Add("    <name>").Xml(name).Add("</name>\n");
   for (const ExportSegment& segment : track.segments) {
     t.Add("    <trkseg>\n");
     ForEachPoint(track, segment, [&](const TrackFix& fix, size_t i) {

@@ -14,7 +14,11 @@ void AppendKmlCoordinates(TrackText& t, const TrackFix& fix) {
 void AppendKml22(TrackText& t, const ExportTrack& track) {
   t.Add("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
   t.Add("<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n");
-  t.Add("  <name>kw9 track</name>\n");
+  const std::string name = ExportTrackName(track);
+  t.Add("  <name>").Xml(name.empty() ? "kw9 track" : name).Add("</name>\n");
+  if (track.about != nullptr) {
+    t.Add("  <description>").Xml(track.about->dates).Add("</description>\n");
+  }
   t.Add("  <Style id=\"track\"><LineStyle><color>ff00ffff</color><width>4</width></LineStyle>");
   t.Add("</Style>\n");
   t.Add("  <Placemark>\n    <name>Track</name>\n    <styleUrl>#track</styleUrl>\n");

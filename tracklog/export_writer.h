@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include "tracklog/download_stamp.h"
 #include "tracklog/track_dates.h"
 #include "tracklog/track_model.h"
 #include "tracklog/track_text.h"
@@ -19,12 +21,24 @@ struct ExportSegment {
   int points;
 };
 
+// What a file says of its track where the format has a place for it: the
+// tracker, and where the dates came from.
+struct ExportAbout {
+  TrackerIdentity tracker;
+  std::string anchor;  // the JSON word of DateAnchorName (track_export.h)
+  std::string dates;   // where the dates came from, one sentence
+};
+
 struct ExportTrack {
   const TrackModel& model;
   const std::vector<int64_t>& times;  // seconds since 1970 of each fix; kNoTime for none
   const std::vector<ExportSegment>& segments;
-  int64_t createdAt;  // the moment the file is made
+  int64_t createdAt;                   // the moment the file is made
+  const ExportAbout* about = nullptr;  // none: the file says nothing of either
 };
+
+// "kw9 track, KLX-TX3 serial 2417 firmware 20"; empty without an identity.
+std::string ExportTrackName(const ExportTrack& track);
 
 inline bool OnGlobe(const TrackFix& fix) {
   return fix.latitude >= -90 && fix.latitude <= 90 && fix.longitude >= -180 && fix.longitude <= 180;

@@ -141,9 +141,7 @@ void WriteMemoryDump(TextOutFile& out, int availableBytes) {
   out.Write("-->\n");
 }
 
-void WriteBytesReadComment(TextOutFile& out, int bytesRead) {
-  TrackText line;
-  line.Add("<!-- kw9 download read 0-").Int(bytesRead - 1);
-  line.Add(" of ").Int(LogMemoryGeometry.sizeCode * 128).Add(" -->\n");
-  out.Write(line.Text().data(), line.Text().size());
+void WriteDownloadStamp(TextOutFile& out, const DownloadStamp& stamp) {
+  const std::string line = DownloadStampLine(stamp);
+  out.Write(line.data(), line.size());
 }

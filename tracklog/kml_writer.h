@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/os/text_file.h"
+#include "tracklog/download_stamp.h"
 #include "tracklog/flash_image.h"
 #include "tracklog/track_model.h"
 #include "tracklog/track_text.h"
@@ -44,8 +45,7 @@ int64_t MemoryDumpBytes(int availableBytes);
 void WriteMemoryDump(platform::TextOutFile& out);
 void WriteMemoryDump(platform::TextOutFile& out, int availableBytes);
 
-// After the dump of a download that read only part of the memory, one
-// comment line that says which bytes it read and of how many:
-// "<!-- kw9 download read 0-10799 of 131072 -->". Readers of the dump stop at
-// its "-->" and pass over it.
-void WriteBytesReadComment(platform::TextOutFile& out, int bytesRead);
+// After the dump, the download's stamp line (download_stamp.h): when it
+// ended, which tracker, and for a download that read only part of the memory
+// which bytes. Readers of the dump stop at its "-->" and pass over it.
+void WriteDownloadStamp(platform::TextOutFile& out, const DownloadStamp& stamp);

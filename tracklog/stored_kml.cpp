@@ -118,6 +118,7 @@ StoredKml ReadStoredKml(const std::string& path, bool stopOnInterrupt) {
   bool sawDump = false;
   std::vector<CoordinateLine> lines;
   std::vector<int32_t> dump;
+  std::optional<DownloadStamp> stamp;
   dump.reserve(static_cast<size_t>(kFlashImageSize));
   std::string raw;
   int number = 0;
@@ -165,6 +166,7 @@ StoredKml ReadStoredKml(const std::string& path, bool stopOnInterrupt) {
         }
         break;
       case Part::kAfterDump:
+        if (!stamp) stamp = ParseDownloadStamp(bare);
         break;
     }
   }
@@ -238,6 +240,7 @@ StoredKml ReadStoredKml(const std::string& path, bool stopOnInterrupt) {
   }
   result.ok = true;
   result.dump = std::move(dump);
+  result.stamp = stamp;
   return result;
 }
 

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "tracklog/download_stamp.h"
 #include "tracklog/flash_image.h"
 #include "tracklog/track_model.h"
 
@@ -47,6 +48,9 @@ struct StoredKml {
   // The dump's items in address order, as the file shows them (the sign
   // flags of written records cleared); empty unless ok.
   std::vector<int32_t> dump;
+  // The download's stamp line after the dump; none in files of versions
+  // that wrote none, and in those of other programs.
+  std::optional<DownloadStamp> stamp;
 };
 
 // stopOnInterrupt: an interrupt (CatchInterrupts) ends the reading as a

@@ -42,6 +42,26 @@ ExportResult Failed(std::string message, std::string output = {}) {
 
 }  // namespace
 
+const char* DateAnchorName(DateAnchorSource source) {
+  switch (source) {
+    case DateAnchorSource::kDate:
+      return "date";
+    case DateAnchorSource::kStamp:
+      return "stamp";
+    case DateAnchorSource::kModified:
+      return "modified";
+    case DateAnchorSource::kDownloadEnd:
+      return "downloadEnd";
+  }
+  return "";
+}
+
+std::string ExportTrackName(const ExportTrack& track) {
+  if (track.about == nullptr) return "";
+  const std::string identity = IdentityText(track.about->tracker);
+  return identity.empty() ? "" : "kw9 track, " + identity;
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code ec;
   return std::filesystem::equivalent(platform::FsPath(a), platform::FsPath(b), ec) && !ec;
@@ -62,7 +82,8 @@ void AppendTrackExport(TrackText& text, TrackFormat format, const TrackModel& mo
 }
 
 ExportResult WriteTrackFile(const std::string& path, TrackFormat format, const TrackModel& model,
-                            const std::vector<int64_t>& times, int64_t createdAt) {
+                            const std::vector<int64_t>& times, int64_t createdAt,
+                            const ExportAbout* about) {
   ExportResult result;
   result.output = path;
   if (times.size() != model.fixes.size()) return Failed("No dates for the track", path);
@@ -70,7 +91,7 @@ ExportResult WriteTrackFile(const std::string& path, TrackFormat format, const T
   // A KML 2.2 point takes the most room: about 200 characters.
   text.Reserve(1024 + model.fixes.size() * 200);
   const std::vector<ExportSegment> segments = Segments(model, times);
-  AppendExport(text, format, {model, times, segments, createdAt});
+  AppendExport(text, format, {model, times, segments, createdAt, about});
   platform::TextOutFile out;
   bool written = out.OpenReplacing(path);
   if (written) out.Write(text.Text().data(), text.Text().size());
@@ -120,7 +141,23 @@ ExportResult ExportStoredKml(const StoredExportRequest& request) {
   if (SameFile(request.input, output)) {
     return Failed("The export would replace " + request.input + " itself", output);
   }
-  if (request.date.empty()) {
+  ExportAbout about;
+  about.anchor = DateAnchorName(DateAnchorSource::kDate);
+  if (stored.stamp) about.tracker = stored.stamp->tracker;
+  TrackText dates;
+  if (!request.date.empty()) {
+    dates.Add("Dates from the first fix's UTC date given, ").Add(request.date);
+  } else if (stored.stamp && stored.stamp->time) {
+    // The file's own record of its download: a copy keeps it, whatever its
+    // modification time says.
+    anchor = DateAnchor::LatestMoment(*stored.stamp->time);
+    about.anchor = DateAnchorName(DateAnchorSource::kStamp);
+    dates.Add("Dates from the download time in the file, ").IsoTime(*stored.stamp->time);
+    TrackText text;
+    text.Add("Dates from the download time in ").Add(request.input).Add(" (");
+    text.IsoTime(*stored.stamp->time).Add("), the end of its download\n");
+    notice = text.Text();
+  } else {
     std::error_code ec;
     const auto modified = std::filesystem::last_write_time(platform::FsPath(request.input), ec);
     if (ec) return Failed("Cannot read the modification time of " + request.input, output);
@@ -133,18 +170,36 @@ ExportResult ExportStoredKml(const StoredExportRequest& request) {
     text.IsoTime(moment).Add("), taken as the end of its download; ");
     text.Add("--date YYYY-MM-DD gives the first fix's UTC date instead\n");
     notice = text.Text();
+    about.anchor = DateAnchorName(DateAnchorSource::kModified);
+    dates.Add("Dates from the file's modification time, ").IsoTime(moment);
+    dates.Add(", taken as the end of its download");
   }
+  about.dates = dates.Text();
   const std::vector<int64_t> times = DateFixes(stored.track, anchor);
-  ExportResult result = WriteTrackFile(output, request.format, stored.track, times, UnixNow());
+  ExportResult result =
+      WriteTrackFile(output, request.format, stored.track, times, UnixNow(), &about);
   result.leftOut += stored.linesLeftOut;
   result.notice = notice;
+  result.anchor = !request.date.empty()                ? DateAnchorSource::kDate
+                  : stored.stamp && stored.stamp->time ? DateAnchorSource::kStamp
+                                                       : DateAnchorSource::kModified;
+  result.tracker = about.tracker;
   return result;
 }
 
 ExportResult ExportDownloadedTrack(const TrackModel& track, int64_t downloadMoment,
-                                   TrackFormat format, const std::string& output) {
+                                   TrackFormat format, const std::string& output,
+                                   const TrackerIdentity& tracker) {
   const std::vector<int64_t> times = DateFixes(track, DateAnchor::LatestMoment(downloadMoment));
-  ExportResult result = WriteTrackFile(output, format, track, times, UnixNow());
+  ExportAbout about;
+  about.tracker = tracker;
+  about.anchor = DateAnchorName(DateAnchorSource::kDownloadEnd);
+  TrackText dates;
+  dates.Add("Dates from the moment the download ended, ").IsoTime(downloadMoment);
+  about.dates = dates.Text();
+  ExportResult result = WriteTrackFile(output, format, track, times, UnixNow(), &about);
+  result.anchor = DateAnchorSource::kDownloadEnd;
+  result.tracker = tracker;
   TrackText text;
   text.Add("Dates inferred from the moment the download ended (").IsoTime(downloadMoment);
   text.Add(")\n");

@@ -25,12 +25,22 @@
 #include "tracklog/track_model.h"
 #include "tracklog/track_text.h"
 
+struct ExportAbout;  // export_writer.h
+
 // The input's name with the format's extension (".gpx", or ".kml22.kml" for
 // KML 2.2, which must not take the input's own name).
 std::string DefaultExportPath(const std::string& input, TrackFormat format);
 
 // Fixes more than this far apart lie in different segments.
 inline constexpr int64_t kSegmentGapSeconds = 10 * 60;
+
+// What fixed an export's dates, in the order a stored file's export looks
+// for it: the date given, the download time the file's stamp holds, the
+// file's modification time; a download's exports take the moment it ended.
+enum class DateAnchorSource { kDate, kStamp, kModified, kDownloadEnd };
+// The word JSON and the custody log give it: "date", "stamp", "modified",
+// "downloadEnd".
+const char* DateAnchorName(DateAnchorSource source);
 
 // The whole text of an export, "\n" for each line end. times holds the
 // seconds since 1970 of each fix of the model (kNoTime for none); createdAt
@@ -51,14 +61,18 @@ struct ExportResult {
   // Why the input of a stored file's export did not read; kNone when it did
   // (or the export had none), so a failure lies with the output.
   StoredKmlProblem inputProblem = StoredKmlProblem::kNone;
+  DateAnchorSource anchor = DateAnchorSource::kDate;
+  TrackerIdentity tracker;  // the file's stamp's, or the download's
 };
 
 // True when a and b name the same existing file.
 bool SameFile(const std::string& a, const std::string& b);
 
 // Writes the export to path (CR LF line ends), replacing it only when complete.
+// about, when given, is what the file says of the tracker and its dates.
 ExportResult WriteTrackFile(const std::string& path, TrackFormat format, const TrackModel& model,
-                            const std::vector<int64_t>& times, int64_t createdAt);
+                            const std::vector<int64_t>& times, int64_t createdAt,
+                            const ExportAbout* about = nullptr);
 
 // Seconds since 1970-01-01 00:00 UTC, now.
 int64_t UnixNow();
@@ -66,8 +80,9 @@ int64_t UnixNow();
 struct StoredExportRequest {
   std::string input;  // a KML file Read Flash wrote
   TrackFormat format = TrackFormat::kGpx;
-  // "YYYY-MM-DD", the UTC date of the first fix; empty: inferred from the
-  // input's modification time, which the download's end set.
+  // "YYYY-MM-DD", the UTC date of the first fix; empty: the download time
+  // the input's stamp holds, else its modification time, which the
+  // download's end set.
   std::string date;
   std::string output;  // empty: DefaultExportPath
 };
@@ -79,4 +94,5 @@ ExportResult ExportStoredKml(const StoredExportRequest& request);
 // Exports the fixes of a download (DecodeFlashImage before the KML writer ran:
 // the fixes that arrived), dated by the moment it ended.
 ExportResult ExportDownloadedTrack(const TrackModel& track, int64_t downloadMoment,
-                                   TrackFormat format, const std::string& output);
+                                   TrackFormat format, const std::string& output,
+                                   const TrackerIdentity& tracker = {});

@@ -13,18 +13,25 @@
 //   stdout-lines      lines that standard output holds, each a whole line
 //   expect/           the working folder afterwards holds exactly these
 //                     files, byte for byte; without it, nothing
+//   stamps            one line per KML file a download wrote: its name, a
+//                     blank and its last line, the download's stamp, with
+//                     {time} for the moment; expect/ then holds the file's
+//                     bytes before that line
 //   transcript        the bytes the tracker received, exactly
 //   transcript-start  the bytes the tracker received first
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/kml_lines.h"
 #include "tests/support/kw9cli_process.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/trackersim_process.h"
@@ -35,6 +42,7 @@ using testing_support::Lines;
 using testing_support::Replaced;
 using testing_support::ScratchDir;
 using testing_support::Slurp;
+using testing_support::SplitStamp;
 using testing_support::TrackersimProcess;
 
 namespace {
@@ -86,12 +94,27 @@ void RunCase(const fs::path& folder) {
       EXPECT_NE(out.find("\n" + line + "\n"), std::string::npos) << "no line " << line;
     }
   }
+  std::map<std::string, std::string> stamps;  // by file name
+  if (fs::exists(folder / "stamps")) {
+    for (const std::string& line : Lines(Slurp((folder / "stamps").string()))) {
+      const size_t blank = line.find(' ');
+      stamps[line.substr(0, blank)] =
+          Replaced(line.substr(blank + 1), "{time}", "20[0-9-]{8}T[0-9:]{8}Z");
+    }
+  }
   std::vector<std::string> expected;
   if (fs::exists(folder / "expect")) {
     for (const auto& file : fs::directory_iterator(folder / "expect")) {
       const std::string name = file.path().filename().string();
       expected.push_back(name);
-      ExpectSameBytes(Slurp(work / name), Slurp(file.path().string()), name);
+      const std::string want = Slurp(file.path().string());
+      if (stamps.count(name) == 0) {
+        ExpectSameBytes(Slurp(work / name), want, name);
+        continue;
+      }
+      const testing_support::StampedKml got = SplitStamp(Slurp(work / name));
+      ExpectSameBytes(got.body, want, name + " before its stamp");
+      EXPECT_THAT(got.stamp, testing::MatchesRegex(stamps[name])) << name;
     }
   }
   std::sort(expected.begin(), expected.end());

@@ -99,6 +99,11 @@ class KmlReaders : public testing::TestWithParam<TrackCase> {
     WriteTrackCoordinates(out);
     WriteKmlFooter(out);
     WriteMemoryDump(out);
+    // And the stamp every download ends with: the readers pass over it.
+    DownloadStamp stamp;
+    stamp.time = 1796803262;
+    stamp.tracker = {"KLX-TX3", 20, 2417, ""};
+    WriteDownloadStamp(out, stamp);
     ASSERT_TRUE(out.Close());
     expected_ = PointsInMemory(image_, c.decodeLimit);
     // A track the readers could agree on by being empty would prove nothing.

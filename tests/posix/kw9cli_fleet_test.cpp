@@ -24,6 +24,7 @@
 
 #include "kw9_version.h"
 #include "tests/support/external_tool.h"
+#include "tests/support/kml_lines.h"
 #include "tests/support/kw9cli_process.h"
 #include "tests/support/track_readers.h"
 #include "tests/support/trackersim_process.h"
@@ -40,6 +41,7 @@ using testing_support::ScratchDir;
 using testing_support::SettingsWrites;
 using testing_support::Slurp;
 using testing_support::Spill;
+using testing_support::SplitStamp;
 using testing_support::TrackersimProcess;
 using testing_support::WithoutMetadata;
 
@@ -183,7 +185,7 @@ TEST(Kw9cliExitCodes, EachCauseHasItsCode) {
       {1, {"--ok-to-everything"}, "read", "no tracker"},
       {2, good, "read --store-interval 5", "usage"},
       {3, {}, "read", "port"},
-      {4, {"--size", "64", "--drop-after", "any:1"}, "flash-test", "no answer"},
+      {4, {"--size", "64", "--drop-after", "?:1"}, "flash-test", "no answer"},
       {5, good, "download --output no/such/dir.kml", "file"},
       {6, {"--size", "64", "--drop-after", "J:100"}, "download --output short.kml", "incomplete"},
   };
@@ -295,7 +297,7 @@ TEST(Kw9cliEraseAfter, ErasesOnlyADownloadSafeOnDisk) {
       EXPECT_TRUE(j["download"]["sha256"].is_null()) << j["download"];
     }
     if (!erased) continue;
-    EXPECT_EQ(Slurp(dir / c.output), Slurp(kGolden));
+    EXPECT_EQ(SplitStamp(Slurp(dir / c.output)).body, Slurp(kGolden));
     EXPECT_EQ(j["download"]["fixes"], CoordinateLines(Slurp(kGolden)).size());
     EXPECT_EQ(j["messages"], (json{"Done Reading Flash", "Done Clearing Flash"}));
     EXPECT_EQ(j["download"]["sha256"], DumpSha256(dir, Slurp(kGolden)));
@@ -639,7 +641,7 @@ TEST(Kw9cliDownload, ExportsBesideTheKml) {
   EXPECT_THAT(run.err, HasSubstr("kw9cli: not written: ./d.kml is the downloaded file itself\n"));
   EXPECT_THAT(run.err, HasSubstr("kw9cli: not erased: an export was not written\n"));
   EXPECT_EQ(Slurp(transcript).find('Z'), std::string::npos) << "erased";
-  EXPECT_TRUE(Slurp(dir / "d.kml") == Slurp(kGolden)) << "the KML was replaced";
+  EXPECT_TRUE(SplitStamp(Slurp(dir / "d.kml")).body == Slurp(kGolden)) << "the KML was replaced";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The kw9 window on the Qt backend against trackersim over a pseudo-terminal:
 // mouse clicks and key presses on the real widgets, message boxes, file
 // dialogs and the erase confirmation answered as a user answers them.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -53,12 +54,15 @@
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
 #include "tests/support/flash_records.h"
+#include "tests/support/kml_lines.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/trackersim_process.h"
 
 namespace {
 
 using testing_support::FixLines;
+using testing_support::SplitStamp;
+using testing_support::StampPattern;
 using testing_support::TrackersimProcess;
 
 std::string Slurp(const std::string& path) {
@@ -612,7 +616,11 @@ TEST_F(QtWindowTest, ReadFlashSavesTheGoldenTrackWithProgressOnTheWay) {
   EXPECT_GT(positions.size(), 10u) << "the bar moved while the worker read";
   const std::string golden = Slurp(KW9_GOLDEN_DIR "/track64.kml");
   ASSERT_FALSE(golden.empty());
-  EXPECT_TRUE(Slurp(Path("track.kml")) == golden) << "differs from track64.kml";
+  // The golden bytes, then the stamp naming the tracker the Read found.
+  const testing_support::StampedKml written = SplitStamp(Slurp(Path("track.kml")));
+  EXPECT_TRUE(written.body == golden) << "differs from track64.kml";
+  EXPECT_THAT(written.stamp,
+              testing::MatchesRegex(StampPattern("model KLX-TX3 firmware 20 serial 2417")));
 }
 
 // The golden track's fixes that lie wholly in its first `bytes` bytes.
@@ -715,7 +723,7 @@ TEST_F(QtWindowTest, ClosingDuringAWorkerAsksAndKeepsWhatArrived) {
     EXPECT_EQ(files, std::vector<std::string>{"track.kml"}) << "a temporary file was left";
     const std::string written = Slurp(target);
     if (c.whole) {
-      EXPECT_TRUE(written == golden) << "differs from track64.kml";
+      EXPECT_TRUE(SplitStamp(written).body == golden) << "differs from track64.kml";
       EXPECT_EQ(answerer.Texts(), std::vector<std::string>{"Done Reading Flash"});
     } else {
       EXPECT_TRUE(answerer.boxes.empty()) << answerer.Texts().front();

@@ -17,4 +17,19 @@ std::vector<std::string> FixLines(const std::string& kml) {
   return lines;
 }
 
+StampedKml SplitStamp(const std::string& kml) {
+  const size_t end =
+      kml.size() >= 2 && kml.compare(kml.size() - 2, 2, "\r\n") == 0 ? kml.size() - 2 : kml.size();
+  const size_t start = kml.rfind('\n', end == 0 ? 0 : end - 1);
+  const size_t at = start == std::string::npos ? 0 : start + 1;
+  const std::string last = kml.substr(at, end - at);
+  if (last.rfind("<!-- kw9 download ", 0) != 0) return {kml, ""};
+  return {kml.substr(0, at), last};
+}
+
+std::string StampPattern(const std::string& fields) {
+  return "<!-- kw9 download 20[0-9][0-9]-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-5][0-9]Z" +
+         (fields.empty() ? std::string() : " " + fields) + " -->";
+}
+
 }  // namespace testing_support

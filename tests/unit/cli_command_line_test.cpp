@@ -40,7 +40,7 @@ TEST(CliCommandLine, UsageErrorsNameTheProblem) {
       {"profile load --port X", "unknown command profile load"},
       {"read", "read needs --port NAME"},
       {"read --port ''", "read needs --port NAME"},
-      {"download --port X", "download needs --output FILE"},
+      {"download --output t.kml", "download needs --port NAME"},
       {"read --port X --output f", "read takes no --output"},
       {"--yes read --port X", "read takes no --yes"},
       {"erase --port X --erase-after", "erase takes no --erase-after"},

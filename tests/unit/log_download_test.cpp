@@ -29,6 +29,7 @@
 #include "tests/support/dialog_harness.h"
 #include "tests/support/fake_serial.h"
 #include "tests/support/flash_records.h"
+#include "tests/support/kml_lines.h"
 #include "tests/support/scratch_dir.h"
 #include "tracklog/flash_image.h"
 #include "tracklog/stored_kml.h"
@@ -42,6 +43,7 @@ using testing_support::FakeSerial;
 using testing_support::FixLines;
 using testing_support::kReadError;
 using testing_support::Slurp;
+using testing_support::SplitStamp;
 using Ops = std::vector<std::string>;
 
 namespace {
@@ -139,6 +141,20 @@ std::string Golden(const char* name) {
   return Slurp(std::string(KW9_GOLDEN_DIR) + "/" + name);
 }
 
+// The fixed clock of these tests: 2026-12-09T08:01:02Z.
+int64_t TestClock() {
+  return 1796803262;
+}
+
+// A downloaded file without its stamp line, which every download writes
+// last: the rest stays the golden bytes.
+std::string Downloaded(const std::string& file) {
+  const testing_support::StampedKml split = SplitStamp(Slurp(file));
+  EXPECT_EQ(split.stamp.rfind("<!-- kw9 download 2026-12-09T08:01:02Z", 0), 0u)
+      << file << " has no stamp line";
+  return split.body;
+}
+
 // What a download that got only the first `arrived` bytes of the golden
 // memory writes: the golden file with only the fixes wholly among them (a
 // prefix of its coordinate lines) and the dump of exactly those bytes, 16 a
@@ -207,6 +223,7 @@ class LogDownloadTest : public testing::Test {
     config.image = std::move(image);
     FakeDevice& device = serial.AddPort("COM1", config);
     harness.emplace();
+    TheWindowState.clock = TestClock;
     chosen = path;
     harness->backend().AnswerFileDialogs([this](const ui::FileDialogRequest&) { return chosen; });
     harness->backend().SetScript(IDD_CLEAR_FLASH, [this](ui::ScriptedWindow& w) {
@@ -254,6 +271,35 @@ class LogDownloadTest : public testing::Test {
 
 // --- Read Flash -------------------------------------------------------------
 
+// Catches a stamp that names a tracker no completed Read of the port shown
+// found (another port's, or none), a stamp without its time, and Read Flash
+// asking the tracker anything more for it.
+TEST_F(LogDownloadTest, TheStampNamesTheTrackerTheLastReadOfItsPortFound) {
+  const struct {
+    const char* readPort;  // "" for no Read before the download
+    const char* fields;    // of the stamp, after its time
+  } rows[] = {{"", ""}, {"COM1", " model KLX-TX3 firmware 20 serial 2417"}, {"COM2", ""}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.readPort);
+    FakeDevice& device = Fresh();
+    serial.AddPort("COM2");
+    size_t before = 0;
+    Run([&](ui::ScriptedWindow& w) {
+      if (*row.readPort != '\0') {
+        UsePort(w, row.readPort);
+        Press(w, IDC_READ);
+      }
+      before = device.writes.size();
+      PressAndWait(w);
+    });
+    const Ops wire = Wire(device);
+    ExpectWire(Ops(wire.begin() + static_cast<std::ptrdiff_t>(before), wire.end()), {"?", "V", "K"},
+               2048, false);
+    EXPECT_EQ(SplitStamp(Slurp(path)).stamp,
+              std::string("<!-- kw9 download 2026-12-09T08:01:02Z") + row.fields + " -->");
+  }
+}
+
 // Catches a byte of the file off, a block requested in one write or with the
 // wrong address form, a block skipped or read past the end, a progress bar set
 // up or stepped wrongly, a port closed after the download, a second message.
@@ -285,7 +331,7 @@ TEST_F(LogDownloadTest, ReadFlashWritesTheGoldenFileForEveryMemorySize) {
       EXPECT_EQ(DeviceLink.portOpen, 1);
       ExpectProgress(w, 0, 50, 50);
     });
-    ExpectSameBytes(Slurp(path), Golden(c.golden));
+    ExpectSameBytes(Downloaded(path), Golden(c.golden));
     EXPECT_EQ(Files(), Ops{"track.kml"});
     EXPECT_EQ(harness->dialog().percentLabel, "100.00");
     EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << "the bar started over";
@@ -338,7 +384,7 @@ TEST_F(LogDownloadTest, WithoutASizeReplyTheGeometryStays) {
     ExpectWire(Wire(device), c.head, 2048, false);
     EXPECT_EQ(std::tie(LogMemoryGeometry.sizeCode, LogMemoryGeometry.decodeLimit),
               std::tie(c.geometry.sizeCode, c.geometry.decodeLimit));
-    ExpectSameBytes(Slurp(path), c.file);
+    ExpectSameBytes(Downloaded(path), c.file);
     EXPECT_THAT(Messages(), ElementsAre(kDone));
   }
 }
@@ -459,7 +505,7 @@ TEST_F(LogDownloadTest, ABrokenOffDownloadKeepsWhatArrived) {
     EXPECT_THAT(Messages(), ElementsAre("Error reading flash"));
     EXPECT_EQ(DeviceLink.portOpen, 0);
     ExpectWire(Wire(device), {"?", "V", "K"}, c.requested, c.kbit == 1024, c.requested - 1, 3);
-    const std::string written = Slurp(path);
+    const std::string written = Downloaded(path);
     EXPECT_THAT(written, testing::HasSubstr("sats:"));  // some fixes came
     ExpectSameBytes(written, Cut(golden, c.arrived));
     EXPECT_EQ(Files(), Ops{"track.kml"});
@@ -493,7 +539,7 @@ TEST_F(LogDownloadTest, ABlockThatFailsIsAskedForAgain) {
     FakeDevice& device = Fresh(c.kbit, c.faults);
     Run([&](ui::ScriptedWindow& w) { PressAndWait(w); });
     EXPECT_THAT(Messages(), ElementsAre(kDone));
-    ExpectSameBytes(Slurp(path), Golden(c.kbit == 1024 ? "track1024.kml" : "track64.kml"));
+    ExpectSameBytes(Downloaded(path), Golden(c.kbit == 1024 ? "track1024.kml" : "track64.kml"));
     ExpectWire(Wire(device), {"?", "V", "K"}, c.kbit == 1024 ? 8192 : 2048, c.kbit == 1024, 4,
                c.times);
   }
@@ -535,7 +581,7 @@ TEST_F(LogDownloadTest, AReplyWithBytesLeftOverIsAskedForAgain) {
     const char* golden = c.kbit == 1024  ? "track1024.kml"
                          : c.kbit == 128 ? "track128.kml"
                                          : "track64.kml";
-    ExpectSameBytes(Slurp(path), Golden(golden));
+    ExpectSameBytes(Downloaded(path), Golden(golden));
     ExpectOps(Wire(device), Joined({head, c.blocks}));
   }
 }
@@ -584,7 +630,7 @@ TEST_F(LogDownloadTest, ReadingTwiceKeepsOnlyBlocksThatAgree) {
     Run([&](ui::ScriptedWindow& w) { PressAndWait(w); });
     TheWindowState.downloadReads = Reads::kOnce;
     EXPECT_THAT(Messages(), ElementsAre(c.message));
-    ExpectSameBytes(Slurp(path), c.file);
+    ExpectSameBytes(Downloaded(path), c.file);
     ExpectOps(Wire(device), Joined({head, c.blocks}));
   }
 }
@@ -659,9 +705,9 @@ TEST_F(LogDownloadTest, ADownloadThatEndsEarlyNeverReplacesAFile) {
     const std::string arrived = Cut(golden, 600 * 8);
     if (c.old) {
       EXPECT_EQ(Slurp(path), kOld);
-      ExpectSameBytes(Slurp(partial), arrived);
+      ExpectSameBytes(Downloaded(partial), arrived);
     } else {
-      ExpectSameBytes(Slurp(path), arrived);
+      ExpectSameBytes(Downloaded(path), arrived);
     }
   }
 }
@@ -1040,7 +1086,7 @@ TEST_F(LogDownloadTest, ClosingDuringAWorkerAsksAndKeepsWhatArrived) {
     if (beside) {
       EXPECT_EQ(Slurp(path), kOld);
     }
-    const std::string written = Slurp(beside ? partial : path);
+    const std::string written = c.arrived == 0 ? Slurp(path) : Downloaded(beside ? partial : path);
     const std::string golden = Golden(c.kbit == 1024 ? "track1024.kml" : "track64.kml");
     if (c.arrived < 0) {
       ExpectSameBytes(written, golden);
@@ -1226,9 +1272,10 @@ TEST_F(LogDownloadTest, UntilTheEndReadsOnlyTheLog) {
     ExpectOps(Ops(wire.begin() + static_cast<std::ptrdiff_t>(before), wire.end()),
               Joined({{"?", "V", "K"}, Requests(row.bytesRead / (wide ? 16 : 8), wide)}));
     const std::string whole = Slurp(full);
-    ExpectSameBytes(Slurp(path), Cut(whole, row.bytesRead) + "<!-- kw9 download read 0-" +
-                                     std::to_string(row.bytesRead - 1) + " of " +
-                                     std::to_string(row.kbit * 128) + " -->\r\n");
+    ExpectSameBytes(Downloaded(path), Cut(whole, row.bytesRead));
+    EXPECT_EQ(SplitStamp(Slurp(path)).stamp, "<!-- kw9 download 2026-12-09T08:01:02Z read 0-" +
+                                                 std::to_string(row.bytesRead - 1) + " of " +
+                                                 std::to_string(row.kbit * 128) + " -->");
     // CSV: the track alone, no moment of writing in it.
     const std::string csv = (folder / "track.csv").string(),
                       fullCsv = (folder / "full.csv").string();

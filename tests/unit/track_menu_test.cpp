@@ -17,6 +17,7 @@
 #include "tests/support/dialog_harness.h"
 #include "tests/support/flash_records.h"
 #include "tests/support/scratch_dir.h"
+#include "tracklog/download_stamp.h"
 
 using testing_support::DialogHarness;
 using testing_support::ScratchDir;
@@ -185,6 +186,42 @@ TEST(TrackMenu, ShowAndExport) {
     }
   }
   platform::SetViewerHandler(nullptr);
+}
+
+// A copy made a week after its download: the question shows the download
+// time its stamp holds, and the export dates the fixes from it. Catches the
+// copy's time shown or used, and the question's first line left saying
+// "modification time".
+TEST(TrackMenu, ExportOfAStampedFileAsksAboutItsDownloadTime) {
+  const ScratchDir dir;
+  testing_support::LoadFlashImage({{0, {2, 0, 0, 0, 51, 30, 0, 0, 1, 2, 3, 4, 23, 59, 58}}},
+                                  {64, 8180});
+  ASSERT_TRUE(testing_support::WriteDownloadKml(dir / "copy.kml"));
+  DownloadStamp stamp;
+  stamp.time = 1772452800;  // 2026-03-02T12:00:00Z
+  std::string line = DownloadStampLine(stamp);
+  line.insert(line.size() - 1, "\r");
+  testing_support::Spill(dir / "copy.kml", Slurp(dir / "copy.kml") + line);
+  std::filesystem::last_write_time(dir / "copy.kml",  // 2026-03-09T12:00:00Z
+                                   std::chrono::file_clock::from_sys(
+                                       std::chrono::sys_seconds{std::chrono::seconds{1773057600}}));
+  DialogHarness harness;
+  std::vector<std::string> answers = {dir / "copy.kml", dir / "out.csv"};
+  harness.backend().AnswerFileDialogs([&](const ui::FileDialogRequest&) {
+    const std::string next = answers.front();
+    answers.erase(answers.begin());
+    return std::optional<std::string>(next);
+  });
+  std::string source, notice;
+  harness.backend().SetScript(IDD_EXPORT_DATE, [&](ui::ScriptedWindow& w) {
+    source = w.Text(IDC_EXPORT_DATE_SOURCE);
+    notice = w.Text(IDC_EXPORT_DATE_NOTICE);
+    w.Click(IDOK);
+  });
+  harness.Run([](ui::ScriptedWindow& w) { w.SystemCommand(IDM_EXPORT_TRACK); });
+  EXPECT_EQ(source, "The dates come from the download time the file holds,");
+  EXPECT_EQ(notice, "2026-03-02T12:00:00Z, the end of its download.");
+  EXPECT_NE(Slurp(dir / "out.csv").find("\r\n2026-03-01T23:59:58Z,"), std::string::npos);
 }
 
 }  // namespace
