@@ -40,7 +40,15 @@ void OptionalInteger(JsonWriter& w, const std::string& key, std::optional<int64_
   }
 }
 
-void ExportMembers(JsonWriter& w, const ExportReport& e) {
+// The tracker a file's stamp names.
+void TrackerMembers(JsonWriter& w, const TrackerIdentity& t) {
+  OptionalString(w, "model", t.model);
+  OptionalInteger(w, "firmwareVersion", t.firmwareVersion);
+  OptionalInteger(w, "serialNumber", t.serialNumber);
+}
+
+// withTracker: false where the tracker has its place at the line's head.
+void ExportMembers(JsonWriter& w, const ExportReport& e, bool withTracker = true) {
   w.Key("format").String(e.format);
   w.Key("file").String(e.file);
   w.Key("written").Bool(e.written);
@@ -49,9 +57,7 @@ void ExportMembers(JsonWriter& w, const ExportReport& e) {
   w.Key("segments").Integer(e.segments);
   w.Key("leftOut").Integer(e.leftOut);
   OptionalString(w, "dateAnchor", e.dateAnchor);
-  OptionalString(w, "model", e.tracker.model);
-  OptionalInteger(w, "firmwareVersion", e.tracker.firmwareVersion);
-  OptionalInteger(w, "serialNumber", e.tracker.serialNumber);
+  if (withTracker) TrackerMembers(w, e.tracker);
 }
 
 // The tracker as a Read or the identification before a download, erase,
@@ -87,9 +93,9 @@ void ProfileCommandMembers(JsonWriter& w, const Outcome& o) {
   }
 }
 
-void ExportCommandMembers(JsonWriter& w, const Outcome& o) {
+void ExportCommandMembers(JsonWriter& w, const Outcome& o, bool withTracker = true) {
   w.Key("input").String(o.invocation.operands.empty() ? "" : o.invocation.operands[0]);
-  ExportMembers(w, *o.exported);
+  ExportMembers(w, *o.exported, withTracker);
 }
 
 void DownloadMembers(JsonWriter& w, const DownloadReport& d) {
@@ -415,11 +421,18 @@ std::string CustodyLine(const Outcome& o, const std::string& utcTime) {
   w.Key("time").String(utcTime);
   w.Key("kw9cli").String(KW9_VERSION);
   Head(w, o);
-  IdentityMembers(w, o);
+  // One line is one object: an export's tracker is its file's, in the place
+  // a download's or a Read's has, and named once.
+  if (o.exported) {
+    TrackerMembers(w, o.exported->tracker);
+    w.Key("battery").Null();
+  } else {
+    IdentityMembers(w, o);
+  }
   w.Key("result").String(ResultWord(o));
   w.Key("exitCode").Integer(o.exitCode);
   if (o.download) DownloadMembers(w, *o.download);
-  if (o.exported) ExportCommandMembers(w, o);
+  if (o.exported) ExportCommandMembers(w, o, false);
   if (o.invocation.commandKnown) ProfileCommandMembers(w, o);
   w.EndObject();
   return w.Text() + "\n";

@@ -134,3 +134,35 @@ TEST(CliReport, PlainWindowLinesAfterFailuresAndUpdates) {
 }
 
 }  // namespace
+
+// Catches a custody line that names a key twice (readers keep one of the two
+// at will): an export's tracker is its file's, and a download's the tracker's.
+TEST(CliReport, CustodyLinesNameEachKeyOnce) {
+  cli::Outcome exported;
+  exported.invocation.command = cli::Command::kExport;
+  exported.invocation.commandKnown = true;
+  exported.invocation.operands = {"track.kml"};
+  exported.exported.emplace();
+  exported.exported->format = "gpx";
+  exported.exported->tracker.model = "KLX-TX3";
+  exported.exported->tracker.serialNumber = 2418;
+  cli::Outcome downloaded;
+  downloaded.invocation.command = cli::Command::kDownload;
+  downloaded.invocation.commandKnown = true;
+  downloaded.identity.emplace();
+  downloaded.identity->model = "KLX-TX3";
+  downloaded.identity->serialNumber = 2417;
+  downloaded.download.emplace();
+  downloaded.download->exports.emplace_back().tracker.serialNumber = 2417;
+  for (const auto& [o, serial] : {std::pair{&exported, 2418}, std::pair{&downloaded, 2417}}) {
+    const config::JsonParse line = config::ParseJson(cli::CustodyLine(*o, "2026-12-09T08:00:00Z"));
+    ASSERT_TRUE(line.value) << line.problem;
+    int found = 0;
+    for (const config::JsonMember& m : line.value->members) {
+      if (m.name != "serialNumber") continue;
+      ++found;
+      EXPECT_EQ(m.value.Integer(), serial);
+    }
+    EXPECT_EQ(found, 1);
+  }
+}

@@ -111,8 +111,8 @@ while IFS='|' read -r want line args; do
   tr -d '\r' <"$work/cli.err" | grep -qxF "$line" ||
     fail "kw9cli $args printed no line $line: $(cat "$work/cli.err")"
 done <<'ROWS'
-3|kw9: Error opening com port\nNot a serial device: choose a serial port from the list.|read --port NUL
-3|kw9: Error opening com port\nNot a serial device: choose a serial port from the list.|read --port CON
+3|kw9: Not a serial device: choose a serial port from the list.|read --port NUL
+3|kw9: Not a serial device: choose a serial port from the list.|read --port CON
 7|kw9cli: not erased: NUL is no file that can be read back|download --port COM1 --output NUL --erase-after
 ROWS
 
