@@ -13,31 +13,8 @@ wine=$1
 exe=$2
 cli=$3
 
-if [ -z "${KW9_TRACKERSIM:-}" ]; then
-  echo "SKIPPED: KW9_TRACKERSIM is not set; point it at the Linux build's trackersim" \
-    "(build/default/tools/trackersim), as ./run test does"
-  exit 77
-fi
-
-fail() {
-  echo "FAILED: $*" >&2
-  exit 1
-}
-
-[ -x "$KW9_TRACKERSIM" ] || fail "KW9_TRACKERSIM=$KW9_TRACKERSIM is not an executable"
-work=$(mktemp -d) || fail "no temporary directory"
 . "$(dirname "$0")/sim_port.sh"
-cleanup() {
-  stop_sim_port
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Wine's serial driver points com1 at /dev/ttyS0 whenever a Wine session
-# starts. So bring the session up first, and keep it up for a while after each
-# program (a wineserver already running, as under ./run, is kept as it is).
-# System processes inherit standard output: keep them off ours.
-wineserver -p10 </dev/null >/dev/null 2>&1
+sim_port_begin
 "$wine" "$exe" --gtest_list_tests </dev/null >/dev/null 2>&1 ||
   fail "$exe does not start under $wine"
 

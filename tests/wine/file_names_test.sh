@@ -14,15 +14,9 @@ export LC_ALL=C.UTF-8  # Wine turns the arguments into UTF-16 by the locale's ch
 wine=$1
 cli_exe=$2
 
-if [ -z "${KW9_TRACKERSIM:-}" ]; then
-  echo "SKIPPED: KW9_TRACKERSIM is not set (see com1_test.sh)"
-  exit 77
-fi
+. "$(dirname "$0")/sim_port.sh"
+sim_port_begin
 linux_cli=$(dirname "$KW9_TRACKERSIM")/../cli/kw9cli
-fail() {
-  echo "FAILED: $*" >&2
-  exit 1
-}
 [ -x "$linux_cli" ] || fail "no Linux kw9cli at $linux_cli"
 golden=$(cd "$(dirname "$0")/../golden" && pwd)/track64.kml
 # A download's file: the golden bytes, then its stamp naming the simulated
@@ -33,14 +27,6 @@ stamped_golden() {
   head -n -1 "$1" | cmp -s - "$golden" &&
     [[ $last =~ ^"<!-- kw9 download "20[0-9-]{8}T[0-9:]{8}Z" model KLX-TX3 firmware 20 serial 2417 -->"$ ]]
 }
-work=$(mktemp -d) || fail "no temporary directory"
-. "$(dirname "$0")/sim_port.sh"
-cleanup() {
-  stop_sim_port
-  rm -rf "$work"
-}
-trap cleanup EXIT
-wineserver -p10 </dev/null >/dev/null 2>&1
 
 start_sim() { start_sim_port com2 --size "$1"; }  # size: trackersim behind COM2
 

@@ -1,7 +1,29 @@
 # Sourced by the Wine tests: trackersim on a new pseudo-terminal, with a COM
 # port of the Wine prefix pointing at it, and the port's link put back as it
-# was by stop_sim_port. The caller defines fail() and work (a scratch folder);
-# start_sim_port sets sim_pid, pty and sim_link.
+# was by stop_sim_port. sim_port_begin skips the test (exit 77) without
+# KW9_TRACKERSIM, makes the scratch folder work, removed on exit with the
+# link put back, and brings a Wine session up; start_sim_port sets sim_pid,
+# pty and sim_link.
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+
+sim_port_begin() {
+  if [ -z "${KW9_TRACKERSIM:-}" ]; then
+    echo "SKIPPED: KW9_TRACKERSIM is not set; point it at the Linux build's trackersim" \
+      "(build/default/tools/trackersim), as ./run test does"
+    exit 77
+  fi
+  [ -x "$KW9_TRACKERSIM" ] || fail "KW9_TRACKERSIM=$KW9_TRACKERSIM is not an executable"
+  work=$(mktemp -d) || fail "no temporary directory"
+  trap 'stop_sim_port; rm -rf "$work"' EXIT
+  # Wine's serial driver points each comN at /dev/ttyS(N-1) whenever a Wine
+  # session starts. So bring the session up first, and keep it up for a while
+  # after each program (a wineserver already running, as under ./run, is kept
+  # as it is). System processes inherit standard output: keep them off ours.
+  wineserver -p10 </dev/null >/dev/null 2>&1
+}
 sim_pid=
 pty=
 sim_link=

@@ -13,27 +13,12 @@ window_tests=$2
 kw9_exe=$3
 screenshot=$4
 
-if [ -z "${KW9_TRACKERSIM:-}" ]; then
-  echo "SKIPPED: KW9_TRACKERSIM is not set (see com1_test.sh)"
-  exit 77
-fi
 if [ -z "${DISPLAY:-}" ]; then
   echo "SKIPPED: no X display (DISPLAY): kw9.exe's window was not tried"
   exit 77
 fi
-fail() {
-  echo "FAILED: $*" >&2
-  exit 1
-}
-[ -x "$KW9_TRACKERSIM" ] || fail "KW9_TRACKERSIM=$KW9_TRACKERSIM is not an executable"
-work=$(mktemp -d) || fail "no temporary directory"
 . "$(dirname "$0")/sim_port.sh"
-cleanup() {
-  stop_sim_port
-  rm -rf "$work"
-}
-trap cleanup EXIT
-wineserver -p10 </dev/null >/dev/null 2>&1
+sim_port_begin
 
 golden=$(cd "$(dirname "$0")/../golden" && pwd)/track64.kml
 start_sim_port com3 --size 64
