@@ -338,7 +338,7 @@ int LogDownloadWorker(void* param) {
   stamp.tracker = TheWindowState.downloadIdentity;
   if (untilEnd) {
     stamp.bytesRead = arrived;
-    stamp.memoryBytes = LogMemoryGeometry.sizeCode * 128;
+    stamp.memoryBytes = geometry->dumpBytes;
   }
   WriteDownloadStamp(kmlStream, stamp);
   TheWindowState.lastDownloadMoment = *stamp.time;

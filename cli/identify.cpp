@@ -1,8 +1,8 @@
 #include "cli/identify.h"
 
-#include <chrono>
 #include <cstdio>
 
+#include "cli/utc_time.h"
 #include "config/settings.h"
 #include "link/commands.h"
 #include "link/device_link.h"
@@ -58,18 +58,11 @@ Identification IdentifyTracker(const std::string& port) {
 }
 
 std::string DefaultDownloadName(std::optional<uint32_t> serialNumber, int64_t unixSeconds) {
-  using namespace std::chrono;
-  const sys_seconds moment{seconds{unixSeconds}};
-  const sys_days day = floor<days>(moment);
-  const year_month_day date{day};
-  const hh_mm_ss time{moment - day};
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%04d%02u%02uT%02d%02d%02dZ", static_cast<int>(date.year()),
-                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                static_cast<int>(time.seconds().count()));
-  return serialNumber ? "track-" + std::to_string(*serialNumber) + "-" + stamp + ".kml"
-                      : std::string("track-") + stamp + ".kml";
+  // 2026-12-09T08:01:02Z as 20261209T080102Z: no character a file system
+  // refuses, and the names sort by time.
+  std::string stamp = UtcText(unixSeconds);
+  std::erase_if(stamp, [](char c) { return c == '-' || c == ':'; });
+  return "track-" + (serialNumber ? std::to_string(*serialNumber) + "-" : "") + stamp + ".kml";
 }
 
 }  // namespace cli

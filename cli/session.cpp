@@ -721,9 +721,10 @@ class Session {
 
   // Where --until-end stopped reading, and why, for the user.
   void NoteWhereTheLogEnded(const std::string& end) {
+    const MemoryGeometry* memory = GeometryOfKbit(LogMemoryGeometry.sizeCode);
     const std::string read = "read bytes 0-" +
                              std::to_string(TheWindowState.lastDownloadBytesRead - 1) + " of " +
-                             std::to_string(LogMemoryGeometry.sizeCode * 128);
+                             std::to_string(memory != nullptr ? memory->dumpBytes : 0);
     const std::string at = std::to_string(TheWindowState.lastDownloadLogEndsAt);
     if (end == "endMarker") {
       Note(read + ": the log ends with the end marker at " + at);

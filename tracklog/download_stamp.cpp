@@ -1,9 +1,9 @@
 #include "tracklog/download_stamp.h"
 
 #include <charconv>
-#include <chrono>
 #include <vector>
 
+#include "tracklog/track_dates.h"
 #include "tracklog/track_text.h"
 
 namespace {
@@ -32,18 +32,15 @@ std::optional<Number> NumberOf(std::string_view text) {
 
 // "YYYY-MM-DDThh:mm:ssZ" as seconds since 1970.
 std::optional<int64_t> IsoMoment(std::string_view text) {
-  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
-      text[16] != ':' || text[19] != 'Z') {
+  if (text.size() != 20 || text[10] != 'T' || text[13] != ':' || text[16] != ':' ||
+      text[19] != 'Z') {
     return std::nullopt;
   }
-  const auto part = [&](size_t at, size_t n) { return NumberOf<unsigned>(text.substr(at, n)); };
-  const auto y = part(0, 4), mo = part(5, 2), d = part(8, 2);
-  const auto h = part(11, 2), mi = part(14, 2), s = part(17, 2);
-  if (!y || !mo || !d || !h || !mi || !s || *h > 23 || *mi > 59 || *s > 59) return std::nullopt;
-  using namespace std::chrono;
-  const year_month_day date{year{static_cast<int>(*y)}, month{*mo}, day{*d}};
-  if (!date.ok()) return std::nullopt;
-  return sys_days{date}.time_since_epoch().count() * 86400 + *h * 3600 + *mi * 60 + *s;
+  const std::optional<int64_t> days = ParseIsoDate(text.substr(0, 10));
+  const auto part = [&](size_t at) { return NumberOf<unsigned>(text.substr(at, 2)); };
+  const auto h = part(11), mi = part(14), s = part(17);
+  if (!days || !h || !mi || !s || *h > 23 || *mi > 59 || *s > 59) return std::nullopt;
+  return *days * 86400 + *h * 3600 + *mi * 60 + *s;
 }
 
 std::vector<std::string_view> Words(std::string_view text) {
