@@ -17,7 +17,7 @@ using testing_support::TrackersimProcess;
 // block, tripled by the retries) for a tracker that is gone.
 TEST(DeadLineOverPty, ADownloadWhoseTrackerFallsSilentEndsWithinSeconds) {
   ScratchDir dir;
-  TrackersimProcess sim({"--size", "1024", "--pace", "--silent-after", "J:901"});
+  TrackersimProcess sim({"--size", "1024", "--pace", "--silent-after", "J:101"});
   ASSERT_TRUE(sim.Running());
   const auto start = std::chrono::steady_clock::now();
   const testing_support::CliRun run =
@@ -26,10 +26,10 @@ TEST(DeadLineOverPty, ADownloadWhoseTrackerFallsSilentEndsWithinSeconds) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(run.status, 6) << run.err;
   EXPECT_EQ(run.err, "kw9: Error reading flash\n");
-  // 900 blocks of 22 bytes at 9600 baud and a 1 ms pause each: 21.5 s at
+  // 100 blocks of 22 bytes at 9600 baud and a 1 ms pause each: 2.4 s at
   // the earliest. The bound leaves room for a loaded machine (the pacing
   // itself runs late there) and still catches the old wait of minutes.
-  const double silentAt = 900 * (22 * 10.0 / 9600 + 0.001);
+  const double silentAt = 100 * (22 * 10.0 / 9600 + 0.001);
   EXPECT_LT(seconds - silentAt, 30.0) << "gave up " << seconds - silentAt << " s after the silence";
 }
 

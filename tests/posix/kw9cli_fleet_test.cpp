@@ -243,68 +243,83 @@ std::string DumpSha256(const ScratchDir& dir, const std::string& kml) {
   return RunTool("sha256sum '" + dir / "dump.bin" + "'").output.substr(0, 64);
 }
 
+const char kNotErasedIncomplete[] = "kw9cli: not erased: the download did not complete\n";
+
+struct EraseAfterRow {
+  const char* what;
+  std::vector<std::string> fault;
+  std::string output;
+  int status;
+  std::string note;  // "" when it erased
+  bool replaced;     // the download replaced the output
+};
+
+// Each row downloads a whole 64-kbit log: as tests of their own they run side
+// by side.
+class Kw9cliEraseAfter : public testing::TestWithParam<EraseAfterRow> {};
+
 // Catches an erase after a download that is not safe on disk, and a dump
 // hash that is not of the bytes the file shows. (A missing folder exits as
 // the full disk does: Kw9cliExitCodes.)
-TEST(Kw9cliEraseAfter, ErasesOnlyADownloadSafeOnDisk) {
+TEST_P(Kw9cliEraseAfter, ErasesOnlyADownloadSafeOnDisk) {
+  const EraseAfterRow& c = GetParam();
   ScratchDir dir;
   const std::string transcript = dir / "transcript.bin", log = dir / "custody.log";
-  const std::string incomplete = "kw9cli: not erased: the download did not complete\n";
-  const struct {
-    const char* what;
-    std::vector<std::string> fault;
-    std::string output;
-    int status;
-    std::string note;  // "" when it erased
-    bool replaced;     // the download replaced the output
-  } cases[] = {
-      {"safe", {}, "track.kml", 0, "", true},
-      // Cut short by a lost line rather than by short blocks, which cost 15
-      // seconds of time-outs: "no block" keeps a tracker that could erase.
-      {"line lost", {"--drop-after", "J:500"}, "track.kml", 6, incomplete, true},
-      // The file the last row wrote stays, and is not this download's.
-      {"no block", {"--short-block-after", "J:1"}, "track.kml", 6, incomplete, false},
-      {"full disk", {}, "/dev/full", 5, incomplete, true},
-      // Complete, but nothing on disk holds it: no erase, and no success.
-      {"a device",
-       {},
-       "/dev/null",
-       7,
-       "kw9cli: not erased: /dev/null is no file that can be read back\n",
-       true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    std::vector<std::string> options = {"--size", "64",           "--erase-ms",
-                                        "200",    "--transcript", transcript};
-    options.insert(options.end(), c.fault.begin(), c.fault.end());
-    TrackersimProcess sim(options);
-    ASSERT_TRUE(sim.Running());
-    std::filesystem::remove(log);
-    const CliRun run = Kw9cli(dir, "download --erase-after --json --port " + sim.Device() +
-                                       " --output " + c.output + " --log " + log);
-    sim.Stop();
-    const bool erased = c.note.empty();
-    EXPECT_EQ(run.status, c.status) << run.err;
-    EXPECT_THAT(run.err, HasSubstr(c.note));
-    EXPECT_EQ(Slurp(transcript).find('Z') != std::string::npos, erased);
-    const json j = json::parse(run.out);
-    const json line = json::parse(Slurp(log));
-    EXPECT_EQ(j["download"]["erased"], erased);
-    EXPECT_EQ(line["erased"], erased);
-    EXPECT_EQ(line["exitCode"], c.status);
-    EXPECT_EQ(line["sha256"], j["download"]["sha256"]);
-    if (!c.replaced) {
-      EXPECT_TRUE(j["download"]["fixes"].is_null()) << j["download"];
-      EXPECT_TRUE(j["download"]["sha256"].is_null()) << j["download"];
-    }
-    if (!erased) continue;
-    EXPECT_EQ(SplitStamp(Slurp(dir / c.output)).body, Slurp(kGolden));
-    EXPECT_EQ(j["download"]["fixes"], CoordinateLines(Slurp(kGolden)).size());
-    EXPECT_EQ(j["messages"], (json{"Done Reading Flash", "Done Clearing Flash"}));
-    EXPECT_EQ(j["download"]["sha256"], DumpSha256(dir, Slurp(kGolden)));
+  if (!c.replaced) Spill(dir / c.output, "an earlier download\n");
+  std::vector<std::string> options = {"--size", "64",           "--erase-ms",
+                                      "200",    "--transcript", transcript};
+  options.insert(options.end(), c.fault.begin(), c.fault.end());
+  TrackersimProcess sim(options);
+  ASSERT_TRUE(sim.Running());
+  const CliRun run = Kw9cli(dir, "download --erase-after --json --port " + sim.Device() +
+                                     " --output " + c.output + " --log " + log);
+  sim.Stop();
+  const bool erased = c.note.empty();
+  EXPECT_EQ(run.status, c.status) << run.err;
+  EXPECT_THAT(run.err, HasSubstr(c.note));
+  EXPECT_EQ(Slurp(transcript).find('Z') != std::string::npos, erased);
+  const json j = json::parse(run.out);
+  const json line = json::parse(Slurp(log));
+  EXPECT_EQ(j["download"]["erased"], erased);
+  EXPECT_EQ(line["erased"], erased);
+  EXPECT_EQ(line["exitCode"], c.status);
+  EXPECT_EQ(line["sha256"], j["download"]["sha256"]);
+  if (!c.replaced) {
+    EXPECT_TRUE(j["download"]["fixes"].is_null()) << j["download"];
+    EXPECT_TRUE(j["download"]["sha256"].is_null()) << j["download"];
+    EXPECT_EQ(Slurp(dir / c.output), "an earlier download\n");
   }
+  if (!erased) return;
+  EXPECT_EQ(SplitStamp(Slurp(dir / c.output)).body, Slurp(kGolden));
+  EXPECT_EQ(j["download"]["fixes"], CoordinateLines(Slurp(kGolden)).size());
+  EXPECT_EQ(j["messages"], (json{"Done Reading Flash", "Done Clearing Flash"}));
+  EXPECT_EQ(j["download"]["sha256"], DumpSha256(dir, Slurp(kGolden)));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Kw9cliEraseAfter,
+    testing::Values(
+        EraseAfterRow{"safe", {}, "track.kml", 0, "", true},
+        // Cut short by a lost line rather than by short blocks, which cost 15
+        // seconds of time-outs: "no block" keeps a tracker that could erase.
+        EraseAfterRow{
+            "line_lost", {"--drop-after", "J:500"}, "track.kml", 6, kNotErasedIncomplete, true},
+        // The file already there stays, and is not this download's.
+        EraseAfterRow{"no_block",
+                      {"--short-block-after", "J:1"},
+                      "track.kml",
+                      6,
+                      kNotErasedIncomplete,
+                      false},
+        EraseAfterRow{"full_disk", {}, "/dev/full", 5, kNotErasedIncomplete, true},
+        // Complete, but nothing on disk holds it: no erase, and no success.
+        EraseAfterRow{"a_device",
+                      {},
+                      "/dev/null",
+                      7,
+                      "kw9cli: not erased: /dev/null is no file that can be read back\n",
+                      true}),
+    [](const testing::TestParamInfo<EraseAfterRow>& info) { return std::string(info.param.what); });
 
 // Ctrl-C, SIGTERM or a closed terminal in the middle: a download keeps a
 // valid file of the fixes that arrived, beside the old one (which stays as
